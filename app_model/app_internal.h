@@ -1,0 +1,69 @@
+#pragma once
+
+// Pieces of OApp's work shared between its source files; not part of the public interface.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app_model/app.h"
+#include "app_model/render_node.h"
+#include "app_model/theme.h"
+
+namespace Drelm {
+class DLayer;
+}
+
+namespace Ombrix {
+
+// Themes handed down the render recursion.
+struct ThemeCtx {
+  const ThemeMap* themes = nullptr;
+  const OTheme* active = nullptr;
+};
+
+// The data-list row being built; fields is null outside rows.
+struct RowCtx {
+  const std::map<std::string, std::string, std::less<>>* fields = nullptr;
+  std::string list;
+  std::string id;
+};
+
+// Parses theme JSON text; false (out untouched) when it holds no theme.
+bool parse_theme_json(const std::string& text, OTheme& out);
+
+// Render tree building.
+RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
+                      const StringMap& media_sources, const StringMap& hrefs,
+                      const StringMap& qr_data, const DoubleMap& heights,
+                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                      std::vector<std::string> states, StringMap& theme_buttons,
+                      const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
+                      ListActionMap& list_actions, const RowCtx& row, double size_scale,
+                      double font_scale, double spacing_scale);
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer);
+void collect_checkbox_paths(const RenderNode& node, StringSet& paths);
+void fold_viewport_heights(RenderNode& node, double viewport_height, const DoubleMap& heights,
+                           bool& uses_viewport_heights);
+void apply_combo_data(RenderNode& node, const ComboOptionsMap& combo_options,
+                      const StringMap& combo_selected);
+
+// Binds, data lists and theme buttons.
+std::vector<std::string> split_binds(const std::string& binds);
+void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
+                            const StringMap& texts, const StringMap& media_sources,
+                            const StringMap& hrefs, const StringMap& qr_data,
+                            const DoubleMap& heights, const NodeStatesMap& node_states,
+                            const StringSet& hidden_paths, const std::vector<std::string>& states,
+                            StringMap& theme_buttons, const ThemeCtx& theme_ctx,
+                            const ListMap& lists, ListActionMap& list_actions, double size_scale,
+                            double font_scale, double spacing_scale);
+void paint_theme_text(RenderNode& node, const std::string& color);
+
+// Diff and JSON.
+void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out);
+nlohmann::ordered_json node_to_json(const RenderNode& node);
+
+}  // namespace Ombrix

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "theme_language/connections.h"
+#include "theme_language/object.h"
+
+namespace Drelm {
+
+// Value of an attribute or of a theme entry. No operation converts between
+// the alternatives; colours are text "#aarrggbb".
+using DValue = std::variant<std::monostate, double, bool, std::string>;
+
+class DAttribute;
+
+// A link to another attribute, by path; target is null while unresolved or cyclic.
+struct DLink {
+  std::string path;
+  DAttribute* target = nullptr;
+  bool cyclic = false;
+};
+
+// One named value of the layer tree. Child attributes are state attributes,
+// named by their sorted condition names joined with ":".
+class DAttribute : public DObject {
+ public:
+  explicit DAttribute(const std::string& name);
+  ~DAttribute() override;
+
+  // Read side.
+  std::string path() const;
+  // The own value of the attribute at the end of the resolved link chain.
+  const DValue& value() const;
+  std::map<std::string, DAttribute*, std::less<>> states(bool inherited) const;
+  bool has_states() const;
+  // Best matching state attribute for the active names, or null.
+  DAttribute* state(const std::vector<std::string>& active);
+  // Value for the active states when it holds exactly T (double, bool or std::string).
+  template <typename T>
+  const T* as_if(const std::vector<std::string>& active);
+  template <typename T>
+  T as(const std::vector<std::string>& active);
+
+  // Write side.
+  void set_value(const DValue& value);
+  // REQUIRES: text is not null. Stored as a string, never parsed.
+  void set_value(const char* text);
+  const DLink* link() const;
+  bool create_link(DAttribute* target);
+  bool create_link(const std::string& path);
+  void break_link(bool notify);
+  void resolve_links();
+  bool in_link_chain(const DAttribute* other) const;
+  std::vector<DAttribute*> dependents(bool recursive) const;
+  void update_link_dependencies();
+
+  DConnectionID on_change(std::function<void()> callback);
+  DConnectionID on_link_change(std::function<void()> callback);
+  void disconnect_change(const DConnectionID& id);
+  void disconnect_link_change(const DConnectionID& id);
+
+  // Copies the attribute, its value or link path and its own state attributes under parent.
+  void clone_to(DObject* parent) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+extern template const double* DAttribute::as_if<double>(const std::vector<std::string>&);
+extern template const bool* DAttribute::as_if<bool>(const std::vector<std::string>&);
+extern template const std::string* DAttribute::as_if<std::string>(const std::vector<std::string>&);
+extern template double DAttribute::as<double>(const std::vector<std::string>&);
+extern template bool DAttribute::as<bool>(const std::vector<std::string>&);
+extern template std::string DAttribute::as<std::string>(const std::vector<std::string>&);
+
+}  // namespace Drelm

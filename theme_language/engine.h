@@ -1,0 +1,41 @@
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Drelm {
+
+class DLayer;
+
+struct DUnresolvedLink {
+  std::string attribute_path;
+  std::string link_path;
+  bool cyclic = false;
+};
+
+// Entry point of the theme language: owns the layer tree under an unnamed root
+// and loads directories of ".drl" files into it.
+class DEngine {
+ public:
+  DEngine();
+  ~DEngine();
+  DEngine(const DEngine&) = delete;
+  DEngine& operator=(const DEngine&) = delete;
+
+  // Loads every ".drl" file below directory into the namespace layer of that
+  // name (the root when empty), then applies inheritance on that target.
+  void load_files(const std::string& directory, const std::string& namespace_name);
+  DLayer* root() const;
+  DLayer* find_layer(const std::string& path) const;
+  DLayer* find_layer(std::deque<std::string> names) const;
+  void resolve_links();
+  std::vector<DUnresolvedLink> unresolved_links() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+}  // namespace Drelm

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "theme_language/object.h"
+
+namespace Drelm {
+
+class DAttribute;
+
+// One layer declaration of the theme language: child layers and attributes.
+class DLayer : public DObject {
+ public:
+  DLayer();
+  explicit DLayer(const std::string& name);
+  ~DLayer() override;
+
+  DLayer* base() const;
+  std::string base_path() const;
+  void set_base_path(const std::string& path);
+  bool has_unresolved_base() const;
+
+  // Navigation.
+  DLayer* parent() const;
+  DLayer* root();
+  DLayer* namespace_root();
+  std::vector<DLayer*> children() const;
+  std::vector<DAttribute*> attributes() const;
+  std::string path() const;
+
+  DLayer* find_layer(std::deque<std::string> names);
+  DLayer* find_layer(const std::string& path);
+  // Direct child attribute by exact name, through a cache keyed by children_version.
+  DAttribute* find_attribute(std::string_view name);
+  DAttribute* find_attribute(const std::string& name);
+  DAttribute* find_attribute(const char* name);
+
+  // Links: attributes first, then child layers, depth-first.
+  void resolve_links();
+
+  // Inheritance.
+  void resolve_bases();
+  void finalize();
+  void clone_to(DObject* parent) const;
+  std::set<DLayer*> dependencies() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+  bool finalizing = false;
+  bool finalized = false;
+};
+
+// Cuts text at every separator, as lines delimited by it: a trailing separator
+// adds no empty piece, the empty text gives nothing.
+template <typename Container>
+Container split(const std::string& text, char separator) {
+  Container pieces;
+  std::istringstream stream(text);
+  std::string piece;
+  while (std::getline(stream, piece, separator)) pieces.push_back(piece);
+  return pieces;
+}
+
+// The attribute a link path names, seen from the linked attribute; null when none.
+DAttribute* find_link_target(DAttribute* attribute, const std::string& link_path);
+
+}  // namespace Drelm

@@ -1,0 +1,92 @@
+#include "theme_language/object.h"
+
+#include <algorithm>
+#include <map>
+#include <unordered_map>
+
+namespace Drelm {
+
+struct DObject::Impl {
+  std::string name;
+  std::vector<std::unique_ptr<DObject>> children;
+  std::size_t children_version = 0;
+  DObject* parent = nullptr;
+  DConnectionID next_destroyed_id;
+  std::map<DConnectionID, std::function<void()>> destroyed_callbacks;
+};
+
+DObject::DObject() : impl(std::make_unique<Impl>()) {}
+
+DObject::~DObject() {
+  std::vector<DConnectionID> ids;
+  ids.reserve(impl->destroyed_callbacks.size());
+  for (const auto& entry : impl->destroyed_callbacks) ids.push_back(entry.first);
+  for (const auto& id : ids) {
+    auto it = impl->destroyed_callbacks.find(id);
+    if (it == impl->destroyed_callbacks.end()) continue;
+    auto callback = it->second;  // a copy: the callback may disconnect itself
+    callback();
+  }
+  impl->destroyed_callbacks.clear();
+  // First child first; each child tears down its own subtree.
+  for (auto& child : impl->children) child.reset();
+  impl->children.clear();
+}
+
+const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return impl->children; }
+
+std::size_t DObject::children_version() const { return impl->children_version; }
+
+const std::string& DObject::object_name() const { return impl->name; }
+
+void DObject::set_object_name(const std::string& name) { impl->name = name; }
+
+DObject* DObject::parent() const { return impl->parent; }
+
+DObject* DObject::add_child(std::unique_ptr<DObject> child) {
+  child->impl->parent = this;
+  DObject* raw = child.get();
+  impl->children.push_back(std::move(child));
+  ++impl->children_version;
+  return raw;
+}
+
+void DObject::destroy_child(DObject* child) {
+  auto& list = impl->children;
+  auto it = std::find_if(list.begin(), list.end(),
+                         [child](const std::unique_ptr<DObject>& c) { return c.get() == child; });
+  if (it == list.end()) return;
+  // Detach before deleting so the list is consistent while the child's destructor runs.
+  std::unique_ptr<DObject> doomed = std::move(*it);
+  list.erase(it);
+  doomed.reset();
+  ++impl->children_version;
+}
+
+void DObject::reorder_children(const std::vector<DObject*>& order) {
+  // Named children leave their places; the k-th vacant place takes order[k].
+  std::unordered_map<const DObject*, std::unique_ptr<DObject>> pulled;
+  pulled.reserve(order.size());
+  for (const DObject* wanted : order) pulled.emplace(wanted, nullptr);
+  std::vector<std::size_t> vacant;
+  vacant.reserve(order.size());
+  for (std::size_t i = 0; i < impl->children.size(); ++i) {
+    auto it = pulled.find(impl->children[i].get());
+    if (it == pulled.end()) continue;
+    it->second = std::move(impl->children[i]);
+    vacant.push_back(i);
+  }
+  for (std::size_t k = 0; k < vacant.size() && k < order.size(); ++k) {
+    impl->children[vacant[k]] = std::move(pulled[order[k]]);
+  }
+  ++impl->children_version;
+}
+
+DConnectionID DObject::on_destroyed(std::function<void()> callback) {
+  impl->destroyed_callbacks[impl->next_destroyed_id] = std::move(callback);
+  return impl->next_destroyed_id++;
+}
+
+void DObject::disconnect_destroyed(const DConnectionID& id) { impl->destroyed_callbacks.erase(id); }
+
+}  // namespace Drelm

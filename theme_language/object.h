@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "theme_language/connections.h"
+
+namespace Drelm {
+
+// Base of the theme-language object tree. Each object owns its children; the
+// parent pointer is non-owning.
+class DObject {
+ public:
+  DObject();
+  virtual ~DObject();
+  DObject(const DObject&) = delete;
+  DObject& operator=(const DObject&) = delete;
+
+  const std::vector<std::unique_ptr<DObject>>& children() const;
+  // Raised by every change of the child list; caches compare it.
+  std::size_t children_version() const;
+  const std::string& object_name() const;
+  void set_object_name(const std::string& name);
+  DObject* parent() const;
+
+  // REQUIRES: child is not null. Takes ownership and returns the child.
+  DObject* add_child(std::unique_ptr<DObject> child);
+  void destroy_child(DObject* child);
+  // REQUIRES: the entries are distinct current children of this object.
+  void reorder_children(const std::vector<DObject*>& order);
+
+  DConnectionID on_destroyed(std::function<void()> callback);
+  void disconnect_destroyed(const DConnectionID& id);
+
+  // Appends the children of `object` that are a T, in pre-order when recursive.
+  template <typename T>
+  void find_children_helper(const DObject* object, std::vector<T*>& out, bool recursive) const {
+    for (const auto& child : object->children()) {
+      if (auto* typed = dynamic_cast<T*>(child.get())) out.push_back(typed);
+      if (recursive) find_children_helper<T>(child.get(), out, true);
+    }
+  }
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
+
+// Creates a T under `parent`, which owns it. REQUIRES: parent is not null.
+template <typename T, typename... Args>
+T* dMake(DObject* parent, Args&&... args) {
+  auto object = std::make_unique<T>(std::forward<Args>(args)...);
+  T* raw = object.get();
+  parent->add_child(std::move(object));
+  return raw;
+}
+
+}  // namespace Drelm
