@@ -35,31 +35,50 @@ RenderNode& RenderNode::operator=(RenderNode&& other) noexcept {
 
 const char* to_string(NodeType type) {
   switch (type) {
-    case NodeType::box: return "box";
-    case NodeType::text: return "text";
-    case NodeType::button: return "button";
-    case NodeType::icon: return "icon";
-    case NodeType::editor: return "editor";
-    case NodeType::image: return "image";
-    case NodeType::video: return "video";
-    case NodeType::markdown: return "markdown";
-    case NodeType::qr: return "qr";
-    case NodeType::checkbox: return "checkbox";
-    case NodeType::link: return "link";
-    case NodeType::host: return "host";
-    case NodeType::scanner: return "scanner";
-    case NodeType::combobox: return "combobox";
+    case NodeType::box:
+      return "box";
+    case NodeType::text:
+      return "text";
+    case NodeType::button:
+      return "button";
+    case NodeType::icon:
+      return "icon";
+    case NodeType::editor:
+      return "editor";
+    case NodeType::image:
+      return "image";
+    case NodeType::video:
+      return "video";
+    case NodeType::markdown:
+      return "markdown";
+    case NodeType::qr:
+      return "qr";
+    case NodeType::checkbox:
+      return "checkbox";
+    case NodeType::link:
+      return "link";
+    case NodeType::host:
+      return "host";
+    case NodeType::scanner:
+      return "scanner";
+    case NodeType::combobox:
+      return "combobox";
   }
   return "box";
 }
 
 const char* to_string(PatchKind kind) {
   switch (kind) {
-    case PatchKind::insert: return "insert";
-    case PatchKind::remove: return "remove";
-    case PatchKind::update: return "update";
-    case PatchKind::replace: return "replace";
-    case PatchKind::editorvalue: return "editorvalue";
+    case PatchKind::insert:
+      return "insert";
+    case PatchKind::remove:
+      return "remove";
+    case PatchKind::update:
+      return "update";
+    case PatchKind::replace:
+      return "replace";
+    case PatchKind::editorvalue:
+      return "editorvalue";
   }
   return "insert";
 }

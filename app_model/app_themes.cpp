@@ -1,0 +1,156 @@
+#include "app_model/app.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <utility>
+
+#include <nlohmann/json.hpp>
+
+#include "app_model/app_internal.h"
+#include "theme_language/attribute.h"
+#include "theme_language/layer.h"
+
+namespace Ombrix {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A file that cannot be opened reads as empty, which parses as no theme.
+std::string read_whole_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return {};
+  std::ostringstream text;
+  text << file.rdbuf();
+  return std::move(text).str();
+}
+
+// Installs every "*.json" theme of one directory level; a later file with
+// the same display id replaces the earlier one.
+void scan_themes(const std::string& themes_dir, ThemeMap& themes) {
+  std::error_code ec;
+  if (!fs::exists(themes_dir, ec)) return;
+  // A directory that cannot be listed counts as holding no themes; start-up
+  // then fails through the empty theme map rather than an exception.
+  fs::directory_iterator it(themes_dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::path& path = it->path();
+    if (path.extension().native() != ".json") continue;
+    OTheme theme;
+    if (!parse_theme_json(read_whole_file(path), theme)) continue;
+    std::string id = theme.display_id();
+    themes.insert_or_assign(std::move(id), std::move(theme));
+  }
+}
+
+// Style directories are optional: one that cannot be listed loads nothing,
+// just like a missing one.
+void load_style_dir(Drelm::DEngine& engine, const std::string& directory,
+                    const std::string& namespace_name) {
+  try {
+    engine.load_files(directory, namespace_name);
+  } catch (const fs::filesystem_error&) {
+  }
+}
+
+}  // namespace
+
+bool parse_theme_json(const std::string& text, OTheme& out) {
+  try {
+    const auto root = nlohmann::ordered_json::parse(text);
+    std::string name;
+    const nlohmann::ordered_json* body = &root;
+    if (root.is_object()) {
+      if (root.empty()) return false;
+      const auto first = root.begin();
+      name = first.key();
+      body = &first.value();
+    } else if (root.is_array()) {
+      if (root.empty()) return false;
+      name = "0";
+      body = &root.front();
+    } else if (root.is_null()) {
+      return false;
+    }
+    OTheme theme(name, *body);
+    out = std::move(theme);
+    return true;
+  } catch (...) {
+    // Whatever fails while reading or building, the text holds no theme.
+    return false;
+  }
+}
+
+bool OApp::init(const std::string& themes_dir, const std::string& styles_dir,
+                const std::string& theme_id, const std::vector<std::string>& extra_style_dirs) {
+  load_style_dir(theme_engine, styles_dir + "/widgets", "Ombrix");
+  load_style_dir(theme_engine, styles_dir + "/mounts", "");
+  for (const auto& directory : extra_style_dirs) load_style_dir(theme_engine, directory, "");
+  theme_engine.root()->resolve_links();
+
+  scan_themes(themes_dir, themes);
+  if (themes.empty()) return false;
+  auto chosen = themes.find(theme_id);
+  if (chosen == themes.end()) chosen = themes.begin();
+  apply_theme_to_proxy(chosen->second);
+  record_active_theme(chosen->first);
+  return true;
+}
+
+void OApp::apply_theme_to_proxy(const OTheme& theme) {
+  Drelm::DLayer* proxy = theme_engine.find_layer("Theme");
+  if (proxy == nullptr) return;
+  for (const auto& [key, fallback] : OTheme::canonical_defaults()) {
+    Drelm::DAttribute* attribute = proxy->find_attribute(std::string_view(key));
+    if (attribute == nullptr) continue;
+    const Drelm::DValue* stored = theme.value(key);
+    attribute->set_value(stored != nullptr ? *stored : fallback);
+  }
+}
+
+bool OApp::set_active_theme(const std::string& id) {
+  const auto it = themes.find(id);
+  if (it == themes.end()) return false;
+  apply_theme_to_proxy(it->second);
+  record_active_theme(id);
+  return true;
+}
+
+void OApp::record_active_theme(const std::string& id) {
+  if (id == active_theme) return;
+  active_theme = id;
+  if (on_theme_changed) {
+    // A copy: the callback may itself switch the theme.
+    const std::string changed = active_theme;
+    on_theme_changed(changed);
+  }
+}
+
+bool OApp::remove_theme(const std::string& id) {
+  // A copy: id may be the key of the entry erased below.
+  const std::string key = id;
+  if (!themes.contains(key) || themes.size() < 2) return false;
+  if (key == active_theme) {
+    auto next = themes.begin();
+    if (next->first == key) ++next;
+    apply_theme_to_proxy(next->second);
+    record_active_theme(next->first);
+  }
+  themes.erase(key);
+  return true;
+}
+
+std::string OApp::add_theme_json(const std::string& text) {
+  OTheme theme;
+  if (!parse_theme_json(text, theme)) return {};
+  std::string id = theme.display_id();
+  const bool was_active = id == active_theme;
+  const auto it = themes.insert_or_assign(id, std::move(theme)).first;
+  // Same id: the values changed, not the choice, so no on_theme_changed.
+  if (was_active) apply_theme_to_proxy(it->second);
+  return id;
+}
+
+}  // namespace Ombrix

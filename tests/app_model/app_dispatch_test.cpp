@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app_model/app.h"
+
+namespace Ombrix {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+TEST(Dispatch, input_stores_the_whole_value_and_runs_the_handler) {
+  OApp app;
+  Calls calls;
+  app.input_handlers["A/Edit"] = [&](const std::string& text) { calls.push_back(text); };
+
+  app.dispatch("A/Edit", "input:");
+  app.dispatch("A/Edit", "input:a:b::");
+  EXPECT_EQ(app.input_values.at("A/Edit"), "a:b::");
+  EXPECT_EQ(calls, (Calls{"", "a:b::"}));
+
+  // Stored even without a handler, and an empty handler is skipped.
+  app.input_handlers["A/Empty"] = nullptr;
+  app.dispatch("A/Other", "input:x");
+  app.dispatch("A/Empty", "input:y");
+  EXPECT_EQ(app.input_values.at("A/Other"), "x");
+  EXPECT_EQ(app.input_values.at("A/Empty"), "y");
+  EXPECT_EQ(calls.size(), 2u);
+}
+
+TEST(Dispatch, scan_and_scan_status_only_run_their_callbacks) {
+  OApp app;
+  Calls calls;
+  app.scan_handlers["S"] = [&](const std::string& text) { calls.push_back("scan " + text); };
+  app.dispatch("S", "scan:code:1");
+  app.dispatch("S", "scanstatus:ready");  // no status callback yet
+  app.on_scan_status = [&](const std::string& path, const std::string& status) {
+    calls.push_back(path + " status " + status);
+  };
+  app.dispatch("S", "scanstatus:ready");
+  app.dispatch("T", "scan:ignored");
+  EXPECT_EQ(calls, (Calls{"scan code:1", "S status ready"}));
+  EXPECT_TRUE(app.input_values.empty());
+}
+
+TEST(Dispatch, select_accepts_only_known_option_ids_that_change_the_selection) {
+  OApp app;
+  Calls calls;
+  app.select_handlers["C"] = [&](const std::string& id) { calls.push_back(id); };
+  app.select_handlers["Unlisted"] = [&](const std::string& id) { calls.push_back(id); };
+  app.combo_options["C"] = {{"one", "One"}, {"two", "Two"}, {"", "None"}};
+
+  app.dispatch("Unlisted", "select:one");
+  EXPECT_FALSE(app.combo_selected.contains("Unlisted"));
+
+  app.dispatch("C", "select:One");  // a label, not an id
+  EXPECT_FALSE(app.combo_selected.contains("C"));
+
+  app.dispatch("C", "select:two");
+  app.dispatch("C", "select:two");
+  app.dispatch("C", "select:three");
+  EXPECT_EQ(app.combo_selected.at("C"), "two");
+  app.dispatch("C", "select:");
+  EXPECT_EQ(app.combo_selected.at("C"), "");
+  EXPECT_EQ(calls, (Calls{"two", ""}));
+
+  // An empty id on a fresh path matches the entry created empty: no change.
+  app.combo_options["D"] = {{"", "None"}};
+  app.select_handlers["D"] = [&](const std::string& id) { calls.push_back("D" + id); };
+  app.dispatch("D", "select:");
+  EXPECT_EQ(app.combo_selected.at("D"), "");
+  EXPECT_EQ(calls.size(), 2u);
+}
+
+TEST(Dispatch, click_runs_theme_button_then_list_button_then_checkbox_and_handler) {
+  OApp app;
+  Calls calls;
+  ASSERT_EQ(app.add_theme_json(R"({"Blue": {}})"), "Blue");
+  app.on_theme_changed = [&](const std::string& id) { calls.push_back("theme " + id); };
+  const auto record = [&](const std::string& tag) {
+    return [&calls, tag] { calls.push_back(tag); };
+  };
+
+  // A theme button that is also a checkbox with a handler only switches the theme.
+  app.theme_buttons["T/Blue"] = "Blue";
+  app.checkbox_paths.insert("T/Blue");
+  app.click_handlers["T/Blue"] = record("click T/Blue");
+  app.dispatch("T/Blue", "click");
+  EXPECT_EQ(calls, (Calls{"theme Blue"}));
+  EXPECT_FALSE(app.node_states.contains("T/Blue"));
+  calls.clear();
+
+  // A button for a theme that is gone does nothing.
+  app.theme_buttons["T/Gone"] = "Gone";
+  app.dispatch("T/Gone", "click");
+  EXPECT_TRUE(calls.empty());
+
+  // A checkbox flips before its handler runs, and the handler sees it.
+  app.checkbox_paths.insert("Box");
+  app.click_handlers["Box"] = [&] {
+    calls.push_back(app.node_states.at("Box").contains("Checked") ? "checked" : "unchecked");
+  };
+  app.dispatch("Box", "click");
+  app.dispatch("Box", "click");
+  EXPECT_EQ(calls, (Calls{"checked", "unchecked"}));
+  EXPECT_TRUE(app.node_states.at("Box").empty());
+  calls.clear();
+
+  // A plain click handler, and events that are not exactly "click".
+  app.click_handlers["Plain"] = record("plain");
+  for (const char* event : {"click", "click ", "Click", "clicked", "", "select:x"}) {
+    app.dispatch("Plain", event);
+  }
+  app.click_handlers["Unset"] = nullptr;
+  app.dispatch("Unset", "click");
+  app.dispatch("Nowhere", "click");
+  EXPECT_EQ(calls, (Calls{"plain"}));
+}
+
+TEST(Dispatch, list_buttons_go_to_the_named_handler_else_the_default_one) {
+  OApp app;
+  Calls calls;
+  const auto record = [&](const std::string& tag) {
+    return
+        [&calls, tag](const std::string& action, const std::string& arg, const std::string& data) {
+          calls.push_back(tag + " " + action + "|" + arg + "|" + data);
+        };
+  };
+  app.default_action_handler = record("default");
+  app.action_handlers["open"] = record("named");
+  app.action_handlers["muted"] = nullptr;
+  app.list_actions["L/row1/Open"] = {"open", "row1", "x:y"};
+  app.list_actions["L/row1/Mute"] = {"muted", "row1", ""};
+  app.list_actions["L/row1/Other"] = {"other", "", "z"};
+  for (const char* path : {"L/row1/Open", "L/row1/Mute", "L/row1/Other"}) {
+    app.click_handlers[path] = [&calls] { calls.push_back("click handler"); };
+    app.checkbox_paths.insert(path);
+    app.dispatch(path, "click");
+  }
+  EXPECT_EQ(calls, (Calls{"named open|row1|x:y", "default other||z"}));
+  EXPECT_TRUE(app.node_states.empty());
+
+  app.default_action_handler = nullptr;
+  calls.clear();
+  app.dispatch("L/row1/Other", "click");
+  EXPECT_TRUE(calls.empty());
+}
+
+TEST(Dispatch, handlers_may_drop_their_own_entries_while_they_run) {
+  OApp app;
+  int runs = 0;
+  app.click_handlers["Once"] = [&] {
+    app.click_handlers.erase("Once");
+    ++runs;
+  };
+  app.list_actions["L/r/Remove"] = {"remove", "r", "payload"};
+  std::string seen;
+  app.action_handlers["remove"] = [&](const std::string&, const std::string& arg,
+                                      const std::string& data) {
+    // What a render would do to the maps while the action runs.
+    app.list_actions.clear();
+    app.action_handlers.clear();
+    seen = arg + "/" + data;
+  };
+  app.input_handlers["E"] = [&](const std::string& text) {
+    app.input_handlers.erase("E");
+    seen += "/" + text;
+  };
+
+  app.dispatch("Once", "click");
+  app.dispatch("Once", "click");
+  app.dispatch("L/r/Remove", "click");
+  app.dispatch("E", "input:typed");
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(seen, "r/payload/typed");
+}
+
+TEST(Dispatch, clicks_follow_what_the_last_render_left_behind) {
+  const std::string fixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app_themes";
+  OApp app;
+  ASSERT_TRUE(app.init(fixtures + "/themes", fixtures + "/styles", "Light", {fixtures + "/ui"}));
+  app.root_name = "App";
+  Calls calls;
+  app.on_theme_changed = [&](const std::string& id) { calls.push_back("theme " + id); };
+  app.default_action_handler = [&](const std::string& action, const std::string& arg,
+                                   const std::string& data) {
+    calls.push_back(action + "|" + arg + "|" + data);
+  };
+  app.click_handlers["App/Accept"] = [&] { calls.push_back("accept"); };
+  app.render_patches();
+
+  app.dispatch("App/Themes/Dark (Lamplight)", "click");
+  EXPECT_EQ(app.active_theme, "Dark (Lamplight)");
+  app.dispatch("App/Save", "click");
+  app.dispatch("App/Accept", "click");
+  EXPECT_TRUE(app.node_states.at("App/Accept").contains("Checked"));
+  EXPECT_EQ(calls, (Calls{"theme Dark (Lamplight)", "sources||add", "accept"}));
+
+  // Once hidden, the checkbox is gone from the tree: only its handler runs.
+  app.hidden_paths.insert("App/Accept");
+  app.render_patches();
+  app.dispatch("App/Accept", "click");
+  EXPECT_TRUE(app.node_states.at("App/Accept").contains("Checked"));
+  EXPECT_EQ(calls.back(), "accept");
+}
+
+}  // namespace
+}  // namespace Ombrix

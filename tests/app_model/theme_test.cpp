@@ -1,0 +1,125 @@
+#include "app_model/theme.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Drelm::DValue;
+using Json = nlohmann::ordered_json;
+using Ombrix::OTheme;
+
+OTheme theme(const char* body) { return OTheme("Night", Json::parse(body)); }
+
+TEST(OTheme, body_members_become_values_of_their_json_kind) {
+  const OTheme t = theme(R"({
+      "Primary": "#ff36393f", "Size": 3, "Big": 18446744073709551615, "Half": -0.5,
+      "Round": true, "None": null, "List": [1, 2], "Nested": {"a": 1}, "Primary2": ""})");
+  EXPECT_EQ(t.name, "Night");
+  EXPECT_EQ(t.values.size(), 9u);
+  EXPECT_EQ(*t.value("Primary"), DValue{std::string("#ff36393f")});
+  EXPECT_EQ(*t.value("Size"), DValue{3.0});
+  EXPECT_EQ(*t.value("Big"), DValue{18446744073709551615.0});
+  EXPECT_EQ(*t.value("Half"), DValue{-0.5});
+  EXPECT_EQ(*t.value("Round"), DValue{true});
+  EXPECT_EQ(*t.value("None"), DValue{});
+  EXPECT_EQ(*t.value("List"), DValue{});
+  EXPECT_EQ(*t.value("Nested"), DValue{});
+  EXPECT_EQ(t.value("Missing"), nullptr);
+
+  EXPECT_EQ(t.color("Primary"), "#ff36393f");
+  EXPECT_EQ(t.color("Size"), "");
+  EXPECT_EQ(t.color("Round"), "");
+  EXPECT_EQ(t.color("None"), "");
+  EXPECT_EQ(t.color("Missing"), "");
+
+  // A body that is not an object gives a theme with a name and nothing else.
+  for (const char* scalar : {"\"text\"", "12", "true", "null", "[{\"Primary\": \"#fff\"}]"}) {
+    SCOPED_TRACE(scalar);
+    const OTheme bare = theme(scalar);
+    EXPECT_EQ(bare.name, "Night");
+    EXPECT_TRUE(bare.values.empty());
+    EXPECT_EQ(bare.display_id(), "Night");
+  }
+}
+
+TEST(OTheme, meta_fills_publisher_uuid_and_type_only_from_strings) {
+  struct Case {
+    const char* body;
+    const char* publisher;
+    const char* uuid;
+    const char* type;
+    const char* display_id;
+  };
+  const Case cases[] = {
+      {R"({"Primary": "#fff"})", "", "", "", "Night"},
+      {R"({"_meta": {"uuid": "u-1"}})", "", "u-1", "", "Night (u-1)"},
+      {R"({"_meta": {"publisher": "Acme", "uuid": "u-1", "type": "dark", "x": 1}})", "Acme", "u-1",
+       "dark", "Night (Acme)"},
+      {R"({"_meta": {"publisher": 7, "uuid": null, "type": ["dark"]}})", "", "", "", "Night"},
+      {R"({"_meta": {"publisher": "", "uuid": "u-2"}})", "", "u-2", "", "Night (u-2)"},
+      {R"({"_meta": "Acme"})", "", "", "", "Night"},
+      {R"({"_meta": ["Acme"]})", "", "", "", "Night"},
+      {R"({"_meta": null})", "", "", "", "Night"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.body);
+    const OTheme t = theme(c.body);
+    EXPECT_EQ(t.publisher, c.publisher);
+    EXPECT_EQ(t.uuid, c.uuid);
+    EXPECT_EQ(t.type, c.type);
+    EXPECT_EQ(t.display_id(), c.display_id);
+    EXPECT_EQ(t.value("_meta"), nullptr);
+  }
+  EXPECT_EQ(OTheme("", Json::object()).display_id(), "");
+}
+
+TEST(OTheme, legacy_gradient_expands_into_four_keys_and_the_later_member_wins) {
+  OTheme t = theme(R"({"Gradient": ["0:#ff000000", " 100:#ff:ff:ff"]})");
+  EXPECT_EQ(t.value("Gradient"), nullptr);
+  EXPECT_EQ(*t.value("Gradient.Start"), DValue{0.0});
+  EXPECT_EQ(*t.value("Gradient.Start Color"), DValue{std::string("#ff000000")});
+  EXPECT_EQ(*t.value("Gradient.End"), DValue{100.0});
+  EXPECT_EQ(*t.value("Gradient.End Color"), DValue{std::string("#ff:ff:ff")});
+
+  // Positions read as strtod does: longest numeric prefix, 0 without one.
+  t = theme(R"({"Gradient": ["x:#a", "0.5px:"]})");
+  EXPECT_EQ(*t.value("Gradient.Start"), DValue{0.0});
+  EXPECT_EQ(*t.value("Gradient.End"), DValue{0.5});
+  EXPECT_EQ(*t.value("Gradient.End Color"), DValue{std::string("")});
+
+  t = theme(R"({"Gradient": ["0:#a", "1:#b"], "Gradient.End": 0.75})");
+  EXPECT_EQ(*t.value("Gradient.End"), DValue{0.75});
+  t = theme(R"({"Gradient.End": 0.75, "Gradient": ["0:#a", "1:#b"]})");
+  EXPECT_EQ(*t.value("Gradient.End"), DValue{1.0});
+
+  // Anything else is stored under "Gradient" as it is, and no key is written.
+  const char* invalid[] = {
+      R"({"Gradient": ["0:#a", "1:#b", "2:#c"]})",
+      R"({"Gradient": ["0:#a", "1#b"]})",
+      R"({"Gradient": ["0#a", "1:#b"]})",
+      R"({"Gradient": ["0:#a", 1]})",
+      R"({"Gradient": []})",
+  };
+  for (const char* body : invalid) {
+    SCOPED_TRACE(body);
+    t = theme(body);
+    ASSERT_NE(t.value("Gradient"), nullptr);
+    EXPECT_EQ(*t.value("Gradient"), DValue{});
+    EXPECT_EQ(t.value("Gradient.Start"), nullptr);
+    EXPECT_EQ(t.value("Gradient.End"), nullptr);
+    EXPECT_EQ(t.value("Gradient.End Color"), nullptr);
+  }
+  t = theme(R"({"Gradient": "0:#a,1:#b"})");
+  EXPECT_EQ(*t.value("Gradient"), DValue{std::string("0:#a,1:#b")});
+
+  // A bad second stop leaves values written earlier alone.
+  Ombrix::ThemeValues values{{"Gradient.Start", DValue{0.3}}};
+  EXPECT_FALSE(Ombrix::expand_legacy_gradient(Json::parse(R"(["0:#a", "nope"])"), values));
+  EXPECT_EQ(values.size(), 1u);
+  EXPECT_EQ(values["Gradient.Start"], DValue{0.3});
+}
+
+}  // namespace
