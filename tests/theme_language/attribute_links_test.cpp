@@ -1,0 +1,434 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "theme_language/attribute.h"
+#include "theme_language/layer.h"
+#include "theme_language/logger.h"
+
+namespace Drelm {
+namespace {
+
+using Events = std::vector<std::string>;
+
+std::vector<std::string>& logged() {
+  static std::vector<std::string> lines;
+  return lines;
+}
+
+// Captures library messages for the duration of one test.
+class LogCapture {
+ public:
+  LogCapture() {
+    logged().clear();
+    set_log_function([](const std::string& message) { logged().push_back(message); });
+  }
+  ~LogCapture() { set_log_function(nullptr); }
+};
+
+// Records "<label>.change" and "<label>.link" for an attribute's callbacks.
+void watch(DAttribute* attribute, const std::string& label, Events& events) {
+  attribute->on_change([&events, label] { events.push_back(label + ".change"); });
+  attribute->on_link_change([&events, label] { events.push_back(label + ".link"); });
+}
+
+TEST(AttributeLinks, find_link_target_searches_bare_names_upward_and_paths_from_the_namespace) {
+  DLayer root;
+  auto* a = dMake<DLayer>(&root, "A");
+  auto* b = dMake<DLayer>(a, "B");
+  auto* fill = dMake<DAttribute>(b, "Fill");
+  auto* hover = dMake<DAttribute>(fill, "Hover");
+
+  auto* a_n = dMake<DAttribute>(a, "N");
+  EXPECT_EQ(find_link_target(fill, "N"), a_n);
+  auto* b_n = dMake<DAttribute>(b, "N");
+  EXPECT_EQ(find_link_target(fill, "N"), b_n);
+  EXPECT_EQ(find_link_target(hover, "N"), b_n);  // a state searches from its attribute's layer
+  EXPECT_EQ(find_link_target(fill, "Missing"), nullptr);
+  EXPECT_EQ(find_link_target(fill, ""), nullptr);
+  EXPECT_EQ(find_link_target(fill, "Fill"), fill);
+  dMake<DLayer>(b, "Fill");
+  EXPECT_EQ(find_link_target(fill, "B/Fill"), fill);  // a layer of that name is never taken
+
+  // Paths: the namespace root first, then the root.
+  auto* top_t = dMake<DLayer>(&root, "T");
+  auto* top_n = dMake<DAttribute>(top_t, "N");
+  EXPECT_EQ(find_link_target(fill, "T/N"), top_n);
+  auto* nested_t = dMake<DLayer>(a, "T");
+  EXPECT_EQ(find_link_target(fill, "T/N"), nullptr);  // A/T found, lacks N: no second try
+  auto* nested_n = dMake<DAttribute>(nested_t, "N");
+  EXPECT_EQ(find_link_target(fill, "T/N"), nested_n);
+  EXPECT_EQ(find_link_target(fill, "A/B/N"), b_n);
+  EXPECT_EQ(find_link_target(fill, "N/"), b_n);        // a trailing slash adds no piece
+  EXPECT_EQ(find_link_target(fill, "A/B/"), nullptr);  // B is a layer, not an attribute of A
+  EXPECT_EQ(find_link_target(fill, "X/N"), nullptr);
+
+  DAttribute loose("Loose");
+  EXPECT_EQ(find_link_target(&loose, "N"), nullptr);
+  EXPECT_EQ(find_link_target(&loose, "T/N"), nullptr);
+}
+
+TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_loop_cyclic) {
+  LogCapture capture;
+  Events events;  // outlives the tree, whose teardown may call back
+  DLayer root;
+  auto* ns = dMake<DLayer>(&root, "Ombrix");
+  auto* button = dMake<DLayer>(ns, "Button");
+  auto* a = dMake<DAttribute>(button, "A");
+  auto* b = dMake<DAttribute>(button, "B");
+  auto* lost = dMake<DAttribute>(button, "Lost");
+  auto* hover = dMake<DAttribute>(lost, "Hover");
+  ASSERT_TRUE(a->create_link(std::string("B")));
+  ASSERT_TRUE(b->create_link(std::string("Button/A")));
+  ASSERT_TRUE(lost->create_link(std::string("Theme/Nothing")));
+  ASSERT_TRUE(hover->create_link(std::string("Gone")));
+  watch(lost, "lost", events);
+  watch(hover, "hover", events);
+
+  root.resolve_links();
+  EXPECT_EQ(a->link()->target, b);
+  EXPECT_FALSE(a->link()->cyclic);
+  EXPECT_EQ(b->link()->target, nullptr);
+  EXPECT_TRUE(b->link()->cyclic);
+  EXPECT_EQ(b->dependents(false), std::vector<DAttribute*>{a});
+  EXPECT_EQ(logged(),
+            (std::vector<std::string>{
+                "engine: cyclic link `Button/A` on attribute `Ombrix/Button/B`.",
+                "engine: unresolved link `Theme/Nothing` on attribute `Ombrix/Button/Lost`.",
+                "engine: unresolved link `Gone` on attribute `Ombrix/Button/Lost.Hover`.",
+            }));
+  // States resolve before the attribute's own change callbacks; no link-change ones.
+  EXPECT_EQ(events, (Events{"hover.change", "lost.change"}));
+
+  // Reported again at every resolution; a link found later is taken.
+  logged().clear();
+  lost->resolve_links();
+  EXPECT_EQ(logged().size(), 2u);
+  auto* theme = dMake<DLayer>(&root, "Theme");
+  auto* nothing = dMake<DAttribute>(theme, "Nothing");
+  logged().clear();
+  lost->resolve_links();
+  EXPECT_EQ(lost->link()->target, nothing);
+  EXPECT_EQ(nothing->dependents(false), std::vector<DAttribute*>{lost});
+  EXPECT_EQ(logged().size(), 1u);
+
+  // A path that finds nothing later keeps the earlier target.
+  theme->destroy_child(nothing);
+  EXPECT_EQ(lost->link(), nullptr);
+  ASSERT_TRUE(lost->create_link(std::string("Theme/Other")));
+  auto* other = dMake<DAttribute>(theme, "Other");
+  lost->resolve_links();
+  theme->set_object_name("Renamed");
+  logged().clear();
+  lost->resolve_links();
+  EXPECT_EQ(lost->link()->target, other);
+  EXPECT_FALSE(lost->link()->cyclic);
+  EXPECT_EQ(logged(),
+            (std::vector<std::string>{
+                "engine: unresolved link `Theme/Other` on attribute `Ombrix/Button/Lost`.",
+                "engine: unresolved link `Gone` on attribute `Ombrix/Button/Lost.Hover`.",
+            }));
+
+  // Resolving the cyclic one again after its partner moved away clears the mark.
+  a->create_link(std::string("Lost"));
+  a->resolve_links();
+  logged().clear();
+  b->resolve_links();
+  EXPECT_EQ(b->link()->target, a);
+  EXPECT_FALSE(b->link()->cyclic);
+  EXPECT_TRUE(logged().empty());
+}
+
+TEST(AttributeLinks, an_empty_link_path_is_never_reported) {
+  LogCapture capture;
+  DAttribute unnamed("");
+  unnamed.set_value(DValue(4.0));
+  DLayer root;
+  auto* linked = dMake<DAttribute>(dMake<DLayer>(&root, "L"), "Linked");
+  ASSERT_TRUE(linked->create_link(&unnamed));
+  EXPECT_EQ(linked->link()->path, "");
+  linked->resolve_links();
+  EXPECT_TRUE(logged().empty());
+  EXPECT_EQ(linked->link()->target, &unnamed);
+  EXPECT_EQ(linked->as<double>({}), 4.0);
+}
+
+TEST(AttributeLinks, set_value_notifies_the_attribute_then_dependents_depth_first) {
+  Events events;  // outlives the tree, whose teardown may call back
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "L");
+  auto* e = dMake<DAttribute>(layer, "E");
+  auto* b = dMake<DAttribute>(layer, "B");
+  auto* a = dMake<DAttribute>(layer, "A");
+  auto* c = dMake<DAttribute>(layer, "C");
+  ASSERT_TRUE(b->create_link(e));
+  ASSERT_TRUE(a->create_link(b));
+  ASSERT_TRUE(c->create_link(e));
+  EXPECT_EQ(e->dependents(false), (std::vector<DAttribute*>{b, c}));
+  EXPECT_EQ(e->dependents(true), (std::vector<DAttribute*>{b, c, a}));
+
+  watch(e, "e", events);
+  watch(b, "b", events);
+  watch(a, "a", events);
+  watch(c, "c", events);
+  e->set_value(DValue(1.5));
+  EXPECT_EQ(events, (Events{"e.change", "b.change", "a.change", "c.change"}));
+  EXPECT_EQ(a->as<double>({}), 1.5);
+
+  events.clear();
+  e->set_value(DValue(1.5));
+  e->set_value(DValue(-0.0));
+  e->set_value(DValue(0.0));
+  EXPECT_EQ(events.size(), 4u);  // only the first distinct value notifies
+  events.clear();
+  e->set_value(DValue(std::nan("")));
+  e->set_value(DValue(std::nan("")));
+  EXPECT_EQ(events.size(), 8u);  // NaN never equals itself
+
+  // On a linked attribute: link-change first, then change, even for an equal value.
+  events.clear();
+  b->set_value(DValue(std::string("x")));
+  a->set_value(a->value());
+  EXPECT_EQ(events, (Events{"b.link", "b.change", "a.change", "a.link", "a.change"}));
+  EXPECT_EQ(a->link(), nullptr);
+  EXPECT_EQ(a->as<std::string>({}), "x");
+}
+
+TEST(AttributeLinks, set_value_from_text_stores_a_string_and_refuses_null) {
+  Events events;
+  DAttribute attribute("A");
+  attribute.set_value("12");
+  EXPECT_EQ(attribute.as_if<double>({}), nullptr);
+  EXPECT_EQ(attribute.as<std::string>({}), "12");
+  watch(&attribute, "a", events);
+  EXPECT_THROW(attribute.set_value(static_cast<const char*>(nullptr)), std::logic_error);
+  EXPECT_EQ(attribute.as<std::string>({}), "12");
+  EXPECT_TRUE(events.empty());
+}
+
+TEST(AttributeLinks, break_link_keeps_the_value_read_and_dependents_stay_linked) {
+  Events events;  // outlives the tree, whose teardown may call back
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "L");
+  auto* target = dMake<DAttribute>(layer, "T");
+  auto* middle = dMake<DAttribute>(layer, "M");
+  auto* reader = dMake<DAttribute>(layer, "R");
+  target->set_value(DValue(3.0));
+  middle->create_link(target);
+  reader->create_link(middle);
+  watch(target, "t", events);
+  watch(middle, "m", events);
+  watch(reader, "r", events);
+
+  middle->break_link(true);
+  EXPECT_EQ(events, (Events{"m.link", "m.change", "r.change"}));
+  EXPECT_EQ(middle->link(), nullptr);
+  EXPECT_TRUE(target->dependents(false).empty());
+  EXPECT_EQ(reader->link()->target, middle);
+  EXPECT_EQ(reader->as<double>({}), 3.0);
+
+  events.clear();
+  middle->break_link(true);  // plain: nothing happens
+  reader->break_link(false);
+  EXPECT_EQ(events, (Events{"r.link"}));
+  EXPECT_EQ(reader->as<double>({}), 3.0);
+}
+
+TEST(AttributeLinks, create_link_refuses_cycles_and_notifies_target_side_first) {
+  Events events;  // outlives the tree, whose teardown may call back
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "L");
+  auto* a = dMake<DAttribute>(layer, "A");
+  auto* b = dMake<DAttribute>(layer, "B");
+  auto* c = dMake<DAttribute>(layer, "C");
+  auto* d = dMake<DAttribute>(layer, "D");
+  a->set_value(DValue(1.0));
+  EXPECT_FALSE(a->create_link(nullptr));
+  EXPECT_FALSE(a->create_link(a));
+  EXPECT_FALSE(a->create_link(std::string()));
+  ASSERT_TRUE(b->create_link(a));
+  EXPECT_FALSE(a->create_link(b));
+  EXPECT_EQ(a->link(), nullptr);
+  EXPECT_EQ(a->as<double>({}), 1.0);
+  EXPECT_EQ(b->link()->path, "L/A");
+
+  watch(a, "a", events);
+  watch(b, "b", events);
+  watch(c, "c", events);
+  watch(d, "d", events);
+  ASSERT_TRUE(d->create_link(c));
+  events.clear();
+  ASSERT_TRUE(c->create_link(b));
+  EXPECT_EQ(events, (Events{"b.link", "c.link", "d.link", "c.change", "d.change"}));
+  EXPECT_EQ(d->as<double>({}), 1.0);
+
+  // Relinking by path drops the old target and keeps its value until resolved.
+  events.clear();
+  ASSERT_TRUE(c->create_link(std::string("A")));
+  EXPECT_EQ(events, (Events{"c.link", "c.link", "d.link", "c.change", "d.change"}));
+  EXPECT_EQ(c->link()->target, nullptr);
+  EXPECT_EQ(b->dependents(false), std::vector<DAttribute*>{});
+  EXPECT_EQ(d->as<double>({}), 1.0);
+  c->resolve_links();
+  EXPECT_EQ(c->link()->target, a);
+  EXPECT_TRUE(c->in_link_chain(a));
+  EXPECT_TRUE(d->in_link_chain(a));
+  EXPECT_FALSE(a->in_link_chain(d));
+  EXPECT_FALSE(a->in_link_chain(nullptr));
+}
+
+TEST(AttributeLinks, create_link_stays_acyclic_when_a_callback_links_the_target_back) {
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "L");
+  auto* a = dMake<DAttribute>(layer, "A");
+  auto* old_target = dMake<DAttribute>(layer, "Old");
+  auto* t = dMake<DAttribute>(layer, "T");
+  ASSERT_TRUE(a->create_link(old_target));
+  bool once = true;
+  a->on_link_change([t, a, &once] {
+    if (std::exchange(once, false)) t->create_link(a);
+  });
+  EXPECT_FALSE(a->create_link(t));
+  EXPECT_EQ(a->link(), nullptr);
+  EXPECT_EQ(t->link()->target, a);
+  EXPECT_EQ(t->value().index(), 0u);  // reading ends, no loop
+}
+
+TEST(AttributeLinks, callback_ids_count_per_map_from_zero) {
+  DAttribute attribute("A");
+  EXPECT_EQ(attribute.on_change([] {}), DConnectionID(0));
+  EXPECT_EQ(attribute.on_change([] {}), DConnectionID(1));
+  EXPECT_EQ(attribute.on_link_change([] {}), DConnectionID(0));
+  attribute.disconnect_change(0);
+  attribute.disconnect_change(7);
+  EXPECT_EQ(attribute.on_change([] {}), DConnectionID(2));
+
+  // An empty callback is stored and fails only when called.
+  attribute.on_change(nullptr);
+  EXPECT_THROW(attribute.set_value(DValue(1.0)), std::bad_function_call);
+  EXPECT_EQ(attribute.as<double>({}), 1.0);
+}
+
+TEST(AttributeLinks, notification_walks_a_snapshot_of_callbacks_and_dependents) {
+  Events events;  // outlives the tree, whose teardown may call back
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "L");
+  auto* a = dMake<DAttribute>(layer, "A");
+  auto* first = dMake<DAttribute>(layer, "First");
+  auto* second = dMake<DAttribute>(layer, "Second");
+  auto* third = dMake<DAttribute>(layer, "Third");
+  first->create_link(a);
+  second->create_link(a);
+  third->create_link(a);
+
+  // Disconnecting the next callback skips it; one added meanwhile waits.
+  DConnectionID next;
+  a->on_change([&] {
+    events.push_back("a0");
+    a->disconnect_change(next);
+    a->on_change([&] { events.push_back("late"); });
+  });
+  next = a->on_change([&] { events.push_back("a1"); });
+  // A dependent whose link is broken during the walk is skipped.
+  first->on_change([&] {
+    events.push_back("first");
+    second->break_link(false);
+  });
+  second->on_change([&] { events.push_back("second"); });
+  third->on_change([&] {
+    events.push_back("third");
+    dMake<DAttribute>(layer, "Fourth")->create_link(a);  // not visited in this walk
+  });
+  a->set_value(DValue(1.0));
+  EXPECT_EQ(events, (Events{"a0", "first", "third"}));
+
+  events.clear();
+  a->set_value(DValue(2.0));
+  EXPECT_EQ(events, (Events{"a0", "late", "first", "third"}));
+  EXPECT_EQ(a->dependents(false).size(), 4u);
+}
+
+TEST(AttributeLinks, clone_to_copies_value_link_path_and_states_in_name_order) {
+  DLayer root;
+  auto* source = dMake<DLayer>(&root, "Source");
+  auto* copy_parent = dMake<DLayer>(&root, "Copy");
+  auto* target = dMake<DAttribute>(source, "Target");
+  target->set_value(DValue(5.0));
+  auto* fill = dMake<DAttribute>(source, "Fill");
+  fill->set_value(DValue(std::string("#ff000000")));
+  dMake<DAttribute>(fill, "Pressed")->set_value(DValue(2.0));
+  auto* hover = dMake<DAttribute>(fill, "Hover");
+  hover->create_link(std::string("Target"));
+  dMake<DAttribute>(hover, "Focus:Hover")->set_value(DValue(true));
+  source->resolve_links();
+  ASSERT_EQ(hover->link()->target, target);
+  fill->on_change([] { FAIL() << "callbacks are not copied"; });
+
+  fill->clone_to(copy_parent);
+  auto* copy = copy_parent->find_attribute("Fill");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->as<std::string>({}), "#ff000000");
+  ASSERT_EQ(copy->children().size(), 2u);
+  EXPECT_EQ(copy->children()[0]->object_name(), "Hover");
+  EXPECT_EQ(copy->children()[1]->object_name(), "Pressed");
+  auto* hover_copy = static_cast<DAttribute*>(copy->children()[0].get());
+  ASSERT_NE(hover_copy->link(), nullptr);
+  EXPECT_EQ(hover_copy->link()->path, "Target");
+  EXPECT_EQ(hover_copy->link()->target, nullptr);
+  EXPECT_EQ(hover_copy->value().index(), 0u);
+  EXPECT_EQ(hover_copy->states(false).size(), 1u);
+  EXPECT_EQ(target->dependents(false).size(), 1u);
+
+  // Cloning below itself copies only what was there.
+  fill->clone_to(fill);
+  EXPECT_EQ(fill->states(false).size(), 3u);
+  EXPECT_EQ(fill->states(false).at("Fill")->states(false).size(), 2u);
+}
+
+TEST(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {
+  Events events;  // outlives the tree, whose teardown may call back
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "L");
+  auto* e = dMake<DAttribute>(layer, "E");
+  auto* b = dMake<DAttribute>(layer, "B");
+  auto* a = dMake<DAttribute>(layer, "A");
+  auto* c = dMake<DAttribute>(layer, "C");
+  e->set_value(DValue(8.0));
+  b->create_link(e);
+  a->create_link(b);
+  c->create_link(b);
+  watch(e, "e", events);
+  watch(a, "a", events);
+  watch(c, "c", events);
+
+  layer->destroy_child(b);
+  EXPECT_EQ(events, (Events{"a.link", "c.link"}));
+  EXPECT_EQ(a->link(), nullptr);
+  EXPECT_EQ(a->as<double>({}), 8.0);
+  EXPECT_EQ(c->as<double>({}), 8.0);
+  EXPECT_TRUE(e->dependents(false).empty());
+
+  // A dependent relinked by a callback during the teardown keeps its new link.
+  auto* doomed = dMake<DAttribute>(layer, "Doomed");
+  auto* first = dMake<DAttribute>(layer, "First");
+  auto* second = dMake<DAttribute>(layer, "Second");
+  first->create_link(doomed);
+  second->create_link(doomed);
+  first->on_link_change([&] { second->create_link(e); });
+  layer->destroy_child(doomed);
+  EXPECT_EQ(first->link(), nullptr);
+  ASSERT_NE(second->link(), nullptr);
+  EXPECT_EQ(second->link()->target, e);
+  EXPECT_EQ(e->dependents(false), std::vector<DAttribute*>{second});
+
+  // Destroying a linked attribute leaves its target without it.
+  layer->destroy_child(second);
+  EXPECT_TRUE(e->dependents(false).empty());
+}
+
+}  // namespace
+}  // namespace Drelm

@@ -1,0 +1,172 @@
+#include "theme_language/attribute.h"
+
+#include <algorithm>
+#include <variant>
+
+#include "theme_language/attribute_impl.h"
+#include "theme_language/layer.h"
+
+namespace Drelm {
+
+namespace {
+
+// Pieces of a state name between ":" separators; an empty piece at the start
+// or between two separators counts, a trailing separator adds none.
+std::vector<std::string> split_conditions(const std::string& name) {
+  std::vector<std::string> pieces;
+  std::size_t start = 0;
+  while (start < name.size()) {
+    const std::size_t end = name.find(':', start);
+    if (end == std::string::npos) {
+      pieces.emplace_back(name, start);
+      break;
+    }
+    pieces.emplace_back(name, start, end - start);
+    start = end + 1;
+  }
+  return pieces;
+}
+
+bool all_active(const std::vector<std::string>& conditions,
+                const std::vector<std::string>& active) {
+  for (const std::string& condition : conditions) {
+    if (std::find(active.begin(), active.end(), condition) == active.end()) return false;
+  }
+  return true;
+}
+
+// A later child of the same name replaces an earlier one.
+void add_own_states(const DObject& attribute,
+                    std::map<std::string, DAttribute*, std::less<>>& out) {
+  for (const auto& child : attribute.children()) {
+    if (auto* state = dynamic_cast<DAttribute*>(child.get())) {
+      out.insert_or_assign(state->object_name(), state);
+    }
+  }
+}
+
+}  // namespace
+
+DAttribute::DAttribute(const std::string& name) : impl(std::make_unique<Impl>(this)) {
+  set_object_name(name);
+}
+
+std::string DAttribute::path() const {
+  const DObject* up = DObject::parent();
+  if (const auto* attribute = dynamic_cast<const DAttribute*>(up)) {
+    return attribute->path() + "." + object_name();
+  }
+  if (const auto* layer = dynamic_cast<const DLayer*>(up)) {
+    std::string layer_path = layer->path();
+    if (layer_path.empty()) return object_name();
+    return layer_path + "/" + object_name();
+  }
+  return object_name();
+}
+
+const DValue& DAttribute::value() const {
+  const DAttribute* current = this;
+  while (current->impl->link && current->impl->link->target != nullptr) {
+    current = current->impl->link->target;
+  }
+  return current->impl->value;
+}
+
+std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherited) const {
+  std::map<std::string, DAttribute*, std::less<>> result;
+  add_own_states(*this, result);
+  if (!inherited) return result;
+  auto* layer = dynamic_cast<DLayer*>(DObject::parent());
+  if (layer == nullptr) return result;
+  // Walked iteratively with a guard: a base chain that loops back must end
+  // here rather than recurse forever. Own names win, nearer bases next.
+  std::vector<const DLayer*> seen{layer};
+  for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
+    if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
+    seen.push_back(base);
+    DAttribute* inherited_from = base->find_attribute(object_name());
+    if (inherited_from == nullptr) break;
+    std::map<std::string, DAttribute*, std::less<>> own;
+    add_own_states(*inherited_from, own);
+    for (auto& entry : own) result.emplace(entry.first, entry.second);
+  }
+  return result;
+}
+
+bool DAttribute::has_states() const {
+  // The cache holds one entry per merged state, so no map needs building.
+  if (impl->state_cache_stale()) impl->rebuild_state_cache();
+  return !impl->state_cache.empty();
+}
+
+bool DAttribute::Impl::state_cache_stale() const {
+  if (state_cache_stamps.empty()) return true;
+  for (const auto& [object, version] : state_cache_stamps) {
+    if (object->children_version() != version) return true;
+  }
+  return false;
+}
+
+void DAttribute::Impl::rebuild_state_cache() {
+  state_cache.clear();
+  state_cache_stamps.clear();
+  state_cache_stamps.emplace_back(owner, owner->children_version());
+  if (auto* layer = dynamic_cast<DLayer*>(owner->DObject::parent())) {
+    std::vector<const DLayer*> seen{layer};
+    for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
+      if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
+      seen.push_back(base);
+      state_cache_stamps.emplace_back(base, base->children_version());
+      DAttribute* inherited_from = base->find_attribute(owner->object_name());
+      if (inherited_from == nullptr) break;
+      state_cache_stamps.emplace_back(inherited_from, inherited_from->children_version());
+    }
+  }
+  auto merged = owner->states(true);
+  state_cache.reserve(merged.size());
+  for (auto& [name, state] : merged) {
+    state_cache.push_back(StateEntry{state, split_conditions(name)});
+  }
+}
+
+DAttribute* DAttribute::state(const std::vector<std::string>& active) {
+  if (impl->state_cache_stale()) impl->rebuild_state_cache();
+  DAttribute* best = nullptr;
+  std::size_t best_count = 0;
+  for (const auto& entry : impl->state_cache) {
+    // Only strictly more conditions can win, so a tie keeps the earlier name.
+    if (entry.conditions.size() <= best_count) continue;
+    if (!all_active(entry.conditions, active)) continue;
+    best = entry.state;
+    best_count = entry.conditions.size();
+  }
+  return best;
+}
+
+template <typename T>
+const T* DAttribute::as_if(const std::vector<std::string>& active) {
+  if (active.empty()) return std::get_if<T>(&value());
+  DAttribute* current = this;
+  while (true) {
+    // A state's own states are not consulted: it answers with its chain's end.
+    if (DAttribute* selected = current->state(active)) return std::get_if<T>(&selected->value());
+    const auto& link = current->impl->link;
+    if (!link || link->target == nullptr) return std::get_if<T>(&current->impl->value);
+    current = link->target;
+  }
+}
+
+template <typename T>
+T DAttribute::as(const std::vector<std::string>& active) {
+  const T* found = as_if<T>(active);
+  return found != nullptr ? *found : T{};
+}
+
+template const double* DAttribute::as_if<double>(const std::vector<std::string>&);
+template const bool* DAttribute::as_if<bool>(const std::vector<std::string>&);
+template const std::string* DAttribute::as_if<std::string>(const std::vector<std::string>&);
+template double DAttribute::as<double>(const std::vector<std::string>&);
+template bool DAttribute::as<bool>(const std::vector<std::string>&);
+template std::string DAttribute::as<std::string>(const std::vector<std::string>&);
+
+}  // namespace Drelm

@@ -1,0 +1,77 @@
+#pragma once
+
+// Private record of DAttribute, shared by the read side (attribute.cpp) and
+// the write side (attribute_links.cpp). Not part of the library's interface.
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "theme_language/attribute.h"
+#include "theme_language/connections.h"
+#include "theme_language/object.h"
+
+namespace Drelm {
+
+struct DAttribute::Impl {
+  struct StateEntry {
+    DAttribute* state = nullptr;
+    // Owned copies of the name's pieces: matching compares them in place, and
+    // a later rename of the state attribute cannot leave them dangling.
+    std::vector<std::string> conditions;
+  };
+
+  using Callbacks = std::map<DConnectionID, std::function<void()>>;
+
+  explicit Impl(DAttribute* owner) : owner(owner) {}
+
+  DAttribute* owner;
+  std::vector<DAttribute*> dependents;
+  std::size_t dependents_version = 0;
+  std::optional<DLink> link;
+  DValue value;
+  DConnectionID next_change_id;
+  Callbacks change_callbacks;
+  DConnectionID next_link_change_id;
+  Callbacks link_change_callbacks;
+  std::vector<StateEntry> state_cache;
+  std::vector<std::pair<const DObject*, std::size_t>> state_cache_stamps;
+
+  // Read side.
+  bool state_cache_stale() const;
+  void rebuild_state_cache();
+
+  // Write side. REQUIRES for break_link: the attribute is linked.
+  void break_link(bool notify);
+  void resolve_links();
+  std::vector<DAttribute*> dependents_of(bool recursive) const;
+  void notify_all();
+  void update_link_dependencies();
+
+  // Registration of `dependent` into this attribute's list, and every removal
+  // attempt from it, raise dependents_version so running walks notice.
+  void add_dependent(DAttribute* dependent);
+  void remove_dependent(DAttribute* dependent);
+
+  // Calls `step` on each dependent, then on that dependent's own dependents,
+  // depth-first, over a snapshot that skips those that left the list meanwhile.
+  template <typename F>
+  void for_each_dependent(const F& step) {
+    const std::vector<DAttribute*> snapshot = dependents;
+    const std::size_t version = dependents_version;
+    for (DAttribute* dependent : snapshot) {
+      if (dependents_version != version && !has_dependent(dependent)) continue;
+      step(*dependent->impl);
+      dependent->impl->for_each_dependent(step);
+    }
+  }
+
+  bool has_dependent(const DAttribute* dependent) const;
+  static void call_all(Callbacks& callbacks);
+};
+
+}  // namespace Drelm

@@ -1,0 +1,255 @@
+#include "theme_language/attribute.h"
+
+#include <algorithm>
+#include <deque>
+#include <stdexcept>
+
+#include "theme_language/attribute_impl.h"
+#include "theme_language/layer.h"
+#include "theme_language/logger.h"
+
+namespace Drelm {
+
+namespace {
+
+DLayer* nearest_layer(DObject* object) {
+  for (DObject* up = object != nullptr ? object->parent() : nullptr; up != nullptr;
+       up = up->parent()) {
+    if (auto* layer = dynamic_cast<DLayer*>(up)) return layer;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// ---- Impl: dependents and notification -------------------------------------
+
+bool DAttribute::Impl::has_dependent(const DAttribute* dependent) const {
+  return std::find(dependents.begin(), dependents.end(), dependent) != dependents.end();
+}
+
+void DAttribute::Impl::add_dependent(DAttribute* dependent) {
+  dependents.push_back(dependent);
+  ++dependents_version;
+}
+
+void DAttribute::Impl::remove_dependent(DAttribute* dependent) {
+  dependents.erase(std::remove(dependents.begin(), dependents.end(), dependent), dependents.end());
+  ++dependents_version;
+}
+
+void DAttribute::Impl::call_all(Callbacks& callbacks) {
+  std::vector<DConnectionID> ids;
+  ids.reserve(callbacks.size());
+  for (const auto& entry : callbacks) ids.push_back(entry.first);
+  for (const DConnectionID& id : ids) {
+    auto it = callbacks.find(id);
+    if (it == callbacks.end()) continue;
+    // A copy, so the callback may disconnect itself or others while it runs.
+    std::function<void()> callback = it->second;
+    callback();
+  }
+}
+
+void DAttribute::Impl::notify_all() {
+  call_all(change_callbacks);
+  for_each_dependent([](Impl& dependent) { call_all(dependent.change_callbacks); });
+}
+
+void DAttribute::Impl::update_link_dependencies() {
+  call_all(link_change_callbacks);
+  for_each_dependent([](Impl& dependent) { call_all(dependent.link_change_callbacks); });
+}
+
+std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
+  std::vector<DAttribute*> result = dependents;
+  if (!recursive) return result;
+  for (const DAttribute* direct : dependents) {
+    std::vector<DAttribute*> further = direct->impl->dependents_of(true);
+    result.insert(result.end(), further.begin(), further.end());
+  }
+  return result;
+}
+
+// ---- Impl: links -------------------------------------------------------------
+
+void DAttribute::Impl::break_link(bool notify) {
+  if (link->target != nullptr) {
+    // Keep what the chain read, so the attribute shows no jump in value.
+    value = owner->value();
+    link->target->impl->remove_dependent(owner);
+    link->target = nullptr;
+  }
+  link.reset();
+  call_all(link_change_callbacks);
+  if (notify) notify_all();
+}
+
+void DAttribute::Impl::resolve_links() {
+  if (link) {
+    DAttribute* found = find_link_target(owner, link->path);
+    const char* problem = nullptr;
+    if (found == nullptr) {
+      link->cyclic = false;
+      problem = "unresolved";
+    } else if (found->in_link_chain(owner)) {
+      // Leaving this one without target keeps the resolved links free of loops.
+      link->cyclic = true;
+      if (link->target != nullptr) {
+        link->target->impl->remove_dependent(owner);
+        link->target = nullptr;
+      }
+      problem = "cyclic";
+    } else {
+      link->cyclic = false;
+      if (found != link->target) {
+        if (link->target != nullptr) link->target->impl->remove_dependent(owner);
+        link->target = found;
+        found->impl->add_dependent(owner);
+      }
+    }
+    if (problem != nullptr && !link->path.empty()) {
+      log(std::string("engine: ") + problem + " link `" + link->path + "` on attribute `" +
+          owner->path() + "`.");
+    }
+  }
+  for (auto& entry : owner->states(false)) entry.second->resolve_links();
+  call_all(change_callbacks);
+}
+
+// ---- DAttribute: write side ----------------------------------------------------
+
+DAttribute::~DAttribute() {
+  const std::vector<DAttribute*> snapshot = impl->dependents;
+  for (DAttribute* dependent : snapshot) {
+    Impl& other = *dependent->impl;
+    // Only links that still lead here: one that a callback moved elsewhere
+    // during this loop is not this attribute's to break.
+    if (!other.link || other.link->target != this) continue;
+    other.value = dependent->value();
+    impl->remove_dependent(dependent);
+    other.link->target = nullptr;
+    other.link.reset();
+    Impl::call_all(other.link_change_callbacks);
+  }
+  if (impl->link) impl->break_link(false);
+}
+
+void DAttribute::set_value(const DValue& value) {
+  if (impl->link) {
+    // Copied first: the value may be the one read through the link.
+    DValue stored = value;
+    impl->break_link(false);
+    impl->value = std::move(stored);
+    impl->notify_all();
+    return;
+  }
+  if (impl->value == value) return;
+  impl->value = value;
+  impl->notify_all();
+}
+
+void DAttribute::set_value(const char* text) {
+  if (text == nullptr) throw std::logic_error("DAttribute::set_value: text is null");
+  set_value(DValue(std::string(text)));
+}
+
+const DLink* DAttribute::link() const { return impl->link ? &*impl->link : nullptr; }
+
+bool DAttribute::create_link(DAttribute* target) {
+  if (target == nullptr || target->in_link_chain(this)) return false;
+  impl->value = DValue();
+  if (impl->link) {
+    impl->break_link(false);
+    // A link-change callback may have linked the target back to this one.
+    if (target->in_link_chain(this)) return false;
+  }
+  impl->link = DLink{target->path(), target, false};
+  target->impl->add_dependent(this);
+  target->impl->update_link_dependencies();
+  impl->notify_all();
+  return true;
+}
+
+bool DAttribute::create_link(const std::string& path) {
+  if (path.empty()) return false;
+  impl->value = DValue();
+  if (impl->link) impl->break_link(false);
+  impl->link = DLink{path, nullptr, false};
+  impl->update_link_dependencies();
+  impl->notify_all();
+  return true;
+}
+
+void DAttribute::break_link(bool notify) {
+  if (impl->link) impl->break_link(notify);
+}
+
+void DAttribute::resolve_links() { impl->resolve_links(); }
+
+bool DAttribute::in_link_chain(const DAttribute* other) const {
+  if (other == nullptr) return false;
+  for (const DAttribute* current = this; current != nullptr;) {
+    if (current == other) return true;
+    const auto& link = current->impl->link;
+    current = link ? link->target : nullptr;
+  }
+  return false;
+}
+
+std::vector<DAttribute*> DAttribute::dependents(bool recursive) const {
+  return impl->dependents_of(recursive);
+}
+
+void DAttribute::update_link_dependencies() { impl->update_link_dependencies(); }
+
+DConnectionID DAttribute::on_change(std::function<void()> callback) {
+  impl->change_callbacks[impl->next_change_id] = std::move(callback);
+  return impl->next_change_id++;
+}
+
+DConnectionID DAttribute::on_link_change(std::function<void()> callback) {
+  impl->link_change_callbacks[impl->next_link_change_id] = std::move(callback);
+  return impl->next_link_change_id++;
+}
+
+void DAttribute::disconnect_change(const DConnectionID& id) { impl->change_callbacks.erase(id); }
+
+void DAttribute::disconnect_link_change(const DConnectionID& id) {
+  impl->link_change_callbacks.erase(id);
+}
+
+void DAttribute::clone_to(DObject* parent) const {
+  // Taken before the copy exists, so a copy placed below this attribute is
+  // not copied again.
+  const auto own_states = states(false);
+  auto* copy = dMake<DAttribute>(parent, object_name());
+  copy->impl->value = impl->value;
+  if (impl->link && !impl->link->path.empty()) copy->create_link(impl->link->path);
+  for (const auto& entry : own_states) entry.second->clone_to(copy);
+}
+
+// ---- Link targets ------------------------------------------------------------
+
+DAttribute* find_link_target(DAttribute* attribute, const std::string& link_path) {
+  if (link_path.empty()) return nullptr;
+  auto names = split<std::deque<std::string>>(link_path, '/');
+  if (names.empty()) return nullptr;
+  const std::string name = std::move(names.back());
+  names.pop_back();
+  DLayer* layer = nearest_layer(attribute);
+  if (layer == nullptr) return nullptr;
+  if (names.empty()) {
+    // The nearest enclosing declaration wins.
+    for (DLayer* scope = layer; scope != nullptr; scope = scope->parent()) {
+      if (DAttribute* found = scope->find_attribute(name)) return found;
+    }
+    return nullptr;
+  }
+  DLayer* found = layer->namespace_root()->find_layer(names);
+  if (found == nullptr) found = layer->root()->find_layer(names);
+  if (found == nullptr) return nullptr;
+  return found->find_attribute(name);
+}
+
+}  // namespace Drelm
