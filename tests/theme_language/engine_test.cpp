@@ -1,0 +1,316 @@
+#include "theme_language/engine.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "theme_language/attribute.h"
+#include "theme_language/layer.h"
+#include "theme_language/logger.h"
+
+namespace Drelm {
+namespace {
+
+namespace fs = std::filesystem;
+using Texts = std::vector<std::string>;
+
+const std::string kStyle = std::string(OMBRIX_FIXTURES_DIR) + "/drelm/style";
+const std::string kExtra = std::string(OMBRIX_FIXTURES_DIR) + "/drelm/extra";
+
+Texts& logged() {
+  static Texts lines;
+  return lines;
+}
+
+// Collects library messages for the lifetime of a test.
+class EngineTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    logged().clear();
+    set_log_function([](const std::string& message) { logged().push_back(message); });
+  }
+  void TearDown() override { set_log_function(nullptr); }
+};
+
+// A scratch directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "drelm_engine_XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~TempDir() { fs::remove_all(path); }
+  std::string write(const std::string& relative, const std::string& contents) const {
+    const fs::path file = fs::path(path) / relative;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << contents;
+    return file.string();
+  }
+  std::string path;
+};
+
+Texts child_names(const DObject* object) {
+  Texts names;
+  for (const auto& child : object->children()) names.push_back(child->object_name());
+  return names;
+}
+
+DAttribute* attribute(const DEngine& engine, const std::string& layer, const char* name) {
+  DLayer* found = engine.find_layer(layer);
+  return found == nullptr ? nullptr : found->find_attribute(name);
+}
+
+std::string text(DAttribute* attribute, const Texts& active = {}) {
+  return attribute == nullptr ? "<none>" : attribute->as<std::string>(active);
+}
+
+double number(DAttribute* attribute, const Texts& active = {}) {
+  return attribute == nullptr ? -1.0 : attribute->as<double>(active);
+}
+
+TEST_F(EngineTest, fixture_directories_load_into_one_tree_as_the_application_loads_them) {
+  DEngine engine;
+  engine.load_files(kStyle + "/widgets", "Ombrix");
+  EXPECT_EQ(logged(), (Texts{
+                          "engine: " + kStyle + "/widgets/broken.drl: Failed to load file.",
+                          "lexer: " + kStyle +
+                              "/widgets/broken.drl:2: Found `#` with 5 hex digits; expected 3, "
+                              "4, 6, or 8 for a color: #abcde",
+                      }));
+  engine.load_files(kStyle + "/mounts", "");
+  engine.load_files(kExtra, "");
+  EXPECT_EQ(logged().size(), 2u);
+
+  // Files load in path order (_parts/ sorts before base.drl); _draft.drl and broken.drl add
+  // nothing.
+  EXPECT_EQ(child_names(engine.root()), (Texts{"Ombrix", "App", "Theme"}));
+  DLayer* ombrix = engine.find_layer("Ombrix");
+  EXPECT_EQ(child_names(ombrix),
+            (Texts{"Panel", "Control", "Small Spacer", "Large Spacer", "Button"}));
+  EXPECT_EQ(engine.find_layer("Ombrix/Button")->path(), "Ombrix/Button");
+  EXPECT_EQ(engine.find_layer(std::deque<std::string>{"Ombrix", "Panel", "Header"})->path(),
+            "Ombrix/Panel/Header");
+
+  // Own attributes in line order (state-set attributes before its group-set), then inherited
+  // copies.
+  const Texts corners{"Corner Radii.Top Left", "Corner Radii.Top Right", "Corner Radii.Bottom Left",
+                      "Corner Radii.Bottom Right"};
+  Texts button{"Fill",         "Label.Color", "Label.Size", "Glow",
+               "Label.Shadow", "Opacity",     "Icon",       "Border Width"};
+  button.insert(button.end(), corners.begin(), corners.end());
+  EXPECT_EQ(child_names(engine.find_layer("Ombrix/Button")), button);
+  Texts app{"Fill", "Missing",      "Label.Color", "Label.Size",
+            "Glow", "Label.Shadow", "Opacity",     "Border Width"};
+  app.insert(app.end(), corners.begin(), corners.end());
+  app.push_back("Icon");
+  EXPECT_EQ(child_names(engine.find_layer("App")), app);
+
+  EXPECT_EQ(engine.find_layer("Ombrix/Button")->base_path(), "Control");
+  EXPECT_EQ(engine.find_layer("Ombrix/Button")->base(), engine.find_layer("Ombrix/Control"));
+  EXPECT_EQ(engine.find_layer("App")->base_path(), "Ombrix/Button");
+  EXPECT_EQ(engine.find_layer("App")->base(), engine.find_layer("Ombrix/Button"));
+  EXPECT_EQ(attribute(engine, "Ombrix/Control", "Corner Radii.Top Left")->link()->path,
+            "Theme/Radius");
+  EXPECT_EQ(attribute(engine, "App/Icon", "Size")->link()->path, "Label.Size");
+  Texts keys;
+  for (const auto& [key, state] :
+       attribute(engine, "Ombrix/Control", "Border Width")->states(false))
+    keys.push_back(key);
+  EXPECT_EQ(keys, (Texts{"Focus", "Focus:Hover"}));
+
+  engine.resolve_links();
+  EXPECT_EQ(logged().back(), "engine: unresolved link `Theme/Nothing` on attribute `App/Missing`.");
+  const auto unresolved = engine.unresolved_links();
+  ASSERT_EQ(unresolved.size(), 1u);
+  EXPECT_EQ(unresolved[0].attribute_path, "App/Missing");
+  EXPECT_EQ(unresolved[0].link_path, "Theme/Nothing");
+  EXPECT_FALSE(unresolved[0].cyclic);
+
+  // Links read through "Theme"; the extra directory's accent replaced the mounts' one.
+  EXPECT_EQ(text(attribute(engine, "Ombrix/Button", "Fill")), "#ffc0392b");
+  EXPECT_EQ(text(attribute(engine, "Ombrix/Button", "Fill"), {"Hover"}), "#ff4a8be5");
+  EXPECT_EQ(text(attribute(engine, "Ombrix/Button", "Fill"), {"Disabled"}), "#ff808080");
+  EXPECT_EQ(text(attribute(engine, "App", "Fill")), "#ff202020");
+  EXPECT_EQ(text(attribute(engine, "App", "Fill"), {"Hover"}), "#ff4a8be5");
+  EXPECT_EQ(text(attribute(engine, "Ombrix/Panel/Header", "Title")), "Settings");
+  EXPECT_EQ(text(attribute(engine, "Ombrix/Button", "Label.Shadow"), {"Hover"}), "#ff000000");
+  // The attribute's own state entry beats the state-set block of the same file.
+  EXPECT_EQ(number(attribute(engine, "Ombrix/Control", "Opacity"), {"Disabled"}), 0.5);
+  EXPECT_EQ(number(attribute(engine, "Ombrix/Button", "Opacity")), 1.0);
+  EXPECT_EQ(number(attribute(engine, "Ombrix/Button", "Opacity"), {"Pressed", "Hover"}), 0.8);
+  EXPECT_EQ(number(attribute(engine, "Ombrix/Button", "Border Width"), {"Hover", "Focus"}), 3.0);
+  EXPECT_EQ(number(attribute(engine, "Ombrix/Panel", "Corner Radii.Bottom Right")), 6.0);
+  EXPECT_EQ(number(attribute(engine, "Ombrix/Small Spacer", "Size")), 8.0);
+  EXPECT_EQ(number(attribute(engine, "Ombrix/Large Spacer", "Size")), 24.0);
+  EXPECT_EQ(number(attribute(engine, "App/Icon", "Size")), 14.0);
+  EXPECT_EQ(attribute(engine, "App/Icon", "Visible")->value(), DValue{true});
+}
+
+TEST_F(EngineTest, later_files_and_later_directory_loads_win) {
+  TempDir first;
+  first.write("1.drl",
+              "A:\n    Size: 1\n    Gap: Theme/Gap\n    Fill: #111 @Narrow: #333\nB << A:\n"
+              "    X: 1\n");
+  first.write("2.drl", "A:\n    Size: 2\n    Gap: 4\n    @Narrow:\n        Fill: #555\nB\n");
+  TempDir second;
+  second.write("3.drl", "Space/A:\n    Size: 3\n");
+
+  DEngine engine;
+  engine.load_files(first.path, "Space");
+  EXPECT_EQ(number(attribute(engine, "Space/A", "Size")), 2.0);
+  EXPECT_EQ(attribute(engine, "Space/A", "Gap")->link(), nullptr);
+  EXPECT_EQ(number(attribute(engine, "Space/A", "Gap")), 4.0);
+  EXPECT_EQ(text(attribute(engine, "Space/A", "Fill"), {"Narrow"}), "#ff555555");
+  EXPECT_EQ(engine.find_layer("Space/B")->base_path(), "A");
+  EXPECT_EQ(engine.find_layer("Space/B")->base(), engine.find_layer("Space/A"));
+
+  engine.load_files(second.path, "");
+  EXPECT_EQ(number(attribute(engine, "Space/A", "Size")), 3.0);
+  // The same namespace name reuses its layer.
+  engine.load_files(second.path, "Space");
+  EXPECT_EQ(child_names(engine.root()), (Texts{"Space"}));
+  EXPECT_EQ(child_names(engine.find_layer("Space")), (Texts{"A", "B", "Space"}));
+  EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(EngineTest, discovery_takes_drl_files_in_every_directory_in_path_order) {
+  TempDir dir;
+  for (const auto& [file, layer] :
+       std::vector<std::pair<std::string, std::string>>{{"a.drl", "FromA"},
+                                                        {"a-b.drl", "FromAB"},
+                                                        {"a/z.drl", "FromAZ"},
+                                                        {"B.drl", "FromB"},
+                                                        {"x.y.drl", "FromXY"},
+                                                        {"_parts/part.drl", "FromPart"},
+                                                        {".hidden/h.drl", "FromHidden"},
+                                                        {"_base.drl", "Skipped"},
+                                                        {"_parts/_draft.drl", "Skipped"},
+                                                        {"x.DRL", "Skipped"},
+                                                        {"x.drl.bak", "Skipped"},
+                                                        {".drl", "Skipped"},
+                                                        {"x.drl/inner.txt", "Skipped"}}) {
+    dir.write(file, layer + ":\n    Name: \"" + file + "\"\n");
+  }
+  DEngine engine;
+  engine.load_files(dir.path, "");
+  EXPECT_EQ(child_names(engine.root()),
+            (Texts{"FromHidden", "FromB", "FromPart", "FromAZ", "FromAB", "FromA", "FromXY"}));
+  EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(EngineTest, symbolic_links_are_followed_but_a_directory_is_not_entered_inside_itself) {
+  TempDir dir;
+  dir.write("top.drl", "Top:\n    X: 1\n");
+  dir.write("sub/inner.drl", "Inner:\n    X: 1\n");
+  dir.write("other/linked.drl", "Linked:\n    X: 1\n");
+  fs::create_directory_symlink("..", fs::path(dir.path) / "sub" / "up");
+  fs::create_directory_symlink(".", fs::path(dir.path) / "sub" / "self");
+  fs::create_directory_symlink(dir.path, fs::path(dir.path) / "sub" / "root");
+  fs::create_directory_symlink("../other", fs::path(dir.path) / "sub" / "elsewhere");
+  fs::create_symlink("../top.drl", fs::path(dir.path) / "sub" / "alias.drl");
+  fs::create_symlink("nowhere.drl", fs::path(dir.path) / "dangling.drl");
+
+  DEngine engine;
+  engine.load_files(dir.path, "");
+  Texts names = child_names(engine.root());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Texts{"Inner", "Linked", "Top"}));
+  EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(EngineTest, broken_files_and_missing_directories_are_logged_and_skipped) {
+  TempDir dir;
+  dir.write("1.drl", "Lexer:\n    Fill: #abcde\n    Size 12\n");
+  dir.write("2.drl", "Parser:\nNext: 1\n");
+  dir.write("3.drl", "Good:\n    X: 1\n");
+  DEngine engine;
+  engine.load_files(dir.path + "/", "Space");
+  const std::string base = dir.path + "/";
+  EXPECT_EQ(logged(), (Texts{
+                          "engine: " + base + "1.drl: Failed to load file.",
+                          "lexer: " + base +
+                              "1.drl:2: Found `#` with 5 hex digits; expected 3, 4, 6, or 8 for a "
+                              "color: #abcde",
+                          "engine: " + base + "2.drl: Failed to load file.",
+                          "parser: " + base +
+                              "2.drl:1: Found unexpected line end; expected indented attributes.",
+                      }));
+  EXPECT_EQ(child_names(engine.find_layer("Space")), (Texts{"Good"}));
+
+  logged().clear();
+  DEngine empty;
+  empty.load_files(dir.path + "/missing", "Space");
+  empty.load_files(base + "3.drl", "Space");
+  EXPECT_EQ(logged(), (Texts{
+                          "engine: " + base +
+                              "missing: Failed to read files because no directory was found at "
+                              "the given path.",
+                          "engine: " + base +
+                              "3.drl: Failed to read files because no directory was found at the "
+                              "given path.",
+                      }));
+  EXPECT_TRUE(empty.root()->children().empty());
+  EXPECT_EQ(empty.find_layer("Space"), nullptr);
+  EXPECT_EQ(empty.find_layer(""), nullptr);
+  EXPECT_EQ(empty.find_layer(std::deque<std::string>{}), nullptr);
+  EXPECT_EQ(engine.find_layer("Nope/Good"), nullptr);
+}
+
+TEST_F(EngineTest, a_file_that_cannot_be_opened_is_reported_on_standard_error_and_counts_as_empty) {
+  TempDir dir;
+  dir.write("good.drl", "Good:\n    X: 1\n");
+  const fs::path locked = fs::path(dir.path) / "locked.drl";
+  if (geteuid() != 0) {
+    dir.write("locked.drl", "Locked:\n    X: 1\n");
+    fs::permissions(locked, fs::perms::none);
+  } else {
+    // Permission bits do not stop root; a write-only kernel setting still refuses reading.
+    fs::create_symlink("/proc/sys/vm/drop_caches", locked);
+  }
+  if (!fs::is_regular_file(locked) || std::ifstream(locked).is_open()) {
+    GTEST_SKIP() << "no regular file that refuses reading is available here";
+  }
+  DEngine engine;
+  testing::internal::CaptureStderr();
+  engine.load_files(dir.path, "");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "read_file: Could not read file: " + locked.string() + "\n");
+  EXPECT_EQ(child_names(engine.root()), (Texts{"Good"}));
+  EXPECT_TRUE(logged().empty());
+}
+
+TEST_F(EngineTest, unresolved_links_lists_links_without_target_in_tree_order) {
+  TempDir dir;
+  dir.write("links.drl", "A:\n    X: B/Y\n    Z: 1 @Hover: Theme/Q\nB:\n    Y: A/X\n");
+  DEngine engine;
+  engine.load_files(dir.path, "");
+  auto before = engine.unresolved_links();
+  ASSERT_EQ(before.size(), 3u);
+  EXPECT_EQ(before[0].attribute_path, "A/X");
+  EXPECT_EQ(before[1].attribute_path, "A/Z.Hover");
+  EXPECT_EQ(before[1].link_path, "Theme/Q");
+  EXPECT_EQ(before[2].attribute_path, "B/Y");
+  for (const auto& link : before) EXPECT_FALSE(link.cyclic);
+
+  engine.resolve_links();
+  auto after = engine.unresolved_links();
+  ASSERT_EQ(after.size(), 2u);
+  EXPECT_EQ(after[0].attribute_path, "A/Z.Hover");
+  EXPECT_FALSE(after[0].cyclic);
+  EXPECT_EQ(after[1].attribute_path, "B/Y");
+  EXPECT_TRUE(after[1].cyclic);
+  EXPECT_EQ(logged(), (Texts{"engine: unresolved link `Theme/Q` on attribute `A/Z.Hover`.",
+                             "engine: cyclic link `A/X` on attribute `B/Y`."}));
+}
+
+}  // namespace
+}  // namespace Drelm

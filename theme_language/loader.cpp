@@ -1,0 +1,273 @@
+#include "theme_language/loader.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <deque>
+#include <set>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "theme_language/layer.h"
+#include "theme_language/object.h"
+
+namespace Drelm {
+
+struct DLoader::Impl {
+  DLayer* target = nullptr;
+  // State attributes set by an attribute's own state entry during the current
+  // lower call; state-set blocks of the same file must not overwrite them.
+  std::set<DAttribute*> touched;
+};
+
+namespace {
+
+std::string state_key(std::vector<std::string> conditions) {
+  std::sort(conditions.begin(), conditions.end());
+  std::string key;
+  for (std::size_t i = 0; i < conditions.size(); ++i) {
+    if (i > 0) key += ':';
+    key += conditions[i];
+  }
+  return key;
+}
+
+std::size_t state_set_line(const DStateSet& state_set) {
+  bool found = false;
+  std::size_t line = 0;
+  auto consider = [&](std::size_t candidate) {
+    if (!found || candidate < line) line = candidate;
+    found = true;
+  };
+  for (const auto& attribute : state_set.attributes) consider(attribute.declaration.name.line);
+  for (const auto& group_set : state_set.group_sets) consider(group_set.declaration.name.line);
+  return line;
+}
+
+}  // namespace
+
+std::string flatten(const std::string& group, const std::string& name) {
+  if (group.empty()) return name;
+  return group + "." + name;
+}
+
+std::string reference_path(const DReference& reference) {
+  std::string path;
+  for (const auto& name : reference.traversal) {
+    path += name;
+    path += '/';
+  }
+  path += flatten(reference.group, reference.name);
+  return path;
+}
+
+DValue to_variant(const DLiteral& literal) {
+  return std::visit(
+      [](const auto& value) -> DValue {
+        using T = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<T, std::monostate>) {
+          return DValue{};
+        } else if constexpr (std::is_same_v<T, DColor>) {
+          return DValue{to_string(value)};
+        } else {
+          return DValue{value};
+        }
+      },
+      literal);
+}
+
+std::vector<std::string> expand(const DName& name) {
+  if (name.parts.empty()) return {};
+  std::vector<std::string> current{std::string()};
+  for (const auto& part : name.parts) {
+    std::vector<std::string> next;
+    next.reserve(current.size() * part.size());
+    for (const auto& text : current) {
+      for (const auto& alternative : part) {
+        if (alternative.empty()) {
+          next.push_back(text);
+        } else if (text.empty()) {
+          next.push_back(alternative);
+        } else {
+          next.push_back(text + " " + alternative);
+        }
+      }
+    }
+    current = std::move(next);
+  }
+  std::erase_if(current, [](const std::string& text) { return text.empty(); });
+  return current;
+}
+
+std::vector<std::vector<std::string>> expand_traversal(const std::vector<DName>& names) {
+  std::vector<std::vector<std::string>> paths(1);
+  for (const auto& name : names) {
+    const auto expansions = expand(name);
+    std::vector<std::vector<std::string>> next;
+    next.reserve(paths.size() * expansions.size());
+    for (const auto& path : paths) {
+      for (const auto& expansion : expansions) {
+        auto longer = path;
+        longer.push_back(expansion);
+        next.push_back(std::move(longer));
+      }
+    }
+    paths = std::move(next);
+  }
+  return paths;
+}
+
+std::vector<DTarget> expand_declaration(const DDeclaration& declaration) {
+  auto groups = expand(declaration.group);
+  if (groups.empty()) groups.emplace_back();
+  const auto names = expand(declaration.name);
+  const auto paths = expand_traversal(declaration.traversal);
+  std::vector<DTarget> targets;
+  targets.reserve(paths.size() * groups.size() * names.size());
+  for (const auto& path : paths) {
+    for (const auto& group : groups) {
+      for (const auto& name : names) targets.push_back(DTarget{path, flatten(group, name)});
+    }
+  }
+  return targets;
+}
+
+DLoader::DLoader(DLayer* target) : impl(std::make_unique<Impl>()) { impl->target = target; }
+
+DLoader::~DLoader() = default;
+
+void DLoader::lower(const DLayerNode& root) {
+  impl->touched.clear();
+  lower_statements(root, impl->target);
+  impl->touched.clear();
+}
+
+void DLoader::lower_statements(const DLayerNode& node, DLayer* layer) {
+  struct Statement {
+    std::size_t line;
+    int kind;  // 0 state-set, 1 attribute declaration, 2 layer declaration, 3 group-set
+    std::size_t index;
+  };
+  std::vector<Statement> statements;
+  statements.reserve(node.state_sets.size() + node.attributes.size() + node.layer_nodes.size() +
+                     node.group_sets.size());
+  for (std::size_t i = 0; i < node.state_sets.size(); ++i) {
+    statements.push_back({state_set_line(node.state_sets[i]), 0, i});
+  }
+  for (std::size_t i = 0; i < node.attributes.size(); ++i) {
+    statements.push_back({node.attributes[i].declaration.name.line, 1, i});
+  }
+  for (std::size_t i = 0; i < node.layer_nodes.size(); ++i) {
+    statements.push_back({node.layer_nodes[i].declaration.name.line, 2, i});
+  }
+  for (std::size_t i = 0; i < node.group_sets.size(); ++i) {
+    statements.push_back({node.group_sets[i].declaration.name.line, 3, i});
+  }
+  // Stable, so statements on one line keep the order state-set, attribute, layer, group-set.
+  std::stable_sort(statements.begin(), statements.end(),
+                   [](const Statement& a, const Statement& b) { return a.line < b.line; });
+
+  static const std::vector<std::string> no_states;
+  for (const auto& statement : statements) {
+    switch (statement.kind) {
+      case 0: {
+        const auto& state_set = node.state_sets[statement.index];
+        for (const auto& attribute_node : state_set.attributes) {
+          for (const auto& target : expand_declaration(attribute_node.declaration)) {
+            lower_attribute(attribute_node, target, layer, state_set.conditions);
+          }
+        }
+        for (const auto& group_set : state_set.group_sets) {
+          lower_group_set(group_set, layer, state_set.conditions);
+        }
+        break;
+      }
+      case 1: {
+        const auto& attribute_node = node.attributes[statement.index];
+        for (const auto& target : expand_declaration(attribute_node.declaration)) {
+          lower_attribute(attribute_node, target, layer, no_states);
+        }
+        break;
+      }
+      case 2: {
+        const auto& layer_node = node.layer_nodes[statement.index];
+        for (const auto& target : expand_declaration(layer_node.declaration)) {
+          DLayer* declared = this->layer(target.name, this->layer(target.layer_path, layer));
+          if (layer_node.inherits) declared->set_base_path(reference_path(*layer_node.inherits));
+          lower_statements(layer_node, declared);
+        }
+        break;
+      }
+      default:
+        lower_group_set(node.group_sets[statement.index], layer, no_states);
+        break;
+    }
+  }
+}
+
+void DLoader::lower_attribute(const DAttributeNode& node, const DTarget& target, DLayer* layer,
+                              const std::vector<std::string>& states) {
+  DAttribute* declared = attribute(target.name, this->layer(target.layer_path, layer));
+  if (states.empty()) {
+    apply(declared, node.value);
+    for (const auto& entry : node.states) state(entry, declared, false);
+    return;
+  }
+  state(DState{states, node.value}, declared, true);
+}
+
+void DLoader::lower_group_set(const DGroupSet& group_set, DLayer* layer,
+                              const std::vector<std::string>& states) {
+  const auto groups = expand(group_set.declaration.group);
+  for (const auto& path : expand_traversal(group_set.declaration.traversal)) {
+    for (const auto& group : groups) {
+      for (const auto& attribute_node : group_set.attributes) {
+        for (const auto& name : expand(attribute_node.declaration.name)) {
+          lower_attribute(attribute_node, DTarget{path, flatten(group, name)}, layer, states);
+        }
+      }
+    }
+  }
+}
+
+DAttribute* DLoader::state(const DState& entry, DAttribute* attribute, bool from_state_set) {
+  const std::string key = state_key(entry.conditions);
+  const auto states = attribute->states(false);
+  const auto found = states.find(key);
+  DAttribute* state_attribute =
+      found != states.end() ? found->second : dMake<DAttribute>(attribute, key);
+  if (from_state_set) {
+    if (!impl->touched.contains(state_attribute)) apply(state_attribute, entry.value);
+  } else {
+    apply(state_attribute, entry.value);
+    impl->touched.insert(state_attribute);
+  }
+  return state_attribute;
+}
+
+void DLoader::apply(DAttribute* attribute, const DExpression& expression) {
+  if (const auto* reference = std::get_if<DReference>(&expression)) {
+    attribute->create_link(reference_path(*reference));
+    return;
+  }
+  if (attribute->link() != nullptr) attribute->break_link(false);
+  attribute->set_value(to_variant(std::get<DLiteral>(expression)));
+}
+
+DAttribute* DLoader::attribute(const std::string& name, DLayer* layer) {
+  if (DAttribute* existing = layer->find_attribute(name)) return existing;
+  return dMake<DAttribute>(layer, name);
+}
+
+DLayer* DLoader::layer(const std::string& name, DLayer* layer) {
+  // The list form, so that a name is never read as a path.
+  if (DLayer* existing = layer->find_layer(std::deque<std::string>{name})) return existing;
+  return dMake<DLayer>(layer, name);
+}
+
+DLayer* DLoader::layer(const std::vector<std::string>& names, DLayer* layer) {
+  for (const auto& name : names) layer = this->layer(name, layer);
+  return layer;
+}
+
+}  // namespace Drelm
