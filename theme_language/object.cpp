@@ -25,12 +25,14 @@ DObject::~DObject() {
     auto it = impl->destroyed_callbacks.find(id);
     if (it == impl->destroyed_callbacks.end()) continue;
     auto callback = it->second;  // a copy: the callback may disconnect itself
-    callback();
+    if (callback) callback();
   }
   impl->destroyed_callbacks.clear();
-  // First child first; each child tears down its own subtree.
-  for (auto& child : impl->children) child.reset();
+  // First child first; each child tears down its own subtree. Taken out of the
+  // list first, so that a child's callback never meets a deleted sibling there.
+  auto doomed = std::move(impl->children);
   impl->children.clear();
+  for (auto& child : doomed) child.reset();
 }
 
 const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return impl->children; }
@@ -44,6 +46,7 @@ void DObject::set_object_name(const std::string& name) { impl->name = name; }
 DObject* DObject::parent() const { return impl->parent; }
 
 DObject* DObject::add_child(std::unique_ptr<DObject> child) {
+  if (child == nullptr) return nullptr;
   child->impl->parent = this;
   DObject* raw = child.get();
   impl->children.push_back(std::move(child));
@@ -76,8 +79,13 @@ void DObject::reorder_children(const std::vector<DObject*>& order) {
     it->second = std::move(impl->children[i]);
     vacant.push_back(i);
   }
-  for (std::size_t k = 0; k < vacant.size() && k < order.size(); ++k) {
-    impl->children[vacant[k]] = std::move(pulled[order[k]]);
+  // Entries that are no child, and repeats, are passed over: filling a place
+  // with them would drop a child or leave the place empty.
+  std::size_t k = 0;
+  for (const DObject* wanted : order) {
+    auto it = pulled.find(wanted);
+    if (it == pulled.end() || it->second == nullptr) continue;
+    impl->children[vacant[k++]] = std::move(it->second);
   }
   ++impl->children_version;
 }
