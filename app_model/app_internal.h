@@ -61,6 +61,22 @@ void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, Rende
                             const ListMap& lists, ListActionMap& list_actions, double size_scale,
                             double font_scale, double spacing_scale);
 void paint_theme_text(RenderNode& node, const std::string& color);
+// Inside a row: appends the state names that the "State:" tokens switch on; true when
+// any was appended (the style must then be resolved again).
+bool apply_state_binds(std::string_view binds, const RowCtx& row, std::vector<std::string>& states);
+// Applies the node's bind tokens (other than "State:") to the node.
+void apply_binds(RenderNode& node, const OTheme* row_theme, const ThemeCtx& theme_ctx,
+                 const RowCtx& row);
+// Registers the "list:" intent of a button node under its path.
+void register_list_intent(const RenderNode& node, const RowCtx& row, ListActionMap& list_actions);
+// Builds the rows and separators of a node bound with "List:".
+void build_data_list(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
+                     const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
+                     const StringMap& qr_data, const DoubleMap& heights,
+                     const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                     const std::vector<std::string>& states, StringMap& theme_buttons,
+                     const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
+                     double size_scale, double font_scale, double spacing_scale);
 
 // Diff and JSON.
 void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out);

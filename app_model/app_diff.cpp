@@ -1,0 +1,137 @@
+#include "app_model/app_internal.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string_view>
+#include <utility>
+
+namespace Ombrix {
+
+namespace {
+
+// The style fields the renderer shows; fontFamily, shrink, visible, text, binds and
+// heightViewport are left out on purpose, so changing only them yields no patch.
+bool style_differs(const ResolvedStyle& a, const ResolvedStyle& b) {
+  return a.fill != b.fill || a.fillIsGradient != b.fillIsGradient || a.borderFill != b.borderFill ||
+         a.borderIsGradient != b.borderIsGradient || a.borderThickness != b.borderThickness ||
+         a.radiusTL != b.radiusTL || a.radiusTR != b.radiusTR || a.radiusBL != b.radiusBL ||
+         a.radiusBR != b.radiusBR || a.marginL != b.marginL || a.marginT != b.marginT ||
+         a.marginR != b.marginR || a.marginB != b.marginB || a.paddingL != b.paddingL ||
+         a.paddingT != b.paddingT || a.paddingR != b.paddingR || a.paddingB != b.paddingB ||
+         a.textColor != b.textColor || a.codeBg != b.codeBg || a.fontSize != b.fontSize ||
+         a.fontWeight != b.fontWeight || a.direction != b.direction || a.spacing != b.spacing ||
+         a.crossAlign != b.crossAlign || a.justify != b.justify || a.scroll != b.scroll ||
+         a.grow != b.grow || a.width != b.width || a.height != b.height ||
+         a.maxWidth != b.maxWidth || a.aspectRatio != b.aspectRatio ||
+         a.translateY != b.translateY || a.translateX != b.translateX || a.rotation != b.rotation ||
+         a.opacity != b.opacity || a.collapsed != b.collapsed || a.placeholder != b.placeholder ||
+         a.secret != b.secret || a.multiline != b.multiline || a.readOnly != b.readOnly ||
+         a.wrap != b.wrap || a.iconSource != b.iconSource || a.mediaSource != b.mediaSource ||
+         a.fit != b.fit || a.autoplay != b.autoplay || a.loop != b.loop || a.muted != b.muted ||
+         a.controls != b.controls || a.qrData != b.qrData || a.intent != b.intent ||
+         a.overlay != b.overlay || a.href != b.href || a.tag != b.tag || a.anchor != b.anchor;
+}
+
+bool content_differs(const RenderNode& a, const RenderNode& b) {
+  return a.text != b.text || a.comboOptions != b.comboOptions ||
+         a.comboSelected != b.comboSelected || style_differs(a.style, b.style);
+}
+
+// The node without its subtree: an update refreshes one node, its children get
+// patches of their own.
+RenderNode copy_without_children(const RenderNode& node) {
+  RenderNode copy;
+  copy.type = node.type;
+  copy.name = node.name;
+  copy.path = node.path;
+  copy.text = node.text;
+  copy.style = node.style;
+  copy.comboOptions = node.comboOptions;
+  copy.comboSelected = node.comboSelected;
+  return copy;
+}
+
+}  // namespace
+
+void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out) {
+  if (old_node.type != new_node.type) {
+    Patch patch;
+    patch.kind = PatchKind::replace;
+    patch.path = new_node.path;
+    const std::size_t slash = new_node.path.rfind('/');
+    if (slash != std::string::npos) patch.parentPath = new_node.path.substr(0, slash);
+    patch.node = new_node;
+    out.push_back(std::move(patch));
+    return;
+  }
+  if (content_differs(old_node, new_node)) {
+    Patch patch;
+    patch.kind = PatchKind::update;
+    patch.path = new_node.path;
+    patch.node = copy_without_children(new_node);
+    out.push_back(std::move(patch));
+  }
+  if (old_node.children.empty() && new_node.children.empty()) return;
+
+  // Assignment keeps the last of several old children with one name.
+  std::map<std::string_view, const RenderNode*, std::less<>> old_by_name;
+  for (const RenderNode& child : old_node.children) old_by_name[child.name] = &child;
+  std::set<std::string_view, std::less<>> new_names;
+  for (const RenderNode& child : new_node.children) new_names.insert(child.name);
+
+  for (const RenderNode& child : old_node.children) {
+    if (new_names.contains(child.name)) continue;
+    Patch patch;
+    patch.kind = PatchKind::remove;
+    patch.path = child.path;
+    out.push_back(std::move(patch));
+  }
+
+  const auto count = static_cast<std::int32_t>(new_node.children.size());
+  for (std::int32_t i = 0; i < count; ++i) {
+    const RenderNode& child = new_node.children[static_cast<std::size_t>(i)];
+    if (auto it = old_by_name.find(child.name); it != old_by_name.end()) {
+      diff_matched(*it->second, child, out);
+      continue;
+    }
+    Patch patch;
+    patch.kind = PatchKind::insert;
+    patch.path = child.path;
+    patch.parentPath = new_node.path;
+    patch.index = i;
+    patch.node = child;
+    out.push_back(std::move(patch));
+  }
+}
+
+std::vector<Patch> OApp::render_patches() {
+  RenderNode tree = build_render_tree();
+  std::vector<Patch> patches;
+  if (previous_tree == nullptr) {
+    Patch patch;
+    patch.kind = PatchKind::insert;
+    patch.path = tree.path;
+    patch.node = tree;
+    patches.push_back(std::move(patch));
+  } else {
+    diff_matched(*previous_tree, tree, patches);
+  }
+
+  // Everything that may throw happens before the model moves on, so a failure leaves
+  // the kept tree and the editor queue as they were.
+  auto next_tree = std::make_unique<RenderNode>(std::move(tree));
+  patches.reserve(patches.size() + pending_editor_values.size());
+  for (auto& [path, text] : pending_editor_values) {
+    Patch patch;
+    patch.kind = PatchKind::editorvalue;
+    patch.path = std::move(path);
+    patch.node.text = std::move(text);
+    patches.push_back(std::move(patch));
+  }
+  previous_tree = std::move(next_tree);
+  pending_editor_values.clear();
+  return patches;
+}
+
+}  // namespace Ombrix

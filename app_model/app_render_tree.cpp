@@ -1,0 +1,211 @@
+#include "app_model/app_internal.h"
+
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <string_view>
+#include <utility>
+
+#include "app_model/app.h"
+#include "app_model/style.h"
+#include "theme_language/layer.h"
+
+namespace Ombrix {
+
+namespace {
+
+// Widget names that fix a node's kind, in the order they are tried at each step of
+// the base chain.
+constexpr std::array<std::pair<std::string_view, NodeType>, 14> kKindNames = {{
+    {"Button", NodeType::button},
+    {"Icon", NodeType::icon},
+    {"Text", NodeType::text},
+    {"Editor", NodeType::editor},
+    {"Image", NodeType::image},
+    {"Video", NodeType::video},
+    {"Markdown", NodeType::markdown},
+    {"QR", NodeType::qr},
+    {"Scanner", NodeType::scanner},
+    {"Check Box", NodeType::checkbox},
+    {"Combo Box", NodeType::combobox},
+    {"Link", NodeType::link},
+    {"Host", NodeType::host},
+    {"Box", NodeType::box},
+}};
+
+// Calls visit on layer, its base, that one's base and so on, until visit returns true
+// (then true) or the chain ends. Bases are meant to be acyclic; should a chain loop back
+// anyway, the walk ends (a slow pointer at half speed meets the fast one) instead of
+// hanging the render.
+template <typename Visit>
+bool walk_base_chain(Drelm::DLayer* layer, Visit visit) {
+  Drelm::DLayer* slow = layer;
+  std::size_t steps = 0;
+  for (Drelm::DLayer* current = layer; current != nullptr;) {
+    if (visit(current)) return true;
+    current = current->base();
+    if (++steps % 2 == 0) slow = slow->base();
+    if (current != nullptr && current == slow) return false;
+  }
+  return false;
+}
+
+NodeType kind_of(Drelm::DLayer* layer) {
+  NodeType kind = NodeType::box;
+  walk_base_chain(layer, [&kind](Drelm::DLayer* step) {
+    const std::string& name = step->object_name();
+    for (const auto& [kind_name, kind_value] : kKindNames) {
+      if (name == kind_name) {
+        kind = kind_value;
+        return true;
+      }
+    }
+    return false;
+  });
+  return kind;
+}
+
+}  // namespace
+
+RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
+                      const StringMap& media_sources, const StringMap& hrefs,
+                      const StringMap& qr_data, const DoubleMap& heights,
+                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                      std::vector<std::string> states, StringMap& theme_buttons,
+                      const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
+                      ListActionMap& list_actions, const RowCtx& row, double size_scale,
+                      double font_scale, double spacing_scale) {
+  if (auto it = node_states.find(path); it != node_states.end()) {
+    states.insert(states.end(), it->second.begin(), it->second.end());
+  }
+
+  RenderNode node;
+  node.type = kind_of(layer);
+  node.name = layer->object_name();
+  node.path = path;
+  node.style = resolve_style(layer, states);
+  if (row.fields != nullptr && apply_state_binds(node.style.binds, row, states)) {
+    node.style = resolve_style(layer, states);
+  }
+  apply_mobile_scale(node.style, layer, states, node.type == NodeType::icon, size_scale, font_scale,
+                     spacing_scale);
+  node.text = node.style.text;
+
+  if (auto it = texts.find(path); it != texts.end()) node.text = it->second;
+  if (node.type == NodeType::markdown && theme_ctx.active != nullptr) {
+    node.style.codeBg = theme_ctx.active->color("Secondary");
+  }
+  if (auto it = media_sources.find(path); it != media_sources.end()) {
+    node.style.mediaSource = it->second;
+  }
+  if (auto it = hrefs.find(path); it != hrefs.end()) node.style.href = it->second;
+  if (auto it = qr_data.find(path); it != qr_data.end()) node.style.qrData = it->second;
+  if (auto it = heights.find(path); it != heights.end()) node.style.height = it->second;
+
+  const std::string_view binds = node.style.binds;
+  if (binds == "ThemeList") {
+    generate_theme_buttons(layer, path, node, texts, media_sources, hrefs, qr_data, heights,
+                           node_states, hidden_paths, states, theme_buttons, theme_ctx, lists,
+                           list_actions, size_scale, font_scale, spacing_scale);
+    return node;
+  }
+  if (binds.starts_with("List:")) {
+    build_data_list(layer, path, node, texts, media_sources, hrefs, qr_data, heights, node_states,
+                    hidden_paths, states, theme_buttons, theme_ctx, lists, list_actions, size_scale,
+                    font_scale, spacing_scale);
+    return node;
+  }
+  apply_binds(node, row_theme, theme_ctx, row);
+  if (node.type == NodeType::button) register_list_intent(node, row, list_actions);
+
+  const std::vector<Drelm::DLayer*> children = widget_children(layer);
+  node.children.reserve(children.size());
+  std::string child_path;
+  for (Drelm::DLayer* child : children) {
+    const std::string& child_name = child->object_name();
+    child_path.clear();
+    child_path.reserve(path.size() + 1 + child_name.size());
+    child_path.append(path).append(1, '/').append(child_name);
+    if (hidden_paths.contains(child_path)) continue;
+    RenderNode built =
+        build_node(child, child_path, texts, media_sources, hrefs, qr_data, heights, node_states,
+                   hidden_paths, states, theme_buttons, row_theme, theme_ctx, lists, list_actions,
+                   row, size_scale, font_scale, spacing_scale);
+    if (built.style.visible) node.children.emplace_back(std::move(built));
+  }
+  return node;
+}
+
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer) {
+  std::vector<Drelm::DLayer*> widgets;
+  if (layer == nullptr) return widgets;
+  const auto& children = layer->Drelm::DObject::children();
+  widgets.reserve(children.size());
+  for (const auto& child : children) {
+    auto* child_layer = dynamic_cast<Drelm::DLayer*>(child.get());
+    if (child_layer == nullptr) continue;
+    // Layers derived from "Detail" hold data about their owner; they are never nodes.
+    const bool is_detail = walk_base_chain(
+        child_layer->base(), [](Drelm::DLayer* step) { return step->object_name() == "Detail"; });
+    if (!is_detail) widgets.push_back(child_layer);
+  }
+  return widgets;
+}
+
+void collect_checkbox_paths(const RenderNode& node, StringSet& paths) {
+  if (node.type == NodeType::checkbox) paths.insert(node.path);
+  for (const RenderNode& child : node.children) collect_checkbox_paths(child, paths);
+}
+
+void fold_viewport_heights(RenderNode& node, double viewport_height, const DoubleMap& heights,
+                           bool& uses_viewport_heights) {
+  if (node.style.heightViewport > 0) {
+    uses_viewport_heights = true;
+    // A height given through the store wins over the viewport rule.
+    if (viewport_height > 0 && !heights.contains(node.path)) {
+      node.style.height = std::round(viewport_height * node.style.heightViewport);
+    }
+  }
+  for (RenderNode& child : node.children) {
+    fold_viewport_heights(child, viewport_height, heights, uses_viewport_heights);
+  }
+}
+
+void apply_combo_data(RenderNode& node, const ComboOptionsMap& combo_options,
+                      const StringMap& combo_selected) {
+  if (node.type == NodeType::combobox) {
+    if (auto it = combo_options.find(node.path); it != combo_options.end()) {
+      node.comboOptions = it->second;
+    }
+    if (auto it = combo_selected.find(node.path); it != combo_selected.end()) {
+      node.comboSelected = it->second;
+    }
+  }
+  for (RenderNode& child : node.children) apply_combo_data(child, combo_options, combo_selected);
+}
+
+RenderNode OApp::build_render_tree() const {
+  Drelm::DLayer* root = theme_engine.find_layer(root_name);
+  if (root == nullptr) return RenderNode{};
+
+  std::vector<std::string> state_list(states.begin(), states.end());
+  theme_buttons.clear();
+  list_actions.clear();
+  ThemeCtx theme_ctx;
+  theme_ctx.themes = &themes;
+  if (auto it = themes.find(active_theme); it != themes.end()) theme_ctx.active = &it->second;
+
+  RenderNode tree = build_node(root, root_name, texts, media_sources, hrefs, qr_data, heights,
+                               node_states, hidden_paths, std::move(state_list), theme_buttons,
+                               nullptr, theme_ctx, lists, list_actions, RowCtx{}, mobile_size_scale,
+                               mobile_font_scale, mobile_spacing_scale);
+
+  checkbox_paths.clear();
+  collect_checkbox_paths(tree, checkbox_paths);
+  uses_viewport_heights = false;
+  fold_viewport_heights(tree, viewport_height, heights, uses_viewport_heights);
+  apply_combo_data(tree, combo_options, combo_selected);
+  return tree;
+}
+
+}  // namespace Ombrix

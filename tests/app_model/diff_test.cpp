@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app_model/app.h"
+#include "app_model/app_internal.h"
+#include "theme_language/engine.h"
+
+namespace {
+
+using Ombrix::ListEntry;
+using Ombrix::NodeType;
+using Ombrix::OApp;
+using Ombrix::Patch;
+using Ombrix::PatchKind;
+using Ombrix::RenderNode;
+using Lines = std::vector<std::string>;
+
+const std::string kFixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app";
+
+std::unique_ptr<OApp> load_app() {
+  auto app = std::make_unique<OApp>();
+  app->root_name = "Page";
+  EXPECT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "Dusk (North)", {}));
+  EXPECT_TRUE(app->engine().unresolved_links().empty());
+  return app;
+}
+
+// One line per patch: kind, path, parent path and index where the kind carries them.
+Lines describe(const std::vector<Patch>& patches) {
+  Lines lines;
+  for (const Patch& p : patches) {
+    std::string line = Ombrix::to_string(p.kind);
+    switch (p.kind) {
+      case PatchKind::insert:
+        line += " " + p.path + " in " + p.parentPath + " at " + std::to_string(p.index);
+        break;
+      case PatchKind::replace:
+        line += " " + p.path + " in " + p.parentPath;
+        break;
+      case PatchKind::editorvalue:
+        line += " " + p.path + " = " + p.node.text;
+        break;
+      default:
+        line += " " + p.path;
+        break;
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+Lines render(OApp& app) { return describe(app.render_patches()); }
+
+void set_rows(OApp& app, const std::vector<std::pair<std::string, std::string>>& rows) {
+  auto& list = app.lists["rows"];
+  list.clear();
+  for (const auto& [id, label] : rows) list.push_back(ListEntry{id, {{"label", label}}});
+}
+
+TEST(Diff, first_render_inserts_the_whole_tree_and_an_unchanged_one_gives_nothing) {
+  auto app = load_app();
+  app->pending_editor_values.emplace_back("Page/Note", "draft");
+  const std::vector<Patch> first = app->render_patches();
+  EXPECT_EQ(describe(first), (Lines{"insert Page in  at 0", "editorvalue Page/Note = draft"}));
+  EXPECT_EQ(first[0].node.children.size(), 7u);
+  EXPECT_EQ(first[0].node.children[0].path, "Page/Header");
+  ASSERT_NE(app->previous_tree, nullptr);
+  EXPECT_EQ(app->previous_tree->children.size(), 7u);
+  EXPECT_TRUE(app->pending_editor_values.empty());
+
+  EXPECT_EQ(render(*app), Lines{});
+}
+
+TEST(Diff, a_changed_text_and_a_new_child_give_the_update_then_the_insert) {
+  auto app = load_app();
+  app->hidden_paths.insert("Page/Body/Extra");
+  app->render_patches();
+
+  app->texts["Page/Body"] = "changed";
+  app->hidden_paths.clear();
+  const std::vector<Patch> patches = app->render_patches();
+  EXPECT_EQ(describe(patches),
+            (Lines{"update Page/Body", "insert Page/Body/Extra in Page/Body at 1"}));
+  // The update carries the node alone; its children have patches of their own.
+  EXPECT_EQ(patches[0].node.text, "changed");
+  EXPECT_TRUE(patches[0].node.children.empty());
+  EXPECT_EQ(patches[0].parentPath, "");
+  EXPECT_EQ(patches[1].node.text, "extra");
+  EXPECT_EQ(app->previous_tree->children[1].children.size(), 2u);
+}
+
+TEST(Diff, renamed_rows_are_removed_and_inserted_and_reordered_ones_give_nothing) {
+  auto app = load_app();
+  set_rows(*app, {{"a", "A"}, {"b", "B"}});
+  app->render_patches();
+
+  set_rows(*app, {{"a", "A"}, {"c", "B"}});
+  EXPECT_EQ(render(*app), (Lines{"remove Page/Rows/b", "insert Page/Rows/c in Page/Rows at 1"}));
+
+  set_rows(*app, {{"c", "B"}, {"a", "A"}});
+  EXPECT_EQ(render(*app), Lines{});
+
+  // The index counts matched children too.
+  set_rows(*app, {{"c", "B"}, {"w", "W"}, {"a", "A"}});
+  EXPECT_EQ(render(*app), Lines{"insert Page/Rows/w in Page/Rows at 1"});
+
+  // Old x, y, z and new z, x: y goes, then z's and x's own patches in the new order.
+  set_rows(*app, {{"x", "1"}, {"y", "2"}, {"z", "3"}});
+  app->render_patches();
+  set_rows(*app, {{"z", "30"}, {"x", "10"}});
+  EXPECT_EQ(render(*app),
+            (Lines{"remove Page/Rows/y", "update Page/Rows/z", "update Page/Rows/x"}));
+}
+
+TEST(Diff, duplicate_names_match_the_last_old_child) {
+  auto app = load_app();
+  set_rows(*app, {{"x", "one"}, {"x", "two"}});
+  app->render_patches();
+
+  set_rows(*app, {{"x", "two"}});
+  EXPECT_EQ(render(*app), Lines{});
+
+  set_rows(*app, {{"x", "one"}, {"x", "two"}});
+  const std::vector<Patch> patches = app->render_patches();
+  EXPECT_EQ(describe(patches), Lines{"update Page/Rows/x"});
+  EXPECT_EQ(patches[0].node.text, "one");
+
+  set_rows(*app, {});
+  EXPECT_EQ(render(*app), (Lines{"remove Page/Rows/x", "remove Page/Rows/x"}));
+}
+
+TEST(Diff, a_changed_kind_replaces_the_node_and_nothing_below_it) {
+  auto app = load_app();
+  app->render_patches();
+
+  // The roots match whatever their names; "Swap" turns from a text into a button.
+  app->root_name = "Other Page";
+  const std::vector<Patch> patches = app->render_patches();
+  EXPECT_EQ(
+      describe(patches),
+      (Lines{"remove Page/Header", "remove Page/Body", "remove Page/Rows", "remove Page/Palette",
+             "remove Page/Note", "remove Page/Agree", "replace Other Page/Swap in Other Page"}));
+  const RenderNode& replaced = patches.back().node;
+  EXPECT_EQ(replaced.type, NodeType::button);
+  ASSERT_EQ(replaced.children.size(), 1u);
+  EXPECT_EQ(replaced.children[0].path, "Other Page/Swap/Inner");
+  EXPECT_EQ(patches.back().index, 0);
+}
+
+TEST(Diff, queued_editor_texts_come_last_in_queue_order_and_drain_the_queue) {
+  auto app = load_app();
+  app->render_patches();
+
+  app->pending_editor_values.emplace_back("Page/Note", "first");
+  app->pending_editor_values.emplace_back("Page/Note", "second");
+  app->texts["Page/Header"] = "Hi";
+  EXPECT_EQ(render(*app), (Lines{"update Page/Header", "editorvalue Page/Note = first",
+                                 "editorvalue Page/Note = second"}));
+  EXPECT_TRUE(app->pending_editor_values.empty());
+  EXPECT_EQ(render(*app), Lines{});
+}
+
+TEST(Diff, events_show_up_in_the_next_patch_list) {
+  auto app = load_app();
+  const std::vector<Patch> first = app->render_patches();
+  EXPECT_EQ(first[0].node.children[0].style.fill, "#101010");
+
+  // A theme button switches the theme; the header's fill follows it through its link.
+  app->dispatch("Page/Palette/Dawn (South)", "click");
+  const std::vector<Patch> patches = app->render_patches();
+  EXPECT_EQ(describe(patches), (Lines{"update Page/Header", "update Page/Palette/Dawn (South)",
+                                      "update Page/Palette/Dusk (North)"}));
+  EXPECT_EQ(patches[0].node.style.fill, "#a0a0a0");
+  EXPECT_EQ(patches[1].node.style.borderThickness, 3.0);
+
+  app->dispatch("Page/Agree", "click");
+  const std::vector<Patch> checked = app->render_patches();
+  EXPECT_EQ(describe(checked), Lines{"update Page/Agree"});
+  EXPECT_EQ(checked[0].node.style.fill, "#00ff00");
+
+  app->dispatch("Page/Note", "input:typed");
+  EXPECT_EQ(render(*app), Lines{});
+}
+
+TEST(Diff, only_the_shown_style_fields_are_compared) {
+  RenderNode old_node;
+  old_node.path = "A";
+  const auto diff = [&old_node](const RenderNode& new_node) {
+    std::vector<Patch> out;
+    Ombrix::diff_matched(old_node, new_node, out);
+    return describe(out);
+  };
+  RenderNode changed = old_node;
+  changed.name = "renamed";
+  changed.style.fontFamily = "Serif";
+  changed.style.shrink = 1;
+  changed.style.visible = false;
+  changed.style.text = "style text";
+  changed.style.binds = "Field:x";
+  changed.style.heightViewport = 0.5;
+  EXPECT_EQ(diff(changed), Lines{});
+
+  for (int field = 0; field < 4; ++field) {
+    SCOPED_TRACE(field);
+    changed = old_node;
+    if (field == 0) changed.style.readOnly = true;
+    if (field == 1) changed.style.wrap = false;
+    if (field == 2) changed.comboOptions.push_back({"a", "A"});
+    if (field == 3) changed.comboSelected = "a";
+    EXPECT_EQ(diff(changed), Lines{"update A"});
+  }
+
+  // NaN never equals itself, so a NaN metric updates on every render.
+  old_node.style.width = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(diff(old_node), Lines{"update A"});
+}
+
+}  // namespace

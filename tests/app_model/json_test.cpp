@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "app_model/app.h"
+#include "app_model/app_internal.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+using Keys = std::vector<std::string>;
+using Ombrix::OApp;
+using Ombrix::RenderNode;
+
+const std::string kFixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app";
+
+std::unique_ptr<OApp> load_app(const std::string& root) {
+  auto app = std::make_unique<OApp>();
+  app->root_name = root;
+  EXPECT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "Dusk (North)", {}));
+  return app;
+}
+
+Keys keys(const Json& object) {
+  Keys names;
+  for (const auto& item : object.items()) names.push_back(item.key());
+  return names;
+}
+
+const Json& child(const Json& node, const std::string& name) {
+  for (const Json& c : node["children"]) {
+    if (c["name"] == name) return c;
+  }
+  throw std::runtime_error("no child " + name);
+}
+
+TEST(Json, a_default_node_has_every_shown_style_key_in_order_and_no_text) {
+  OApp app;
+  app.root_name = "Nowhere";
+  EXPECT_EQ(app.render_tree_json(),
+            R"({"type":"box","name":"","path":"","style":{"fill":"","fillIsGradient":false,)"
+            R"("borderFill":"","borderIsGradient":false,"borderThickness":0.0,"radiusTL":0.0,)"
+            R"("radiusTR":0.0,"radiusBL":0.0,"radiusBR":0.0,"marginL":0.0,"marginT":0.0,)"
+            R"("marginR":0.0,"marginB":0.0,"paddingL":0.0,"paddingT":0.0,"paddingR":0.0,)"
+            R"("paddingB":0.0,"textColor":"","codeBg":"","fontSize":0.0,"fontWeight":0.0,)"
+            R"("direction":"","spacing":0.0,"crossAlign":"","justify":"","scroll":"","grow":0.0,)"
+            R"("width":0.0,"height":0.0,"maxWidth":0.0,"aspectRatio":0.0,"translateY":0.0,)"
+            R"("translateX":0.0,"rotation":0.0,"opacity":1.0,"collapsed":false,"placeholder":"",)"
+            R"("secret":false,"multiline":false,"iconSource":"","mediaSource":"","fit":"",)"
+            R"("autoplay":false,"loop":false,"muted":false,"controls":false,"qrData":"",)"
+            R"("intent":"","overlay":"","href":"","tag":"","anchor":""},"children":[]})");
+}
+
+TEST(Json, node_keys_follow_the_text_and_the_kind) {
+  auto app = load_app("Render");
+  const std::vector<Ombrix::ComboOption> options = {{"a", "Alpha"}, {"b", "Beta"}};
+  app->combo_options["Render/Choice"] = options;
+  app->combo_options["Render/Plain"] = options;
+  app->combo_selected["Render/Choice"] = "b";
+  app->texts["Render/Odd"] = "";
+  const Json tree = Json::parse(app->render_tree_json());
+
+  EXPECT_EQ(keys(child(tree, "Title")),
+            (Keys{"type", "name", "path", "text", "style", "children"}));
+  EXPECT_EQ(child(tree, "Title")["text"], "Hello");
+  EXPECT_EQ(keys(child(tree, "Odd")), (Keys{"type", "name", "path", "style", "children"}));
+  EXPECT_EQ(child(tree, "Odd")["style"].size(), 52u);
+  EXPECT_TRUE(child(tree, "Odd")["style"]["opacity"].is_number_float());
+  EXPECT_TRUE(child(tree, "Odd")["style"]["secret"].is_boolean());
+  EXPECT_EQ(child(child(tree, "Plain"), "Inner")["path"], "Render/Plain/Inner");
+
+  const Json& code = child(tree, "Code");
+  EXPECT_EQ(keys(code), (Keys{"type", "name", "path", "style", "qrSize", "qrModules", "children"}));
+  ASSERT_TRUE(code["qrSize"].is_number_integer());
+  const int size = code["qrSize"];
+  EXPECT_EQ(size, 21);
+  const std::string modules = code["qrModules"];
+  EXPECT_EQ(modules.size(), static_cast<std::size_t>(size * size));
+  EXPECT_EQ(modules.find_first_not_of("01"), std::string::npos);
+
+  const Json& choice = child(tree, "Choice");
+  EXPECT_EQ(keys(choice),
+            (Keys{"type", "name", "path", "style", "comboOptions", "comboSelected", "children"}));
+  EXPECT_EQ(choice["comboOptions"].dump(),
+            R"([{"id":"a","label":"Alpha"},{"id":"b","label":"Beta"}])");
+  EXPECT_EQ(choice["comboSelected"], "b");
+  EXPECT_EQ(keys(child(tree, "Plain")), (Keys{"type", "name", "path", "style", "children"}));
+
+  // No data, no symbol; an empty combo box still has both keys.
+  app->qr_data["Render/Code"] = "";
+  app->combo_options.clear();
+  app->combo_selected.clear();
+  const Json empty = Json::parse(app->render_tree_json());
+  EXPECT_EQ(child(empty, "Code")["qrSize"], 0);
+  EXPECT_EQ(child(empty, "Code")["qrModules"], "");
+  EXPECT_EQ(child(empty, "Choice")["comboOptions"], Json::array());
+  EXPECT_EQ(child(empty, "Choice")["comboSelected"], "");
+  // Writing the tree is no render step.
+  EXPECT_EQ(app->previous_tree, nullptr);
+}
+
+TEST(Json, patch_objects_carry_the_keys_of_their_kind) {
+  auto app = load_app("Page");
+  app->hidden_paths.insert("Page/Body/Extra");
+  const Json first = Json::parse(app->render_patches_json());
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(keys(first[0]), (Keys{"op", "parentPath", "index", "node"}));
+  EXPECT_EQ(first[0]["op"], "insert");
+  EXPECT_EQ(first[0]["parentPath"], "");
+  EXPECT_TRUE(first[0]["index"].is_number_integer());
+  EXPECT_EQ(first[0]["node"]["path"], "Page");
+  EXPECT_EQ(first[0]["node"]["children"].size(), 7u);
+  EXPECT_EQ(app->render_patches_json(), "[]");
+
+  app->hidden_paths = {"Page/Agree"};
+  app->texts["Page/Body"] = "changed";
+  app->pending_editor_values.emplace_back("Page/Note", "hello");
+  const Json patches = Json::parse(app->render_patches_json());
+  ASSERT_EQ(patches.size(), 4u);
+  EXPECT_EQ(patches[0].dump(), R"({"op":"remove","path":"Page/Agree"})");
+  EXPECT_EQ(keys(patches[1]), (Keys{"op", "path", "node"}));
+  EXPECT_EQ(patches[1]["op"], "update");
+  EXPECT_EQ(patches[1]["node"]["children"], Json::array());
+  EXPECT_EQ(patches[2].dump(), R"({"op":"insert","parentPath":"Page/Body","index":1,"node":)" +
+                                   patches[2]["node"].dump() + "}");
+  EXPECT_EQ(patches[3].dump(), R"({"op":"editorvalue","path":"Page/Note","text":"hello"})");
+
+  app->root_name = "Other Page";
+  const Json replaced = Json::parse(app->render_patches_json());
+  ASSERT_FALSE(replaced.empty());
+  EXPECT_EQ(keys(replaced.back()), (Keys{"op", "path", "parentPath", "node"}));
+  EXPECT_EQ(replaced.back()["parentPath"], "Other Page");
+  EXPECT_EQ(replaced.back()["node"]["type"], "button");
+}
+
+TEST(Json, invalid_utf8_is_written_replaced_and_the_patches_are_kept) {
+  auto app = load_app("Page");
+  app->render_patches_json();
+
+  app->texts["Page/Header"] = "bad \xff byte";
+  app->pending_editor_values.emplace_back("Page/Note", "\xc3");
+  const std::string tree = app->render_tree_json();
+  EXPECT_NE(tree.find("bad \xEF\xBF\xBD byte"), std::string::npos);
+
+  std::string text;
+  ASSERT_NO_THROW(text = app->render_patches_json());
+  const Json patches = Json::parse(text);
+  ASSERT_EQ(patches.size(), 2u);
+  EXPECT_EQ(patches[0]["op"], "update");
+  EXPECT_EQ(patches[0]["node"]["text"], "bad \xEF\xBF\xBD byte");
+  EXPECT_EQ(patches[1]["text"], "\xEF\xBF\xBD");
+  // The model keeps the text as given; only its written form is mended.
+  EXPECT_EQ(app->previous_tree->children[0].text, "bad \xff byte");
+  EXPECT_EQ(app->render_patches_json(), "[]");
+}
+
+}  // namespace

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app_model/app.h"
+#include "theme_language/engine.h"
+
+namespace {
+
+using Ombrix::NodeType;
+using Ombrix::OApp;
+using Ombrix::RenderNode;
+
+const std::string kFixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app";
+
+std::unique_ptr<OApp> load_app(const std::string& root) {
+  auto app = std::make_unique<OApp>();
+  app->root_name = root;
+  EXPECT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "Dusk (North)", {}));
+  EXPECT_TRUE(app->engine().unresolved_links().empty());
+  return app;
+}
+
+const RenderNode* child(const RenderNode& node, const std::string& name) {
+  for (const RenderNode& c : node.children) {
+    if (c.name == name) return &c;
+  }
+  return nullptr;
+}
+
+std::vector<std::string> child_names(const RenderNode& node) {
+  std::vector<std::string> names;
+  for (const RenderNode& c : node.children) names.push_back(c.name);
+  return names;
+}
+
+TEST(RenderTree, kinds_come_from_the_nearest_named_layer_of_the_base_chain) {
+  auto app = load_app("Render");
+  const RenderNode tree = app->build_render_tree();
+  EXPECT_EQ(tree.type, NodeType::box);
+  EXPECT_EQ(tree.name, "Render");
+  EXPECT_EQ(tree.path, "Render");
+  // Layers derived from "Detail" are never nodes; a child merely named "Detail" is.
+  EXPECT_EQ(child_names(tree),
+            (std::vector<std::string>{"Title", "Odd", "Text", "Plain", "Detail", "Hidden", "Tall",
+                                      "Fixed", "Doc", "Choice", "Panel", "Art", "Picture", "Code",
+                                      "Web"}));
+  const struct {
+    const char* name;
+    NodeType type;
+  } kinds[] = {
+      {"Title", NodeType::text},  // Title << Heading << Text
+      {"Odd", NodeType::box},     // Odd << Box << Button: "Box" ends the search
+      {"Text", NodeType::text},   // named Text, derived from Button
+      {"Plain", NodeType::box},   // no recognised name anywhere
+      {"Doc", NodeType::markdown},  {"Choice", NodeType::combobox}, {"Art", NodeType::icon},
+      {"Picture", NodeType::image}, {"Code", NodeType::qr},         {"Web", NodeType::link},
+  };
+  for (const auto& k : kinds) {
+    SCOPED_TRACE(k.name);
+    const RenderNode* node = child(tree, k.name);
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->type, k.type);
+    EXPECT_EQ(node->path, std::string("Render/") + k.name);
+  }
+  const RenderNode* title = child(tree, "Title");
+  EXPECT_EQ(title->text, "Hello");
+  EXPECT_EQ(title->style.fontSize, 20);
+  const RenderNode* inner = child(*child(tree, "Plain"), "Inner");
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(inner->path, "Render/Plain/Inner");
+  EXPECT_EQ(inner->text, "inner");
+  EXPECT_EQ(app->checkbox_paths, (Ombrix::StringSet{"Render/Hidden/Child", "Render/Panel/Agree"}));
+}
+
+TEST(RenderTree, missing_root_yields_a_default_node_and_keeps_the_last_render_maps) {
+  auto app = load_app("Render");
+  app->build_render_tree();
+  const auto checkboxes = app->checkbox_paths;
+  const auto actions = app->list_actions.size();
+  ASSERT_FALSE(checkboxes.empty());
+  ASSERT_NE(actions, 0u);
+
+  app->root_name = "Nowhere";
+  const RenderNode tree = app->build_render_tree();
+  EXPECT_EQ(tree.type, NodeType::box);
+  EXPECT_EQ(tree.path, "");
+  EXPECT_TRUE(tree.children.empty());
+  EXPECT_EQ(app->checkbox_paths, checkboxes);
+  EXPECT_EQ(app->list_actions.size(), actions);
+}
+
+TEST(RenderTree, hidden_children_are_not_built_and_invisible_ones_are_built_but_left_out) {
+  auto app = load_app("Render");
+  RenderNode tree = app->build_render_tree();
+  ASSERT_NE(child(tree, "Hidden"), nullptr);
+  EXPECT_EQ(child(tree, "Invisible"), nullptr);
+  ASSERT_TRUE(app->list_actions.contains("Render/Hidden"));
+  // The invisible button's intent still counts: it may become visible by a state.
+  ASSERT_TRUE(app->list_actions.contains("Render/Invisible"));
+  EXPECT_EQ(app->list_actions["Render/Invisible"].action, "invisible");
+  EXPECT_EQ(app->list_actions["Render/Invisible"].data, "go");
+
+  app->hidden_paths.insert("Render/Hidden");
+  tree = app->build_render_tree();
+  EXPECT_EQ(child(tree, "Hidden"), nullptr);
+  EXPECT_FALSE(app->list_actions.contains("Render/Hidden"));
+  EXPECT_FALSE(app->checkbox_paths.contains("Render/Hidden/Child"));
+  EXPECT_TRUE(app->checkbox_paths.contains("Render/Panel/Agree"));
+
+  // A checkbox of the tree flips its "Checked" state when clicked.
+  app->dispatch("Render/Panel/Agree", "click");
+  EXPECT_TRUE(app->node_states["Render/Panel/Agree"].contains("Checked"));
+  app->dispatch("Render/Hidden/Child", "click");
+  EXPECT_FALSE(app->node_states.contains("Render/Hidden/Child"));
+}
+
+TEST(RenderTree, node_states_style_the_node_and_its_subtree_but_not_its_siblings) {
+  auto app = load_app("Render");
+  app->node_states["Render/Plain"] = {"Selected"};
+  RenderNode tree = app->build_render_tree();
+  EXPECT_EQ(tree.style.fill, "#000000");
+  EXPECT_EQ(child(*child(tree, "Plain"), "Inner")->style.textColor, "#404040");
+  EXPECT_EQ(child(tree, "Title")->style.textColor, "#101010");
+
+  app->node_states.clear();
+  app->node_states["Render"] = {"Selected"};
+  tree = app->build_render_tree();
+  EXPECT_EQ(tree.style.fill, "#111111");
+  EXPECT_EQ(child(tree, "Title")->style.textColor, "#202020");
+  EXPECT_EQ(child(*child(tree, "Plain"), "Inner")->style.textColor, "#404040");
+}
+
+TEST(RenderTree, stores_override_resolved_values_by_path) {
+  auto app = load_app("Render");
+  app->texts["Render/Title"] = "From the store";
+  app->media_sources["Render/Picture"] = "store.png";
+  app->hrefs["Render/Web"] = "https://store";
+  app->qr_data["Render/Code"] = "store";
+  app->heights["Render/Tall"] = 7;
+  app->states.insert("Mobile");
+  RenderNode tree = app->build_render_tree();
+  EXPECT_EQ(child(tree, "Title")->text, "From the store");
+  EXPECT_EQ(child(tree, "Title")->style.text, "Hello");
+  EXPECT_EQ(child(tree, "Picture")->style.mediaSource, "store.png");
+  EXPECT_EQ(child(tree, "Picture")->style.iconSource, "from-style.png");
+  EXPECT_EQ(child(tree, "Web")->style.href, "https://store");
+  EXPECT_EQ(child(tree, "Code")->style.qrData, "store");
+  // A stored height is neither scaled for "Mobile" nor replaced by the viewport rule.
+  app->viewport_height = 1000;
+  tree = app->build_render_tree();
+  EXPECT_EQ(child(tree, "Tall")->style.height, 7);
+  EXPECT_EQ(child(tree, "Fixed")->style.height, 250);
+  // Icons scale their size by the size factor, other nodes by the spacing factor.
+  EXPECT_EQ(child(tree, "Art")->style.width, 36);
+
+  // Markdown gets the active theme's "Secondary" as code background, and only then.
+  EXPECT_EQ(child(tree, "Doc")->style.codeBg, "#202020");
+  app->active_theme = "Not installed";
+  tree = app->build_render_tree();
+  EXPECT_EQ(child(tree, "Doc")->style.codeBg, "");
+}
+
+TEST(RenderTree, viewport_fractions_fold_into_rounded_heights) {
+  auto app = load_app("Render");
+  RenderNode tree = app->build_render_tree();
+  EXPECT_TRUE(app->uses_viewport_heights);
+  EXPECT_EQ(child(tree, "Tall")->style.height, 10);  // no viewport height yet
+
+  app->viewport_height = 801;
+  tree = app->build_render_tree();
+  EXPECT_EQ(child(tree, "Tall")->style.height, 401);  // 400.5, half away from zero
+  EXPECT_EQ(child(tree, "Fixed")->style.height, 200);
+  EXPECT_FALSE(app->set_viewport_height(801));
+  EXPECT_TRUE(app->set_viewport_height(600));
+
+  app->hidden_paths = {"Render/Tall", "Render/Fixed"};
+  app->build_render_tree();
+  EXPECT_FALSE(app->uses_viewport_heights);
+  EXPECT_FALSE(app->set_viewport_height(700));
+}
+
+TEST(RenderTree, combo_data_is_copied_into_combo_boxes_only) {
+  auto app = load_app("Render");
+  RenderNode tree = app->build_render_tree();
+  EXPECT_TRUE(child(tree, "Choice")->comboOptions.empty());
+  EXPECT_EQ(child(tree, "Choice")->comboSelected, "");
+
+  const std::vector<Ombrix::ComboOption> options = {{"a", "Alpha"}, {"b", "Beta"}};
+  app->combo_options["Render/Choice"] = options;
+  app->combo_options["Render/Plain"] = options;
+  app->combo_selected["Render/Choice"] = "b";
+  app->combo_selected["Render/Plain"] = "a";
+  tree = app->build_render_tree();
+  EXPECT_EQ(child(tree, "Choice")->comboOptions, options);
+  EXPECT_EQ(child(tree, "Choice")->comboSelected, "b");
+  EXPECT_TRUE(child(tree, "Plain")->comboOptions.empty());
+  EXPECT_EQ(child(tree, "Plain")->comboSelected, "");
+
+  // The stored selection reaches the node through dispatch.
+  app->dispatch("Render/Choice", "select:a");
+  EXPECT_EQ(child(app->build_render_tree(), "Choice")->comboSelected, "a");
+}
+
+}  // namespace
