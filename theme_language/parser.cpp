@@ -1,0 +1,586 @@
+#include "theme_language/parser.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <variant>
+
+namespace Drelm {
+
+namespace {
+
+unsigned hex_value(char c) {
+  if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
+  if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
+  if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
+  return 0;
+}
+
+// Blocks nest by recursion (statement, layer, block, statement, ...), and a
+// file of a few megabytes can indent deep enough to overflow the stack; a
+// deeper block is skipped with a diagnostic instead. Real themes nest a few
+// dozen levels.
+constexpr std::uint64_t max_block_depth = 1024;
+
+bool is_empty_literal(const DExpression& expression) {
+  const auto* literal = std::get_if<DLiteral>(&expression);
+  return literal != nullptr && std::holds_alternative<std::monostate>(*literal);
+}
+
+}  // namespace
+
+std::string describe(const DToken& token) {
+  switch (token.type) {
+    case DTokenType::WORD:
+    case DTokenType::BOOL:
+    case DTokenType::NUMBER:
+    case DTokenType::STRING:
+    case DTokenType::COLOR:
+    case DTokenType::COLON:
+    case DTokenType::AT:
+    case DTokenType::AMP:
+    case DTokenType::SLASH:
+    case DTokenType::DOT:
+    case DTokenType::PAREN_OPEN:
+    case DTokenType::PAREN_CLOSE:
+    case DTokenType::COMMA:
+    case DTokenType::INHERIT:
+      return "`" + token.lexeme + "`";
+    case DTokenType::INDENT:
+      return "indent";
+    case DTokenType::DEDENT:
+      return "dedent";
+    case DTokenType::NEWLINE:
+      return "line end";
+    case DTokenType::ENDFILE:
+      return "end of file";
+    case DTokenType::ERROR:
+      return "error";
+  }
+  return "unknown";
+}
+
+std::string to_string(DParser::DBlockContext context) {
+  switch (context) {
+    case DParser::DBlockContext::LAYER_DEFINITION:
+      return "layer definition";
+    case DParser::DBlockContext::STATE_SET:
+      return "state-set";
+    case DParser::DBlockContext::GROUP_SET:
+      return "group-set";
+  }
+  return "unknown";
+}
+
+struct DParser::Impl {
+  std::vector<DToken> tokens;
+  std::uint64_t current = 0;
+  // Blocks open around the current token.
+  std::uint64_t block_depth = 0;
+  DLayerNode root;
+  std::vector<DError> errors;
+};
+
+DParser::DParser(const std::vector<DToken>& tokens) : impl(std::make_unique<Impl>()) {
+  impl->tokens = tokens;
+  // Guards peek and advance against a hand-made list that breaks the
+  // precondition; lexer output already ends this way.
+  if (impl->tokens.empty() || impl->tokens.back().type != DTokenType::ENDFILE) {
+    const std::uint64_t line = impl->tokens.empty() ? 1 : impl->tokens.back().line;
+    impl->tokens.push_back(DToken{"", DTokenType::ENDFILE, line});
+  }
+}
+
+DParser::~DParser() = default;
+
+const std::vector<DError>& DParser::errors() const { return impl->errors; }
+
+// ---- Token primitives ----
+
+const DToken& DParser::peek(std::uint64_t k) const {
+  const auto& tokens = impl->tokens;
+  const std::uint64_t last = tokens.size() - 1;
+  if (impl->current >= last || k >= last - impl->current) return tokens[last];
+  return tokens[impl->current + k];
+}
+
+bool DParser::check(DTokenType type, std::uint64_t k) const { return peek(k).type == type; }
+
+bool DParser::is_end_reached() const { return check(DTokenType::ENDFILE); }
+
+const DToken& DParser::advance() {
+  const DToken& token = peek();
+  if (token.type != DTokenType::ENDFILE) ++impl->current;
+  return token;
+}
+
+bool DParser::match(DTokenType type) {
+  if (!check(type)) return false;
+  advance();
+  return true;
+}
+
+void DParser::report_error(std::uint64_t line, const std::string& message) {
+  impl->errors.push_back(DError{line, message});
+}
+
+void DParser::report_unexpected(const std::string& tail) {
+  report_error(peek().line, "Found unexpected " + describe(peek()) + tail);
+}
+
+// ---- Recovery ----
+
+// Skips the rest of the line, its line end included.
+void DParser::synchronize() {
+  while (!check(DTokenType::NEWLINE) && !is_end_reached()) advance();
+  match(DTokenType::NEWLINE);
+}
+
+// Skips to the end of the block being closed, nested blocks included.
+void DParser::synchronize_block() {
+  std::uint64_t depth = 1;
+  while (!is_end_reached()) {
+    const DTokenType type = advance().type;
+    if (type == DTokenType::INDENT) {
+      ++depth;
+    } else if (type == DTokenType::DEDENT && --depth == 0) {
+      return;
+    }
+  }
+}
+
+// ---- Rules ----
+
+// file -> statement* ENDFILE
+DLayerNode DParser::parse_file() {
+  while (!is_end_reached()) {
+    const auto before = impl->current;
+    parse_statement(impl->root);
+    if (impl->current == before) {
+      report_error(peek().line,
+                   "Failed to progress parsing file statement; proceeding unconditionally.");
+      advance();
+    }
+  }
+  return std::move(impl->root);
+}
+
+// statement -> "@" conditions ":" block | declaration (attribute | layer) | declaration "." block
+void DParser::parse_statement(DLayerNode& node) {
+  if (match(DTokenType::AT)) {
+    DStateSet set;
+    set.conditions = parse_conditions();
+    if (!match(DTokenType::COLON)) report_unexpected("; expected `:` after state-set states.");
+    parse_block(DBlockContext::STATE_SET, [&] { parse_state_set_item(set); });
+    node.state_sets.push_back(std::move(set));
+    return;
+  }
+
+  DDeclaration declaration = parse_declaration();
+  if (!declaration.name.parts.empty()) {
+    // A value on the same line makes an attribute; a colon at the line end
+    // opens a layer body.
+    if (check(DTokenType::COLON) && !check(DTokenType::NEWLINE, 1)) {
+      node.attributes.push_back(parse_attribute(std::move(declaration)));
+    } else {
+      node.layer_nodes.push_back(parse_layer(std::move(declaration)));
+    }
+  } else if (declaration.group.parts.empty()) {
+    report_error(peek().line, "Expected a name.");
+    synchronize();
+  } else {
+    DGroupSet group_set;
+    group_set.declaration = std::move(declaration);
+    group_set.attributes = parse_group_attributes();
+    node.group_sets.push_back(std::move(group_set));
+  }
+}
+
+// layer -> declaration ["<<" reference] (":" block | NEWLINE)
+DLayerNode DParser::parse_layer(DDeclaration declaration) {
+  DLayerNode node;
+  node.declaration = std::move(declaration);
+  if (match(DTokenType::INHERIT)) {
+    if (check(DTokenType::WORD)) {
+      node.inherits = parse_reference();
+    } else {
+      report_unexpected("; expected reference after `<<`.");
+    }
+  }
+  if (match(DTokenType::COLON)) {
+    parse_block(DBlockContext::LAYER_DEFINITION, [&] { parse_statement(node); });
+  } else if (!match(DTokenType::NEWLINE)) {
+    report_unexpected("; expected line end after layer declaration.");
+    synchronize();
+  }
+  return node;
+}
+
+// block -> NEWLINE INDENT item+ DEDENT
+template <typename Item>
+void DParser::parse_block(DBlockContext context, Item&& item) {
+  if (!check(DTokenType::NEWLINE) || !check(DTokenType::INDENT, 1)) {
+    report_unexpected("; expected indented attributes.");
+    synchronize();
+    return;
+  }
+  advance();
+  advance();
+  if (impl->block_depth == max_block_depth) {
+    report_error(peek().line, "Found " + to_string(context) + " nested deeper than " +
+                                  std::to_string(max_block_depth) + " blocks; skipping it.");
+    synchronize_block();
+    return;
+  }
+  ++impl->block_depth;
+  while (!check(DTokenType::DEDENT) && !is_end_reached()) {
+    const auto before = impl->current;
+    item();
+    if (impl->current == before) {
+      report_error(peek().line, "Failed to progress parsing " + to_string(context) +
+                                    "; proceeding unconditionally.");
+      advance();
+    }
+  }
+  --impl->block_depth;
+  if (!match(DTokenType::DEDENT)) {
+    report_unexpected("; expected dedent to close " + to_string(context) + ".");
+    synchronize_block();
+  }
+}
+
+// state_set_item -> attribute | declaration "." group_block
+void DParser::parse_state_set_item(DStateSet& set) {
+  DDeclaration declaration = parse_declaration();
+  if (!declaration.name.parts.empty()) {
+    const std::uint64_t line = declaration.name.line;
+    DAttributeNode attribute = parse_attribute(std::move(declaration));
+    if (!attribute.states.empty()) {
+      report_error(line, "Found invalid inline state in state-set attribute.");
+    } else {
+      set.attributes.push_back(std::move(attribute));
+    }
+  } else if (declaration.group.parts.empty()) {
+    report_error(peek().line, "Expected a name.");
+    synchronize();
+  } else {
+    DGroupSet group_set;
+    group_set.declaration = std::move(declaration);
+    for (auto& attribute : parse_group_attributes()) {
+      if (!attribute.states.empty()) {
+        report_error(attribute.declaration.name.line,
+                     "Found invalid inline state in group-set attribute within a state-set.");
+      } else {
+        group_set.attributes.push_back(std::move(attribute));
+      }
+    }
+    set.group_sets.push_back(std::move(group_set));
+  }
+}
+
+// group_block -> block of (name ":" expression states)
+std::vector<DAttributeNode> DParser::parse_group_attributes() {
+  std::vector<DAttributeNode> attributes;
+  parse_block(DBlockContext::GROUP_SET, [&] {
+    DDeclaration declaration = parse_declaration();
+    bool valid = true;
+    if (!declaration.traversal.empty()) {
+      report_error(peek().line, "Found invalid traversal in group-set attribute declaration.");
+      valid = false;
+    }
+    if (!declaration.group.parts.empty()) {
+      report_error(peek().line, "Found invalid group in group-set attribute declaration.");
+      valid = false;
+    }
+    DAttributeNode attribute = parse_attribute(std::move(declaration));
+    if (valid) attributes.push_back(std::move(attribute));
+  });
+  return attributes;
+}
+
+// attribute -> declaration ":" expression (state+ NEWLINE | NEWLINE [INDENT (state NEWLINE)+
+// DEDENT])
+DAttributeNode DParser::parse_attribute(DDeclaration declaration) {
+  DAttributeNode node;
+  node.declaration = std::move(declaration);
+  if (node.declaration.name.parts.empty()) report_error(peek().line, "Expected an attribute name.");
+  if (!match(DTokenType::COLON)) {
+    report_unexpected("; expected a colon `:` after attribute declaration.");
+    synchronize();
+    return node;
+  }
+  node.value = parse_expression();
+  if (is_empty_literal(node.value)) {
+    synchronize();
+    return node;
+  }
+
+  if (check(DTokenType::AT)) {
+    while (check(DTokenType::AT)) node.states.push_back(parse_state());
+    if (!match(DTokenType::NEWLINE)) {
+      report_unexpected("; expected a line end after inline states.");
+      synchronize();
+    }
+  } else if (check(DTokenType::NEWLINE) && check(DTokenType::INDENT, 1)) {
+    advance();
+    advance();
+    while (check(DTokenType::AT)) {
+      node.states.push_back(parse_state());
+      if (!match(DTokenType::NEWLINE)) {
+        report_unexpected("; expected a line end after indented state.");
+      }
+    }
+    if (!match(DTokenType::DEDENT)) {
+      report_unexpected("; expected dedent to close block of states.");
+      synchronize_block();
+    }
+  } else if (!match(DTokenType::NEWLINE)) {
+    report_unexpected("; expected a line end after attribute.");
+    synchronize();
+  }
+  return node;
+}
+
+// state -> "@" conditions ":" expression
+// REQUIRES: the current token is AT.
+DState DParser::parse_state() {
+  advance();
+  DState state;
+  state.conditions = parse_conditions();
+  if (!match(DTokenType::COLON)) report_unexpected("; expected `:` after state's state names.");
+  state.value = parse_expression();
+  return state;
+}
+
+// conditions -> WORD ("&" WORD)*
+std::vector<std::string> DParser::parse_conditions() {
+  std::vector<std::string> conditions;
+  do {
+    if (check(DTokenType::WORD)) {
+      conditions.push_back(advance().lexeme);
+    } else {
+      report_unexpected("; expected a state name.");
+    }
+  } while (match(DTokenType::AMP));
+  return conditions;
+}
+
+// expression -> reference | BOOL | NUMBER | STRING | COLOR
+DExpression DParser::parse_expression() {
+  switch (peek().type) {
+    case DTokenType::WORD:
+      return parse_reference();
+    case DTokenType::BOOL:
+      return DLiteral{advance().lexeme == "true"};
+    case DTokenType::NUMBER:
+      return DLiteral{parse_number()};
+    case DTokenType::STRING:
+      return DLiteral{parse_string()};
+    case DTokenType::COLOR:
+      return DLiteral{parse_color()};
+    default:
+      break;
+  }
+  report_error(peek().line, "Found " + describe(peek()) + " where expression was expected.");
+  return DLiteral{};
+}
+
+// declaration -> path
+DDeclaration DParser::parse_declaration() {
+  DPath path = parse_path();
+  DDeclaration declaration;
+  declaration.traversal = std::move(path.traversal);
+  declaration.group = std::move(path.group);
+  declaration.name = std::move(path.name);
+  return declaration;
+}
+
+// path -> name ("/" name)* ["." name]
+DParser::DPath DParser::parse_path() {
+  std::vector<DName> names;
+  names.push_back(parse_name());
+  while (match(DTokenType::SLASH)) names.push_back(parse_name());
+
+  DPath path;
+  if (match(DTokenType::DOT)) {
+    path.group = std::move(names.back());
+    names.pop_back();
+    path.name = parse_name();
+    if (check(DTokenType::SLASH)) {
+      report_error(peek().line, "Found `/` after `.`; traversal must precede grouping.");
+      while (match(DTokenType::SLASH)) parse_name();
+    }
+    if (path.group.parts.empty()) report_error(path.group.line, "Expected a name in group.");
+  } else {
+    path.name = std::move(names.back());
+    names.pop_back();
+  }
+
+  path.traversal.reserve(names.size());
+  for (auto& name : names) {
+    if (name.parts.empty()) {
+      report_error(name.line, "Expected a name in traversal.");
+    } else {
+      path.traversal.push_back(std::move(name));
+    }
+  }
+  return path;
+}
+
+// name -> (WORD | "(" words ("," words)* ")")*
+DName DParser::parse_name() {
+  DName name;
+  name.line = peek().line;
+  while (true) {
+    if (match(DTokenType::PAREN_OPEN)) {
+      std::vector<std::string> alternatives;
+      do {
+        std::string alternative = parse_words();
+        if (std::find(alternatives.begin(), alternatives.end(), alternative) !=
+            alternatives.end()) {
+          report_error(peek().line, "Found duplicate expansion alternative `" + alternative + "`.");
+        } else {
+          alternatives.push_back(std::move(alternative));
+        }
+      } while (match(DTokenType::COMMA));
+      if (!match(DTokenType::PAREN_CLOSE)) {
+        report_unexpected("; expected `)` to close the expansion.");
+      }
+      name.parts.push_back(std::move(alternatives));
+    } else if (check(DTokenType::WORD)) {
+      name.parts.push_back({advance().lexeme});
+    } else {
+      return name;
+    }
+  }
+}
+
+// words -> WORD*
+std::string DParser::parse_words() {
+  std::string words;
+  while (check(DTokenType::WORD)) {
+    if (!words.empty()) words += ' ';
+    words += advance().lexeme;
+  }
+  return words;
+}
+
+// word -> WORD
+std::string DParser::parse_word() {
+  if (!check(DTokenType::WORD)) return {};
+  return advance().lexeme;
+}
+
+// reference -> path, with every name reduced to plain text
+DReference DParser::parse_reference() {
+  DPath path = parse_path();
+  DReference reference;
+  reference.traversal = to_referenceable(path.traversal);
+  if (!path.group.parts.empty()) reference.group = to_referenceable(path.group);
+  reference.name = to_referenceable(path.name);
+  return reference;
+}
+
+std::string DParser::to_referenceable(const DName& name) {
+  if (name.parts.empty()) {
+    report_error(name.line, "Expected a name in reference.");
+    return {};
+  }
+  std::string text;
+  for (const auto& part : name.parts) {
+    if (part.size() > 1) {
+      report_error(name.line,
+                   "Found expansion in reference; expansions are only allowed in declaration "
+                   "names.");
+    }
+    if (&part != &name.parts.front()) text += ' ';
+    if (!part.empty()) text += part.front();
+  }
+  return text;
+}
+
+std::vector<std::string> DParser::to_referenceable(const std::vector<DName>& names) {
+  std::vector<std::string> texts;
+  texts.reserve(names.size());
+  for (const auto& name : names) texts.push_back(to_referenceable(name));
+  return texts;
+}
+
+double DParser::parse_number() {
+  const DToken& token = advance();
+  const std::string& lexeme = token.lexeme;
+  double value = 0.0;
+  const char* end = lexeme.data() + lexeme.size();
+  const auto [rest, error] = std::from_chars(lexeme.data(), end, value, std::chars_format::general);
+  if (error == std::errc() && rest == end) return value;
+  if (error == std::errc::result_out_of_range) {
+    report_error(token.line, "Found `" + lexeme + "`; this number is too large to represent.");
+  } else {
+    report_error(token.line, "Found `" + lexeme + "` where number was expected.");
+  }
+  return 0.0;
+}
+
+std::string DParser::parse_string() {
+  const DToken& token = advance();
+  const std::string& lexeme = token.lexeme;
+  // Without the quotes; a lexer-built token always has both.
+  const std::string_view body = lexeme.size() >= 2
+                                    ? std::string_view(lexeme).substr(1, lexeme.size() - 2)
+                                    : std::string_view();
+  std::string text;
+  text.reserve(body.size());
+  for (std::size_t i = 0; i < body.size(); ++i) {
+    const char c = body[i];
+    if (c != '\\' || i + 1 == body.size()) {
+      text += c;
+      continue;
+    }
+    const char escaped = body[++i];
+    switch (escaped) {
+      case '"':
+        text += '"';
+        break;
+      case '\\':
+        text += '\\';
+        break;
+      case 'n':
+        text += '\n';
+        break;
+      case 't':
+        text += '\t';
+        break;
+      default:
+        report_error(token.line, std::string("Found unknown escape `\\") + escaped +
+                                     "`; expected \\\", \\\\, \\n, or \\t.");
+        text += '\\';
+        text += escaped;
+        break;
+    }
+  }
+  return text;
+}
+
+// REQUIRES: a COLOR token, that is "#" and 3, 4, 6 or 8 hexadecimal digits.
+DColor DParser::parse_color() {
+  const std::string& lexeme = advance().lexeme;
+  const std::string_view digits =
+      lexeme.empty() ? std::string_view() : std::string_view(lexeme).substr(1);
+  std::string normal;
+  normal.reserve(8);
+  if (digits.size() == 3 || digits.size() == 4) {
+    for (const char c : digits) normal.append(2, c);
+  } else {
+    normal = digits;
+  }
+  if (normal.size() == 6) normal.insert(0, "ff");
+  if (normal.size() != 8) return DColor{};
+  const auto pair = [&normal](std::size_t i) {
+    return hex_value(normal[2 * i]) * 16 + hex_value(normal[2 * i + 1]);
+  };
+  return DColor{pair(0), pair(1), pair(2), pair(3)};
+}
+
+}  // namespace Drelm
