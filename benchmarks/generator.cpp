@@ -196,14 +196,14 @@ Layer theme_layer() {
 }
 
 Layer section_layer(int s, const InterfaceSize& size) {
-  Layer section{"Section " + std::to_string(s), "Ombrix/Card", {}, {}, {}};
+  Layer section{"Section" + std::to_string(s), "Ombrix/Card", {}, {}, {}};
   section.attrs.push_back({"Layout", "Spacing", 4.0 + s % 3, {}});
   for (int i = 0; i < size.items_per_section; ++i) {
-    Layer item{"Item " + std::to_string(i), "Ombrix/Button", {}, {}, {}};
+    Layer item{"Item" + std::to_string(i), "Ombrix/Button", {}, {}, {}};
     item.attrs.push_back({"", "Intent", std::string("open"), {}});
     item.attrs.push_back({"Size", "Width", 120.0 + i % 7, {{"Narrow", 80.0}}});
     for (int a = 0; a < size.extra_attributes; ++a) {
-      item.attrs.push_back({"Extra", "Value " + std::to_string(a), double(a), {}});
+      item.attrs.push_back({"Extra", "Value" + std::to_string(a), double(a), {}});
     }
     Layer label{"Label", "Ombrix/Text", {}, {}, {}};
     label.attrs.push_back(
@@ -297,7 +297,7 @@ GeneratedFiles write_wide_layer(int attributes) {
   const fs::path dir = fresh_directory("ombrix-wide");
   Layer wide{"Wide", "", {}, {}, {}};
   for (int a = 0; a < attributes; ++a) {
-    wide.attrs.push_back({"", "Value " + std::to_string(a), double(a), {{"Hover", double(a + 1)}}});
+    wide.attrs.push_back({"", "Value" + std::to_string(a), double(a), {{"Hover", double(a + 1)}}});
   }
   std::string text;
   emit_layer(wide, "", text);
