@@ -38,7 +38,10 @@ TEST(ParseTree, copying_a_layer_node_copies_the_whole_subtree) {
   DLayerNode child;
   child.declaration.name = name_of("Inner", 3);
   DAttributeNode fill = attribute("Fill", DLiteral{DColor{0xff, 1, 2, 3}});
-  fill.states.push_back(DState{{"Hover"}, DLiteral{std::string("x")}});
+  DState hover;
+  hover.conditions = {"Hover"};
+  hover.value = DLiteral{std::string("x")};
+  fill.states.push_back(hover);
   child.attributes.push_back(fill);
   source.layer_nodes.push_back(child);
 
