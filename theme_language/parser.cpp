@@ -235,7 +235,8 @@ void DParser::parse_block(DBlockContext context, Item&& item) {
     return;
   }
   ++impl->block_depth;
-  while (!check(DTokenType::DEDENT) && !is_end_reached()) {
+  // The item runs at least once: an INDENT always opens a line with content.
+  do {
     const auto before = impl->current;
     item();
     if (impl->current == before) {
@@ -243,7 +244,7 @@ void DParser::parse_block(DBlockContext context, Item&& item) {
                                     "; proceeding unconditionally.");
       advance();
     }
-  }
+  } while (!check(DTokenType::DEDENT) && !is_end_reached());
   --impl->block_depth;
   if (!match(DTokenType::DEDENT)) {
     report_unexpected("; expected dedent to close " + to_string(context) + ".");

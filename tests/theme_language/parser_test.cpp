@@ -119,6 +119,27 @@ TEST(Parser, every_diagnostic_is_reported_with_its_line) {
   EXPECT_EQ(parse_tokens(open_block).errors,
             (std::vector<std::string>{
                 "3: Found unexpected end of file; expected dedent to close layer definition."}));
+  // A block's item runs once even when the block is empty; an item that
+  // consumes nothing is reported and skipped.
+  const std::vector<DToken> empty_block = {
+      {"Panel", DTokenType::WORD, 1}, {":", DTokenType::COLON, 1}, {"\n", DTokenType::NEWLINE, 1},
+      {"  ", DTokenType::INDENT, 2},  {"", DTokenType::DEDENT, 2}, {"", DTokenType::ENDFILE, 2}};
+  EXPECT_EQ(parse_tokens(empty_block).errors,
+            (std::vector<std::string>{
+                "2: Expected a name.",
+                "2: Found unexpected end of file; expected dedent to close layer definition."}));
+  const std::vector<DToken> cut_block = {{"Colors", DTokenType::WORD, 1},
+                                         {".", DTokenType::DOT, 1},
+                                         {"\n", DTokenType::NEWLINE, 1},
+                                         {"  ", DTokenType::INDENT, 2},
+                                         {"", DTokenType::ENDFILE, 2}};
+  EXPECT_EQ(
+      parse_tokens(cut_block).errors,
+      (std::vector<std::string>{
+          "2: Expected an attribute name.",
+          "2: Found unexpected end of file; expected a colon `:` after attribute declaration.",
+          "2: Failed to progress parsing group-set; proceeding unconditionally.",
+          "2: Found unexpected end of file; expected dedent to close group-set."}));
   const std::vector<DToken> bad_number = {{"Size", DTokenType::WORD, 1},
                                           {":", DTokenType::COLON, 1},
                                           {"1x", DTokenType::NUMBER, 1},
