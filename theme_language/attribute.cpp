@@ -94,9 +94,8 @@ std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherite
 }
 
 bool DAttribute::has_states() const {
-  // The cache holds one entry per merged state, so no map needs building.
-  if (impl->state_cache_stale()) impl->rebuild_state_cache();
-  return !impl->state_cache.empty();
+  // Taken afresh: the state cache may still miss a base resolved since it was built.
+  return !states(true).empty();
 }
 
 bool DAttribute::Impl::state_cache_stale() const {

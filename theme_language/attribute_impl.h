@@ -47,6 +47,10 @@ struct DAttribute::Impl {
 
   // Write side. REQUIRES for break_link: the attribute is linked.
   void break_link(bool notify);
+  // Drops a link without callbacks or value copy: the one a callback made
+  // while the link was being replaced or the attribute destroyed, which must
+  // not stay registered with its target.
+  void forget_link();
   void resolve_links();
   std::vector<DAttribute*> dependents_of(bool recursive) const;
   void notify_all();

@@ -85,6 +85,11 @@ void DAttribute::Impl::break_link(bool notify) {
   if (notify) notify_all();
 }
 
+void DAttribute::Impl::forget_link() {
+  if (link && link->target != nullptr) link->target->impl->remove_dependent(owner);
+  link.reset();
+}
+
 void DAttribute::Impl::resolve_links() {
   if (link) {
     DAttribute* found = find_link_target(owner, link->path);
@@ -133,6 +138,15 @@ DAttribute::~DAttribute() {
     Impl::call_all(other.link_change_callbacks);
   }
   if (impl->link) impl->break_link(false);
+  impl->forget_link();
+  // A callback above may have linked something here again; cut those links
+  // quietly (more callbacks could relink forever) so none outlives this one.
+  for (DAttribute* dependent : impl->dependents) {
+    Impl& other = *dependent->impl;
+    if (!other.link || other.link->target != this) continue;
+    other.value = dependent->value();
+    other.link.reset();
+  }
 }
 
 void DAttribute::set_value(const DValue& value) {
@@ -163,6 +177,7 @@ bool DAttribute::create_link(DAttribute* target) {
     impl->break_link(false);
     // A link-change callback may have linked the target back to this one.
     if (target->in_link_chain(this)) return false;
+    impl->forget_link();
   }
   impl->link = DLink{target->path(), target, false};
   target->impl->add_dependent(this);
@@ -174,7 +189,10 @@ bool DAttribute::create_link(DAttribute* target) {
 bool DAttribute::create_link(const std::string& path) {
   if (path.empty()) return false;
   impl->value = DValue();
-  if (impl->link) impl->break_link(false);
+  if (impl->link) {
+    impl->break_link(false);
+    impl->forget_link();
+  }
   impl->link = DLink{path, nullptr, false};
   impl->update_link_dependencies();
   impl->notify_all();

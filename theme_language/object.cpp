@@ -59,11 +59,12 @@ void DObject::destroy_child(DObject* child) {
   auto it = std::find_if(list.begin(), list.end(),
                          [child](const std::unique_ptr<DObject>& c) { return c.get() == child; });
   if (it == list.end()) return;
-  // Detach before deleting so the list is consistent while the child's destructor runs.
+  // Detach and raise the version before deleting, so that a callback run by
+  // the child's destructor sees a consistent list and no cache hands it out.
   std::unique_ptr<DObject> doomed = std::move(*it);
   list.erase(it);
-  doomed.reset();
   ++impl->children_version;
+  doomed.reset();
 }
 
 void DObject::reorder_children(const std::vector<DObject*>& order) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -296,6 +297,58 @@ TEST(AttributeLinks, create_link_stays_acyclic_when_a_callback_links_the_target_
   EXPECT_EQ(a->link(), nullptr);
   EXPECT_EQ(t->link()->target, a);
   EXPECT_EQ(t->value().index(), 0u);  // reading ends, no loop
+}
+
+TEST(AttributeLinks, links_made_by_callbacks_while_a_link_is_replaced_never_dangle) {
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "L");
+  auto* x = dMake<DAttribute>(layer, "X");
+  auto* old_target = dMake<DAttribute>(layer, "Old");
+  auto* t = dMake<DAttribute>(layer, "T");
+
+  // Each attribute's first link-change callback links it to X; the link
+  // being made replaces that one, and X must forget the attribute.
+  auto relinks_once = [x](DAttribute* attribute) {
+    auto once = std::make_shared<bool>(true);
+    attribute->on_link_change([attribute, x, once] {
+      if (std::exchange(*once, false)) attribute->create_link(x);
+    });
+  };
+  auto* by_path = dMake<DAttribute>(layer, "ByPath");
+  ASSERT_TRUE(by_path->create_link(old_target));
+  relinks_once(by_path);
+  ASSERT_TRUE(by_path->create_link(std::string("Old")));
+  EXPECT_EQ(by_path->link()->path, "Old");
+  EXPECT_EQ(by_path->link()->target, nullptr);
+
+  auto* by_target = dMake<DAttribute>(layer, "ByTarget");
+  ASSERT_TRUE(by_target->create_link(old_target));
+  relinks_once(by_target);
+  ASSERT_TRUE(by_target->create_link(t));
+  EXPECT_EQ(by_target->link()->target, t);
+
+  // Linked again by its own callback while it is destroyed.
+  auto* doomed = dMake<DAttribute>(layer, "Doomed");
+  ASSERT_TRUE(doomed->create_link(old_target));
+  relinks_once(doomed);
+  layer->destroy_child(doomed);
+  EXPECT_TRUE(x->dependents(false).empty());
+  EXPECT_EQ(t->dependents(false), std::vector<DAttribute*>{by_target});
+
+  // A dependent linked back to an attribute while that one is destroyed.
+  x->set_value(DValue(6.0));
+  auto* source = dMake<DAttribute>(layer, "Source");
+  source->set_value(DValue(2.0));
+  auto* reader = dMake<DAttribute>(layer, "Reader");
+  ASSERT_TRUE(reader->create_link(source));
+  auto once = std::make_shared<bool>(true);
+  reader->on_link_change([reader, source, once] {
+    if (std::exchange(*once, false)) reader->create_link(source);
+  });
+  layer->destroy_child(source);
+  EXPECT_EQ(reader->link(), nullptr);
+  EXPECT_EQ(reader->as<double>({}), 2.0);
+  x->set_value(DValue(7.0));  // walks X's dependents: none may be a destroyed one
 }
 
 TEST(AttributeLinks, callback_ids_count_per_map_from_zero) {

@@ -132,6 +132,17 @@ TEST(Attribute, inherited_states_come_through_the_base_chain_with_nearer_names_w
   EXPECT_TRUE(other->states(true).empty());
   EXPECT_EQ(other->state({"Hover"}), nullptr);
   EXPECT_FALSE(other->has_states());
+
+  // has_states answers from the states as they are now, also after a base
+  // resolved since the last state look-up.
+  auto* late = dMake<DLayer>(&root, "Late");
+  auto* late_fill = dMake<DAttribute>(late, "Fill");
+  EXPECT_EQ(late_fill->state({"Hover"}), nullptr);
+  EXPECT_FALSE(late_fill->has_states());
+  late->set_base_path("Derived");
+  root.resolve_bases();
+  ASSERT_EQ(late->base(), derived);
+  EXPECT_TRUE(late_fill->has_states());
 }
 
 TEST(Attribute, state_cache_is_rebuilt_exactly_when_a_stamped_child_list_changes) {

@@ -114,6 +114,14 @@ TEST(DLayer, find_attribute_follows_changes_of_the_child_list) {
   // A state attribute is a child of its attribute, not of the layer.
   dMake<DAttribute>(width, "Hover");
   EXPECT_EQ(layer.find_attribute("Hover"), nullptr);
+
+  // An attribute being removed is no longer handed out to its own callbacks.
+  DAttribute* seen_while_dying = width;
+  auto* dying = dMake<DAttribute>(&layer, "Dying");
+  EXPECT_EQ(layer.find_attribute("Dying"), dying);
+  dying->on_destroyed([&] { seen_while_dying = layer.find_attribute("Dying"); });
+  layer.destroy_child(dying);
+  EXPECT_EQ(seen_while_dying, nullptr);
 }
 
 TEST(DLayer, base_path_and_unresolved_base) {
