@@ -1,17 +1,18 @@
 #include "app_model/app_internal.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "theme_language/layer.h"
 
 namespace Ombrix {
 
 namespace {
-
-using FieldMap = std::map<std::string, std::string, std::less<>>;
 
 bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
@@ -202,6 +203,10 @@ void build_data_list(Drelm::DLayer* layer, const std::string& path, RenderNode& 
   const std::size_t count = entries.size();
   node.children.reserve(separator_template != nullptr ? 2 * count - 1 : count);
   const RowCtx no_row;
+  // One context and one path buffer for all rows: only the row's own parts change.
+  RowCtx row_ctx;
+  row_ctx.list = list_name;
+  std::string child_path;
   for (std::size_t i = 0; i < count; ++i) {
     const ListEntry& entry = entries[i];
     std::vector<std::string> row_states;
@@ -210,24 +215,23 @@ void build_data_list(Drelm::DLayer* layer, const std::string& path, RenderNode& 
     if (i == 0) row_states.emplace_back("First");
     if (i + 1 == count) row_states.emplace_back("Last");
 
-    RowCtx row_ctx;
     row_ctx.fields = &entry.fields;
-    row_ctx.list = list_name;
     row_ctx.id = entry.id;
-    RenderNode row = build_node(row_template, path + "/" + entry.id, texts, media_sources, hrefs,
-                                qr_data, heights, node_states, hidden_paths, std::move(row_states),
-                                theme_buttons, nullptr, theme_ctx, lists, list_actions, row_ctx,
-                                size_scale, font_scale, spacing_scale);
+    child_path.assign(path).append(1, '/').append(entry.id);
+    RenderNode row =
+        build_node(row_template, child_path, texts, media_sources, hrefs, qr_data, heights,
+                   node_states, hidden_paths, std::move(row_states), theme_buttons, nullptr,
+                   theme_ctx, lists, list_actions, row_ctx, size_scale, font_scale, spacing_scale);
     row.name = entry.id;
     node.children.emplace_back(std::move(row));
 
     if (i + 1 == count || separator_template == nullptr) continue;
-    std::string separator_id = entry.id + ":sep";
+    child_path.append(":sep");
     RenderNode separator =
-        build_node(separator_template, path + "/" + separator_id, texts, media_sources, hrefs,
-                   qr_data, heights, node_states, hidden_paths, states, theme_buttons, nullptr,
-                   theme_ctx, lists, list_actions, no_row, size_scale, font_scale, spacing_scale);
-    separator.name = std::move(separator_id);
+        build_node(separator_template, child_path, texts, media_sources, hrefs, qr_data, heights,
+                   node_states, hidden_paths, states, theme_buttons, nullptr, theme_ctx, lists,
+                   list_actions, no_row, size_scale, font_scale, spacing_scale);
+    separator.name.assign(entry.id).append(":sep");
     if (separator.style.visible) node.children.emplace_back(std::move(separator));
   }
 }

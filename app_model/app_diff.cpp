@@ -1,10 +1,14 @@
 #include "app_model/app_internal.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <set>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace Ombrix {
 

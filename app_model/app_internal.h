@@ -2,6 +2,8 @@
 
 // Pieces of OApp's work shared between its source files; not part of the public interface.
 
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>

@@ -3,8 +3,10 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "app_model/app.h"
 #include "app_model/style.h"
