@@ -38,6 +38,10 @@ void scan_themes(const std::string& themes_dir, ThemeMap& themes) {
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const fs::path& path = it->path();
     if (path.extension().native() != ".json") continue;
+    // Only regular files are read: a pipe or device named like a theme would
+    // block start-up or never end. Anything else reads as empty anyway.
+    std::error_code status_error;
+    if (!fs::is_regular_file(path, status_error)) continue;
     OTheme theme;
     if (!parse_theme_json(read_whole_file(path), theme)) continue;
     std::string id = theme.display_id();

@@ -18,18 +18,26 @@ RenderNode::RenderNode(RenderNode&& other) noexcept
   other.comboOptions.clear();
 }
 
+RenderNode& RenderNode::operator=(const RenderNode& other) {
+  // Copy first: other may sit inside this node's subtree, which the
+  // assignment releases.
+  if (this != &other) *this = RenderNode(other);
+  return *this;
+}
+
 RenderNode& RenderNode::operator=(RenderNode&& other) noexcept {
   if (this == &other) return *this;
-  type = other.type;
-  name = std::move(other.name);
-  path = std::move(other.path);
-  text = std::move(other.text);
-  style = std::move(other.style);
-  children = std::move(other.children);
-  comboOptions = std::move(other.comboOptions);
-  comboSelected = std::move(other.comboSelected);
-  other.children.clear();
-  other.comboOptions.clear();
+  // Take other out first: it may sit inside this node's subtree (a node
+  // replaced by one of its own children), which the assignment releases.
+  RenderNode taken(std::move(other));
+  type = taken.type;
+  name = std::move(taken.name);
+  path = std::move(taken.path);
+  text = std::move(taken.text);
+  style = std::move(taken.style);
+  children = std::move(taken.children);
+  comboOptions = std::move(taken.comboOptions);
+  comboSelected = std::move(taken.comboSelected);
   return *this;
 }
 

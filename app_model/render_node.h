@@ -58,7 +58,7 @@ struct RenderNode {
 
   RenderNode() = default;
   RenderNode(const RenderNode&) = default;
-  RenderNode& operator=(const RenderNode&) = default;
+  RenderNode& operator=(const RenderNode& other);
   RenderNode(RenderNode&& other) noexcept;
   RenderNode& operator=(RenderNode&& other) noexcept;
   ~RenderNode() = default;

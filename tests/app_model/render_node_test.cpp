@@ -82,4 +82,22 @@ TEST(RenderNode, copies_are_deep_and_moves_empty_the_source) {
   EXPECT_EQ(target.children.size(), 1u);
 }
 
+TEST(RenderNode, a_node_can_be_assigned_one_of_its_own_descendants) {
+  // Replacing a node by a child releases the subtree the child lives in.
+  RenderNode moved = three_levels();
+  moved = std::move(moved.children[0]);
+  EXPECT_EQ(moved.name, "Bar");
+  ASSERT_EQ(moved.children.size(), 1u);
+  EXPECT_EQ(moved.children[0].text, "Hello");
+  EXPECT_TRUE(moved.comboOptions.empty());
+  EXPECT_EQ(moved.style.opacity, 1.0);
+
+  RenderNode copied = three_levels();
+  copied = copied.children[0].children[0];
+  EXPECT_EQ(copied.path, "App/Bar/Title");
+  EXPECT_EQ(copied.type, NodeType::text);
+  EXPECT_TRUE(copied.children.empty());
+  EXPECT_TRUE(copied.comboOptions.empty());
+}
+
 }  // namespace
