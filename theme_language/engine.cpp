@@ -164,7 +164,7 @@ DLayer* DEngine::root() const { return impl->root.get(); }
 DLayer* DEngine::find_layer(const std::string& path) const { return impl->root->find_layer(path); }
 
 DLayer* DEngine::find_layer(std::deque<std::string> names) const {
-  return impl->root->find_layer(names);
+  return impl->root->find_layer(std::move(names));
 }
 
 void DEngine::resolve_links() { impl->root->resolve_links(); }

@@ -127,6 +127,17 @@ TEST(Loader, statements_are_lowered_by_line_and_equal_lines_keep_the_kind_order)
   EXPECT_EQ(child_names(parsed.get()), (Texts{"Glow", "Label.Shadow", "X", "Y"}));
   EXPECT_EQ(child_names(parsed->find_layer("X")), (Texts{"A", "B"}));
   EXPECT_EQ(child_names(parsed->find_layer("Y")), (Texts{"A", "B"}));
+
+  // A group-set whose group expands to nothing declares nothing, not ungrouped names.
+  DLayerNode groupless;
+  groupless.group_sets.push_back(DGroupSet{
+      {{name_of({{"P", "Q"}})}, name_of({{""}}, 1), name_of({}, 1)}, {attribute_node("N", 2)}});
+  groupless.group_sets.push_back(DGroupSet{
+      {{name_of({{"P", "Q"}})}, name_of({{"G"}}, 3), name_of({}, 3)}, {attribute_node("N", 4)}});
+  DLayer groupless_root;
+  DLoader(&groupless_root).lower(groupless);
+  EXPECT_EQ(child_names(groupless_root.find_layer("P")), (Texts{"G.N"}));
+  EXPECT_EQ(child_names(groupless_root.find_layer("Q")), (Texts{"G.N"}));
 }
 
 TEST(Loader, which_value_wins_within_one_file) {
