@@ -1,18 +1,15 @@
 #pragma once
 
-// Shared set-up of the fuzz targets: a quiet log and a model initialised from
-// the fixture interface that the tests use.
+// Shared set-up of the fuzz targets.
 
-#include <memory>
 #include <string>
-
-#include "app_model/app.h"
 
 namespace fuzz {
 
+// Drops library messages: a fuzz run logs nothing but findings.
 void silence_library();
 
-// A fresh model loaded from the fixture styles and themes, rendered once.
-std::unique_ptr<Ombrix::OApp> fixture_model();
+// The fixture interface whose styles and themes the targets load.
+std::string model_directory();
 
 }  // namespace fuzz

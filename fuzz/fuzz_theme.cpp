@@ -2,10 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <string_view>
 
-#include "app_model/app.h"
 #include "fuzz/fuzz_common.h"
+#include "fuzz/harness.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::silence_library();
@@ -13,15 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static auto app = fuzz::fixture_model();
-  const std::string text(reinterpret_cast<const char*>(data), size);
-  const std::string id = app->add_theme_json(text);
-  if (!id.empty()) {
-    app->set_active_theme(id);
-    (void)app->render_patches_json();
-    (void)app->render_tree_json();
-    if (app->themes.size() > 1) app->remove_theme(id);
-    (void)app->render_patches();
-  }
+  fuzz::run_theme(std::string_view(reinterpret_cast<const char*>(data), size),
+                  fuzz::model_directory());
   return 0;
 }
