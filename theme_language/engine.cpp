@@ -16,6 +16,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
+#include "theme_language/load_limits.h"
 #include "theme_language/loader.h"
 #include "theme_language/logger.h"
 #include "theme_language/parser.h"
@@ -131,14 +132,23 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
     DLoader loader(target);
     for (const auto& file : files) {
       DLexer lexer(file.contents);
-      const std::vector<DToken> tokens = lexer.build_tokens();
-      DParser parser(tokens);
+      auto tokens = lexer.build_tokens();
+      // Expansions multiply: a few bytes can ask for millions of objects.
+      const std::size_t lowering_budget = kMinLoweringBudget + 4 * tokens.size();
+      // The tokens are not needed again: the parser takes them over.
+      DParser parser(std::move(tokens));
       const DLayerNode node = parser.parse_file();
-      if (lexer.errors().empty() && parser.errors().empty()) {
+      const bool clean = lexer.errors().empty() && parser.errors().empty();
+      if (clean && count_lowerings(node, lowering_budget) <= lowering_budget) {
         loader.lower(node);
         continue;
       }
       const std::string path = file.path.string();
+      if (clean) {
+        log("engine: " + path + ": Failed to load file because its declarations expand to more than " +
+            std::to_string(lowering_budget) + " objects.");
+        continue;
+      }
       log("engine: " + path + ": Failed to load file.");
       if (!lexer.errors().empty()) {
         log_errors("lexer", path, lexer.errors());
@@ -147,8 +157,14 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       }
     }
   }
+  // Bases may copy their subtrees into one another; a bound relative to what
+  // was declared keeps a few lines from doubling the tree at every level.
+  const std::size_t before = measure_subtree(target).objects;
+  set_copy_budget(before > (SIZE_MAX - kMinCopyBudget) / 32 ? SIZE_MAX
+                                                              : kMinCopyBudget + 32 * before);
   target->resolve_bases();
   for (DLayer* child : target->children()) child->finalize();
+  clear_copy_budget();
 }
 
 DEngine::DEngine() : impl(std::make_unique<Impl>()) { impl->root = std::make_unique<DLayer>(); }

@@ -2,12 +2,15 @@
 
 #include <map>
 #include <set>
+#include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
 #include "theme_language/attribute.h"
 #include "theme_language/layer_impl.h"
+#include "theme_language/load_limits.h"
+#include "theme_language/logger.h"
 
 namespace Drelm {
 
@@ -33,6 +36,13 @@ bool accepts_base(const DLayer* layer, const DLayer* candidate) {
   return !base_chain_contains(candidate, refused);
 }
 
+// The base stays set, so the layer keeps its kind and inherited states; only
+// the copies are left out.
+void refuse_base(const DLayer& layer, const std::string& reason) {
+  log("engine: " + layer.path() + ": Failed to apply base `" + layer.base_path() + "` because " +
+      reason + ".");
+}
+
 }  // namespace
 
 void DLayer::resolve_bases() {
@@ -48,17 +58,42 @@ void DLayer::resolve_bases() {
 void DLayer::finalize() {
   if (finalizing || finalized) return;
   finalizing = true;
+  // Bases are finalized first, so a long chain of them nests these calls.
+  static std::size_t nesting = 0;
+  ++nesting;
+  bool merge = impl->base != nullptr;
   if (impl->base != nullptr) {
     // A base still finalizing is further up this call chain: inheriting from it
     // would merge a half-built layer, so nothing is inherited.
     if (impl->base->finalizing) {
       impl->base = nullptr;
+      merge = false;
     } else if (!impl->base->finalized) {
-      impl->base->finalize();
+      if (nesting > 4 * kMaxLayerDepth) {
+        refuse_base(*this, "bases lead through more than " +
+                               std::to_string(4 * kMaxLayerDepth) + " layers");
+        merge = false;
+      } else {
+        impl->base->finalize();
+      }
     }
   }
   for (DLayer* layer : children()) layer->finalize();
-  if (impl->base != nullptr) Impl::merge_from(impl->base, this);
+  if (merge && impl->base != nullptr) {
+    const DSubtreeSize size = measure_subtree(impl->base);
+    if (layer_depth(this) + size.height > kMaxLayerDepth) {
+      refuse_base(*this, "the layers would nest deeper than " + std::to_string(kMaxLayerDepth) +
+                             " levels");
+    } else if (copy_budget_exhausted()) {
+      // Reported once, when the budget ran out.
+    } else if (!take_copy_budget(size.objects)) {
+      refuse_base(*this, "inheritance would copy more than " + std::to_string(copy_budget()) +
+                             " objects; later bases of this load are not applied either");
+    } else {
+      Impl::merge_from(impl->base, this);
+    }
+  }
+  --nesting;
   finalizing = false;
   finalized = true;
 }
@@ -88,9 +123,15 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
         own->set_value(inherited->value());
       }
     }
-    for (const auto& [state_name, state] : inherited->states(true)) {
-      const auto own_states = own->states(true);
-      if (own_states.find(state_name) == own_states.end()) state->clone_to(own);
+    const auto inherited_states = inherited->states(true);
+    if (inherited_states.empty()) continue;
+    // A clone adds only its own name to the attribute's states, and the names
+    // walked are distinct, so one index taken first answers every check.
+    auto own_states = own->states(true);
+    for (const auto& [state_name, state] : inherited_states) {
+      if (own_states.find(state_name) != own_states.end()) continue;
+      state->clone_to(own);
+      own_states.emplace(state_name, nullptr);
     }
   }
 
