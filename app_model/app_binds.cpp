@@ -183,16 +183,15 @@ void register_list_intent(const RenderNode& node, const RowCtx& row, ListActionM
   list_actions.insert_or_assign(node.path, std::move(action));
 }
 
-void build_data_list(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
-                     const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
-                     const StringMap& qr_data, const DoubleMap& heights,
+void build_data_list(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
+                     RenderNode& node, const StringMap& texts, const StringMap& media_sources,
+                     const StringMap& hrefs, const StringMap& qr_data, const DoubleMap& heights,
                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
                      const std::vector<std::string>& states, StringMap& theme_buttons,
                      const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
                      double size_scale, double font_scale, double spacing_scale) {
   // The whole rest is the name: a "List:" bind is the node's only bind.
   const std::string_view list_name = std::string_view(node.style.binds).substr(5);
-  const std::vector<Drelm::DLayer*> templates = widget_children(layer);
   if (templates.empty()) return;
   auto list = lists.find(list_name);
   if (list == lists.end() || list->second.empty()) return;
@@ -218,33 +217,32 @@ void build_data_list(Drelm::DLayer* layer, const std::string& path, RenderNode& 
     row_ctx.fields = &entry.fields;
     row_ctx.id = entry.id;
     child_path.assign(path).append(1, '/').append(entry.id);
-    RenderNode row =
-        build_node(row_template, child_path, texts, media_sources, hrefs, qr_data, heights,
-                   node_states, hidden_paths, std::move(row_states), theme_buttons, nullptr,
-                   theme_ctx, lists, list_actions, row_ctx, size_scale, font_scale, spacing_scale);
+    RenderNode& row = node.children.emplace_back();
+    build_node(row, row_template, child_path, texts, media_sources, hrefs, qr_data, heights,
+               node_states, hidden_paths, std::move(row_states), theme_buttons, nullptr, theme_ctx,
+               lists, list_actions, row_ctx, size_scale, font_scale, spacing_scale);
     row.name = entry.id;
-    node.children.emplace_back(std::move(row));
 
     if (i + 1 == count || separator_template == nullptr) continue;
     child_path.append(":sep");
-    RenderNode separator =
-        build_node(separator_template, child_path, texts, media_sources, hrefs, qr_data, heights,
-                   node_states, hidden_paths, states, theme_buttons, nullptr, theme_ctx, lists,
-                   list_actions, no_row, size_scale, font_scale, spacing_scale);
+    RenderNode& separator = node.children.emplace_back();
+    build_node(separator, separator_template, child_path, texts, media_sources, hrefs, qr_data,
+               heights, node_states, hidden_paths, states, theme_buttons, nullptr, theme_ctx, lists,
+               list_actions, no_row, size_scale, font_scale, spacing_scale);
     separator.name.assign(entry.id).append(":sep");
-    if (separator.style.visible) node.children.emplace_back(std::move(separator));
+    if (!separator.style.visible) node.children.pop_back();
   }
 }
 
-void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
-                            const StringMap& texts, const StringMap& media_sources,
-                            const StringMap& hrefs, const StringMap& qr_data,
-                            const DoubleMap& heights, const NodeStatesMap& node_states,
-                            const StringSet& hidden_paths, const std::vector<std::string>& states,
-                            StringMap& theme_buttons, const ThemeCtx& theme_ctx,
-                            const ListMap& lists, ListActionMap& list_actions, double size_scale,
-                            double font_scale, double spacing_scale) {
-  const std::vector<Drelm::DLayer*> templates = widget_children(layer);
+void generate_theme_buttons(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
+                            RenderNode& node, const StringMap& texts,
+                            const StringMap& media_sources, const StringMap& hrefs,
+                            const StringMap& qr_data, const DoubleMap& heights,
+                            const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                            const std::vector<std::string>& states, StringMap& theme_buttons,
+                            const ThemeCtx& theme_ctx, const ListMap& lists,
+                            ListActionMap& list_actions, double size_scale, double font_scale,
+                            double spacing_scale) {
   if (templates.empty() || theme_ctx.themes == nullptr) return;
   Drelm::DLayer* button_template = templates[0];
   const std::string active_id =
@@ -254,10 +252,10 @@ void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, Rende
   node.children.reserve(theme_ctx.themes->size());
   for (const auto& [id, theme] : *theme_ctx.themes) {
     std::string button_path = path + "/" + id;
-    RenderNode button =
-        build_node(button_template, button_path, texts, media_sources, hrefs, qr_data, heights,
-                   node_states, hidden_paths, states, theme_buttons, &theme, theme_ctx, lists,
-                   list_actions, no_row, size_scale, font_scale, spacing_scale);
+    RenderNode& button = node.children.emplace_back();
+    build_node(button, button_template, button_path, texts, media_sources, hrefs, qr_data, heights,
+               node_states, hidden_paths, states, theme_buttons, &theme, theme_ctx, lists,
+               list_actions, no_row, size_scale, font_scale, spacing_scale);
     button.name = id;
     button.style.fill = theme.color("Primary");
     button.style.borderIsGradient = false;
@@ -270,7 +268,6 @@ void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, Rende
     }
     paint_theme_text(button, theme.color("Foreground"));
     theme_buttons.insert_or_assign(std::move(button_path), id);
-    node.children.emplace_back(std::move(button));
   }
 }
 

@@ -1,10 +1,10 @@
 #include "app_model/app_internal.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <map>
+#include <iterator>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,7 +58,26 @@ RenderNode copy_without_children(const RenderNode& node) {
 
 }  // namespace
 
-void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out) {
+namespace {
+
+// A child's name and its position among its siblings.
+struct NameEntry {
+  std::string_view name;
+  std::size_t index;
+};
+
+bool entry_less(const NameEntry& a, const NameEntry& b) {
+  return a.name < b.name || (a.name == b.name && a.index < b.index);
+}
+
+bool entry_name_less(std::string_view name, const NameEntry& entry) { return name < entry.name; }
+
+// The look-up tables of every level live in one scratch vector: a level appends its
+// two sorted runs, its children append theirs behind them, and the level cuts them
+// off when it is done. Sorted runs searched by bisection order names as ordered maps
+// do, without a heap node per child.
+void diff_nodes(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out,
+                std::vector<NameEntry>& scratch) {
   if (old_node.type != new_node.type) {
     Patch patch;
     patch.kind = PatchKind::replace;
@@ -78,25 +97,47 @@ void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::v
   }
   if (old_node.children.empty() && new_node.children.empty()) return;
 
-  // Assignment keeps the last of several old children with one name.
-  std::map<std::string_view, const RenderNode*, std::less<>> old_by_name;
-  for (const RenderNode& child : old_node.children) old_by_name[child.name] = &child;
-  std::set<std::string_view, std::less<>> new_names;
-  for (const RenderNode& child : new_node.children) new_names.insert(child.name);
+  const std::size_t old_count = old_node.children.size();
+  const std::size_t new_count = new_node.children.size();
+  const std::size_t base = scratch.size();
+  const std::size_t new_base = base + old_count;
+  scratch.reserve(new_base + new_count);
+  for (std::size_t i = 0; i < old_count; ++i) {
+    scratch.push_back(NameEntry{old_node.children[i].name, i});
+  }
+  for (std::size_t i = 0; i < new_count; ++i) {
+    scratch.push_back(NameEntry{new_node.children[i].name, i});
+  }
+  // Among old children of one name the last in child order ends its run and wins.
+  std::sort(scratch.begin() + static_cast<std::ptrdiff_t>(base),
+            scratch.begin() + static_cast<std::ptrdiff_t>(new_base), entry_less);
+  std::sort(scratch.begin() + static_cast<std::ptrdiff_t>(new_base), scratch.end(), entry_less);
+
+  // The latest entry of that name in the run [first, last), or null.
+  const auto find = [&scratch](std::size_t first, std::size_t last,
+                               std::string_view name) -> const NameEntry* {
+    const auto begin = scratch.begin() + static_cast<std::ptrdiff_t>(first);
+    const auto end = scratch.begin() + static_cast<std::ptrdiff_t>(last);
+    const auto it = std::upper_bound(begin, end, name, entry_name_less);
+    if (it == begin || std::prev(it)->name != name) return nullptr;
+    return &*std::prev(it);
+  };
 
   for (const RenderNode& child : old_node.children) {
-    if (new_names.contains(child.name)) continue;
+    if (find(new_base, new_base + new_count, child.name) != nullptr) continue;
     Patch patch;
     patch.kind = PatchKind::remove;
     patch.path = child.path;
     out.push_back(std::move(patch));
   }
 
-  const auto count = static_cast<std::int32_t>(new_node.children.size());
+  const auto count = static_cast<std::int32_t>(new_count);
   for (std::int32_t i = 0; i < count; ++i) {
     const RenderNode& child = new_node.children[static_cast<std::size_t>(i)];
-    if (auto it = old_by_name.find(child.name); it != old_by_name.end()) {
-      diff_matched(*it->second, child, out);
+    // The children's own runs go behind this level's and are cut off again, so the
+    // positions of this level's runs hold across the call.
+    if (const NameEntry* match = find(base, new_base, child.name)) {
+      diff_nodes(old_node.children[match->index], child, out, scratch);
       continue;
     }
     Patch patch;
@@ -107,6 +148,14 @@ void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::v
     patch.node = child;
     out.push_back(std::move(patch));
   }
+  scratch.resize(base);
+}
+
+}  // namespace
+
+void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out) {
+  std::vector<NameEntry> scratch;
+  diff_nodes(old_node, new_node, out, scratch);
 }
 
 std::vector<Patch> OApp::render_patches() {

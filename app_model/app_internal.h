@@ -36,16 +36,23 @@ struct RowCtx {
 // Parses theme JSON text; false (out untouched) when it holds no theme.
 bool parse_theme_json(const std::string& text, OTheme& out);
 
-// Render tree building.
-RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
-                      const StringMap& media_sources, const StringMap& hrefs,
-                      const StringMap& qr_data, const DoubleMap& heights,
-                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                      std::vector<std::string> states, StringMap& theme_buttons,
-                      const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
-                      ListActionMap& list_actions, const RowCtx& row, double size_scale,
-                      double font_scale, double spacing_scale);
-std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer);
+// resolve_style into a style that holds the defaults, with the layer's "Border"
+// child already looked up (null when it has none). REQUIRES: layer is not null.
+void resolve_style_into(ResolvedStyle& style, Drelm::DLayer* layer,
+                        const std::vector<std::string>& states, Drelm::DLayer* border);
+
+// Render tree building. build_node fills a default-constructed node in place, so
+// that a node is written once where it lives instead of being moved up level by level.
+void build_node(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
+                const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
+                const StringMap& qr_data, const DoubleMap& heights,
+                const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                std::vector<std::string> states, StringMap& theme_buttons, const OTheme* row_theme,
+                const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
+                const RowCtx& row, double size_scale, double font_scale, double spacing_scale);
+// The widget children of layer; also sets border to its first child layer named
+// "Border" (null when none), so one walk over the children serves both.
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer, Drelm::DLayer*& border);
 void collect_checkbox_paths(const RenderNode& node, StringSet& paths);
 void fold_viewport_heights(RenderNode& node, double viewport_height, const DoubleMap& heights,
                            bool& uses_viewport_heights);
@@ -54,14 +61,15 @@ void apply_combo_data(RenderNode& node, const ComboOptionsMap& combo_options,
 
 // Binds, data lists and theme buttons.
 std::vector<std::string> split_binds(const std::string& binds);
-void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
-                            const StringMap& texts, const StringMap& media_sources,
-                            const StringMap& hrefs, const StringMap& qr_data,
-                            const DoubleMap& heights, const NodeStatesMap& node_states,
-                            const StringSet& hidden_paths, const std::vector<std::string>& states,
-                            StringMap& theme_buttons, const ThemeCtx& theme_ctx,
-                            const ListMap& lists, ListActionMap& list_actions, double size_scale,
-                            double font_scale, double spacing_scale);
+void generate_theme_buttons(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
+                            RenderNode& node, const StringMap& texts,
+                            const StringMap& media_sources, const StringMap& hrefs,
+                            const StringMap& qr_data, const DoubleMap& heights,
+                            const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                            const std::vector<std::string>& states, StringMap& theme_buttons,
+                            const ThemeCtx& theme_ctx, const ListMap& lists,
+                            ListActionMap& list_actions, double size_scale, double font_scale,
+                            double spacing_scale);
 void paint_theme_text(RenderNode& node, const std::string& color);
 // Inside a row: appends the state names that the "State:" tokens switch on; true when
 // any was appended (the style must then be resolved again).
@@ -72,9 +80,9 @@ void apply_binds(RenderNode& node, const OTheme* row_theme, const ThemeCtx& them
 // Registers the "list:" intent of a button node under its path.
 void register_list_intent(const RenderNode& node, const RowCtx& row, ListActionMap& list_actions);
 // Builds the rows and separators of a node bound with "List:".
-void build_data_list(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
-                     const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
-                     const StringMap& qr_data, const DoubleMap& heights,
+void build_data_list(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
+                     RenderNode& node, const StringMap& texts, const StringMap& media_sources,
+                     const StringMap& hrefs, const StringMap& qr_data, const DoubleMap& heights,
                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
                      const std::vector<std::string>& states, StringMap& theme_buttons,
                      const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,

@@ -69,23 +69,26 @@ NodeType kind_of(Drelm::DLayer* layer) {
 
 }  // namespace
 
-RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
-                      const StringMap& media_sources, const StringMap& hrefs,
-                      const StringMap& qr_data, const DoubleMap& heights,
-                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                      std::vector<std::string> states, StringMap& theme_buttons,
-                      const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
-                      ListActionMap& list_actions, const RowCtx& row, double size_scale,
-                      double font_scale, double spacing_scale) {
+void build_node(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
+                const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
+                const StringMap& qr_data, const DoubleMap& heights,
+                const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                std::vector<std::string> states, StringMap& theme_buttons, const OTheme* row_theme,
+                const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
+                const RowCtx& row, double size_scale, double font_scale, double spacing_scale) {
   if (auto it = node_states.find(path); it != node_states.end()) {
     states.insert(states.end(), it->second.begin(), it->second.end());
   }
 
-  RenderNode node;
+  // The layer tree does not change while a tree is built, so the children can be
+  // listed before they are needed, in the same walk that finds "Border".
+  Drelm::DLayer* border = nullptr;
+  const std::vector<Drelm::DLayer*> children = widget_children(layer, border);
+
   node.type = kind_of(layer);
   node.name = layer->object_name();
   node.path = path;
-  node.style = resolve_style(layer, states);
+  resolve_style_into(node.style, layer, states, border);
   if (row.fields != nullptr && apply_state_binds(node.style.binds, row, states)) {
     node.style = resolve_style(layer, states);
   }
@@ -106,21 +109,20 @@ RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const Strin
 
   const std::string_view binds = node.style.binds;
   if (binds == "ThemeList") {
-    generate_theme_buttons(layer, path, node, texts, media_sources, hrefs, qr_data, heights,
+    generate_theme_buttons(children, path, node, texts, media_sources, hrefs, qr_data, heights,
                            node_states, hidden_paths, states, theme_buttons, theme_ctx, lists,
                            list_actions, size_scale, font_scale, spacing_scale);
-    return node;
+    return;
   }
   if (binds.starts_with("List:")) {
-    build_data_list(layer, path, node, texts, media_sources, hrefs, qr_data, heights, node_states,
-                    hidden_paths, states, theme_buttons, theme_ctx, lists, list_actions, size_scale,
-                    font_scale, spacing_scale);
-    return node;
+    build_data_list(children, path, node, texts, media_sources, hrefs, qr_data, heights,
+                    node_states, hidden_paths, states, theme_buttons, theme_ctx, lists,
+                    list_actions, size_scale, font_scale, spacing_scale);
+    return;
   }
   apply_binds(node, row_theme, theme_ctx, row);
   if (node.type == NodeType::button) register_list_intent(node, row, list_actions);
 
-  const std::vector<Drelm::DLayer*> children = widget_children(layer);
   node.children.reserve(children.size());
   std::string child_path;
   for (Drelm::DLayer* child : children) {
@@ -129,23 +131,23 @@ RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const Strin
     child_path.reserve(path.size() + 1 + child_name.size());
     child_path.append(path).append(1, '/').append(child_name);
     if (hidden_paths.contains(child_path)) continue;
-    RenderNode built =
-        build_node(child, child_path, texts, media_sources, hrefs, qr_data, heights, node_states,
-                   hidden_paths, states, theme_buttons, row_theme, theme_ctx, lists, list_actions,
-                   row, size_scale, font_scale, spacing_scale);
-    if (built.style.visible) node.children.emplace_back(std::move(built));
+    // Built where it will stay; dropped again when it turns out invisible.
+    RenderNode& built = node.children.emplace_back();
+    build_node(built, child, child_path, texts, media_sources, hrefs, qr_data, heights, node_states,
+               hidden_paths, states, theme_buttons, row_theme, theme_ctx, lists, list_actions, row,
+               size_scale, font_scale, spacing_scale);
+    if (!built.style.visible) node.children.pop_back();
   }
-  return node;
 }
 
-std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer) {
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer, Drelm::DLayer*& border) {
   std::vector<Drelm::DLayer*> widgets;
+  border = nullptr;
   if (layer == nullptr) return widgets;
-  const auto& children = layer->Drelm::DObject::children();
-  widgets.reserve(children.size());
-  for (const auto& child : children) {
+  for (const auto& child : layer->Drelm::DObject::children()) {
     auto* child_layer = dynamic_cast<Drelm::DLayer*>(child.get());
     if (child_layer == nullptr) continue;
+    if (border == nullptr && child_layer->object_name() == "Border") border = child_layer;
     // Layers derived from "Detail" hold data about their owner; they are never nodes.
     const bool is_detail = walk_base_chain(
         child_layer->base(), [](Drelm::DLayer* step) { return step->object_name() == "Detail"; });
@@ -197,10 +199,10 @@ RenderNode OApp::build_render_tree() const {
   theme_ctx.themes = &themes;
   if (auto it = themes.find(active_theme); it != themes.end()) theme_ctx.active = &it->second;
 
-  RenderNode tree = build_node(root, root_name, texts, media_sources, hrefs, qr_data, heights,
-                               node_states, hidden_paths, std::move(state_list), theme_buttons,
-                               nullptr, theme_ctx, lists, list_actions, RowCtx{}, mobile_size_scale,
-                               mobile_font_scale, mobile_spacing_scale);
+  RenderNode tree;
+  build_node(tree, root, root_name, texts, media_sources, hrefs, qr_data, heights, node_states,
+             hidden_paths, std::move(state_list), theme_buttons, nullptr, theme_ctx, lists,
+             list_actions, RowCtx{}, mobile_size_scale, mobile_font_scale, mobile_spacing_scale);
 
   checkbox_paths.clear();
   collect_checkbox_paths(tree, checkbox_paths);

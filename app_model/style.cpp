@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app_model/app_internal.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
@@ -123,10 +124,14 @@ void resolve_fill(Drelm::DLayer* layer, const States& states, std::string& fill,
 
 ResolvedStyle resolve_style(Drelm::DLayer* layer, const States& states) {
   ResolvedStyle s;
-  if (!layer) return s;
+  if (layer) resolve_style_into(s, layer, states, child_layer(layer, "Border"));
+  return s;
+}
 
+void resolve_style_into(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
+                        Drelm::DLayer* border) {
   resolve_fill(layer, states, s.fill, s.fillIsGradient);
-  if (Drelm::DLayer* border = child_layer(layer, "Border")) {
+  if (border) {
     resolve_fill(border, states, s.borderFill, s.borderIsGradient);
     s.borderThickness = number(border, "Thickness", states);
   }
@@ -192,7 +197,6 @@ ResolvedStyle resolve_style(Drelm::DLayer* layer, const States& states) {
   text(layer, "Anchor", states, s.anchor);
   text(layer, "Bind", states, s.binds);
   s.heightViewport = number(layer, "Size.Height Viewport", states);
-  return s;
 }
 
 void apply_mobile_scale(ResolvedStyle& style, Drelm::DLayer* layer, const States& states,
