@@ -1,10 +1,13 @@
 #include "theme_language/attribute.h"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 #include <variant>
 
 #include "theme_language/attribute_impl.h"
 #include "theme_language/layer.h"
+#include "theme_language/tree_access.h"
 
 namespace Drelm {
 
@@ -39,7 +42,7 @@ bool all_active(const std::vector<std::string>& conditions,
 void add_own_states(const DObject& attribute,
                     std::map<std::string, DAttribute*, std::less<>>& out) {
   for (const auto& child : attribute.children()) {
-    if (auto* state = dynamic_cast<DAttribute*>(child.get())) {
+    if (DAttribute* state = as_attribute(child.get())) {
       out.insert_or_assign(state->object_name(), state);
     }
   }
@@ -47,16 +50,17 @@ void add_own_states(const DObject& attribute,
 
 }  // namespace
 
-DAttribute::DAttribute(const std::string& name) : impl(std::make_unique<Impl>(this)) {
+DAttribute::DAttribute(const std::string& name)
+    : DObject(DKind::ATTRIBUTE), impl(std::make_unique<Impl>(this)) {
   set_object_name(name);
 }
 
 std::string DAttribute::path() const {
   const DObject* up = DObject::parent();
-  if (const auto* attribute = dynamic_cast<const DAttribute*>(up)) {
+  if (const DAttribute* attribute = as_attribute(up)) {
     return attribute->path() + "." + object_name();
   }
-  if (const auto* layer = dynamic_cast<const DLayer*>(up)) {
+  if (const DLayer* layer = as_layer(up)) {
     std::string layer_path = layer->path();
     if (layer_path.empty()) return object_name();
     return layer_path + "/" + object_name();
@@ -76,7 +80,7 @@ std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherite
   std::map<std::string, DAttribute*, std::less<>> result;
   add_own_states(*this, result);
   if (!inherited) return result;
-  auto* layer = dynamic_cast<DLayer*>(DObject::parent());
+  DLayer* layer = as_layer(DObject::parent());
   if (layer == nullptr) return result;
   // Walked iteratively with a guard: a base chain that loops back must end
   // here rather than recurse forever. Own names win, nearer bases next.
@@ -110,7 +114,7 @@ void DAttribute::Impl::rebuild_state_cache() {
   state_cache.clear();
   state_cache_stamps.clear();
   state_cache_stamps.emplace_back(owner, owner->children_version());
-  if (auto* layer = dynamic_cast<DLayer*>(owner->DObject::parent())) {
+  if (DLayer* layer = as_layer(owner->DObject::parent())) {
     std::vector<const DLayer*> seen{layer};
     for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
       if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
@@ -159,6 +163,47 @@ template <typename T>
 T DAttribute::as(const std::vector<std::string>& active) {
   const T* found = as_if<T>(active);
   return found != nullptr ? *found : T{};
+}
+
+DAttribute* find_own_state(const DAttribute& attribute, std::string_view name) {
+  const auto& children = attribute.children();
+  for (auto it = children.rbegin(); it != children.rend(); ++it) {
+    DAttribute* state = as_attribute(it->get());
+    if (state != nullptr && state->object_name() == name) return state;
+  }
+  return nullptr;
+}
+
+std::vector<DAttribute*> own_states_by_name(const DAttribute& attribute) {
+  std::vector<DAttribute*> states;
+  for (const auto& child : attribute.children()) {
+    if (DAttribute* state = as_attribute(child.get())) states.push_back(state);
+  }
+  if (states.size() < 2) return states;
+  const auto by_name = [](const DAttribute* a, const DAttribute* b) {
+    return a->object_name() < b->object_name();
+  };
+  // Stable, so that of one name the last in child order ends its run and wins;
+  // by insertion when short, as most attributes have a handful of states and
+  // a stable_sort allocates.
+  if (states.size() > 32) {
+    std::stable_sort(states.begin(), states.end(), by_name);
+  } else {
+    for (std::size_t i = 1; i < states.size(); ++i) {
+      DAttribute* moving = states[i];
+      std::size_t j = i;
+      for (; j > 0 && by_name(moving, states[j - 1]); --j) states[j] = states[j - 1];
+      states[j] = moving;
+    }
+  }
+  auto out = states.begin();
+  for (auto it = states.begin(); it != states.end(); ++it) {
+    const auto next = std::next(it);
+    if (next != states.end() && (*next)->object_name() == (*it)->object_name()) continue;
+    *out++ = *it;
+  }
+  states.erase(out, states.end());
+  return states;
 }
 
 template const double* DAttribute::as_if<double>(const std::vector<std::string>&);

@@ -30,8 +30,15 @@ struct DAttribute::Impl {
   explicit Impl(DAttribute* owner) : owner(owner) {}
 
   DAttribute* owner;
+  // In registration order. A dependent that leaves is nulled in place and the
+  // list compacted once half of it is vacant: thousands of attributes link to
+  // the same few, and erasing each one on the way out would be quadratic.
   std::vector<DAttribute*> dependents;
+  std::size_t vacant_dependents = 0;
   std::size_t dependents_version = 0;
+  // Where this attribute stands in its link target's dependents; an attribute
+  // is registered with its target only, and once.
+  std::size_t dependent_slot = 0;
   std::optional<DLink> link;
   DValue value;
   DConnectionID next_change_id;
@@ -65,9 +72,11 @@ struct DAttribute::Impl {
   // depth-first, over a snapshot that skips those that left the list meanwhile.
   template <typename F>
   void for_each_dependent(const F& step) {
+    if (dependents.empty()) return;
     const std::vector<DAttribute*> snapshot = dependents;
     const std::size_t version = dependents_version;
     for (DAttribute* dependent : snapshot) {
+      if (dependent == nullptr) continue;
       if (dependents_version != version && !has_dependent(dependent)) continue;
       step(*dependent->impl);
       dependent->impl->for_each_dependent(step);
@@ -75,6 +84,7 @@ struct DAttribute::Impl {
   }
 
   bool has_dependent(const DAttribute* dependent) const;
+  void compact_dependents();
   static void call_all(Callbacks& callbacks);
 };
 

@@ -1,12 +1,13 @@
 #include "theme_language/attribute.h"
 
 #include <algorithm>
-#include <deque>
 #include <stdexcept>
+#include <string_view>
 
 #include "theme_language/attribute_impl.h"
 #include "theme_language/layer.h"
 #include "theme_language/logger.h"
+#include "theme_language/tree_access.h"
 
 namespace Drelm {
 
@@ -15,7 +16,7 @@ namespace {
 DLayer* nearest_layer(DObject* object) {
   for (DObject* up = object != nullptr ? object->parent() : nullptr; up != nullptr;
        up = up->parent()) {
-    if (auto* layer = dynamic_cast<DLayer*>(up)) return layer;
+    if (DLayer* layer = as_layer(up)) return layer;
   }
   return nullptr;
 }
@@ -25,17 +26,46 @@ DLayer* nearest_layer(DObject* object) {
 // ---- Impl: dependents and notification -------------------------------------
 
 bool DAttribute::Impl::has_dependent(const DAttribute* dependent) const {
+  // By address only: the one asked about may have been destroyed meanwhile.
+  if (dependent == nullptr) return false;
   return std::find(dependents.begin(), dependents.end(), dependent) != dependents.end();
 }
 
 void DAttribute::Impl::add_dependent(DAttribute* dependent) {
+  dependent->impl->dependent_slot = dependents.size();
   dependents.push_back(dependent);
   ++dependents_version;
 }
 
 void DAttribute::Impl::remove_dependent(DAttribute* dependent) {
-  dependents.erase(std::remove(dependents.begin(), dependents.end(), dependent), dependents.end());
   ++dependents_version;
+  const std::size_t slot = dependent->impl->dependent_slot;
+  if (slot < dependents.size() && dependents[slot] == dependent) {
+    dependents[slot] = nullptr;
+    ++vacant_dependents;
+  } else {
+    for (DAttribute*& entry : dependents) {
+      if (entry != dependent) continue;
+      entry = nullptr;
+      ++vacant_dependents;
+    }
+  }
+  while (!dependents.empty() && dependents.back() == nullptr) {
+    dependents.pop_back();
+    --vacant_dependents;
+  }
+  if (vacant_dependents * 2 > dependents.size()) compact_dependents();
+}
+
+void DAttribute::Impl::compact_dependents() {
+  std::size_t kept = 0;
+  for (DAttribute* dependent : dependents) {
+    if (dependent == nullptr) continue;
+    dependent->impl->dependent_slot = kept;
+    dependents[kept++] = dependent;
+  }
+  dependents.resize(kept);
+  vacant_dependents = 0;
 }
 
 void DAttribute::Impl::call_all(Callbacks& callbacks) {
@@ -62,9 +92,14 @@ void DAttribute::Impl::update_link_dependencies() {
 }
 
 std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
-  std::vector<DAttribute*> result = dependents;
+  std::vector<DAttribute*> result;
+  result.reserve(dependents.size() - vacant_dependents);
+  for (DAttribute* direct : dependents) {
+    if (direct != nullptr) result.push_back(direct);
+  }
   if (!recursive) return result;
   for (const DAttribute* direct : dependents) {
+    if (direct == nullptr) continue;
     std::vector<DAttribute*> further = direct->impl->dependents_of(true);
     result.insert(result.end(), further.begin(), further.end());
   }
@@ -118,7 +153,8 @@ void DAttribute::Impl::resolve_links() {
           owner->path() + "`.");
     }
   }
-  for (auto& entry : owner->states(false)) entry.second->resolve_links();
+  const auto states = own_states_by_name(*owner);
+  for (DAttribute* state : states) state->resolve_links();
   call_all(change_callbacks);
 }
 
@@ -127,6 +163,7 @@ void DAttribute::Impl::resolve_links() {
 DAttribute::~DAttribute() {
   const std::vector<DAttribute*> snapshot = impl->dependents;
   for (DAttribute* dependent : snapshot) {
+    if (dependent == nullptr) continue;
     Impl& other = *dependent->impl;
     // Only links that still lead here: one that a callback moved elsewhere
     // during this loop is not this attribute's to break.
@@ -142,6 +179,7 @@ DAttribute::~DAttribute() {
   // A callback above may have linked something here again; cut those links
   // quietly (more callbacks could relink forever) so none outlives this one.
   for (DAttribute* dependent : impl->dependents) {
+    if (dependent == nullptr) continue;
     Impl& other = *dependent->impl;
     if (!other.link || other.link->target != this) continue;
     other.value = dependent->value();
@@ -240,32 +278,47 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 void DAttribute::clone_to(DObject* parent) const {
   // Taken before the copy exists, so a copy placed below this attribute is
   // not copied again.
-  const auto own_states = states(false);
+  const auto own_states = own_states_by_name(*this);
   auto* copy = dMake<DAttribute>(parent, object_name());
   copy->impl->value = impl->value;
   if (impl->link && !impl->link->path.empty()) copy->create_link(impl->link->path);
-  for (const auto& entry : own_states) entry.second->clone_to(copy);
+  for (const DAttribute* state : own_states) state->clone_to(copy);
 }
 
 // ---- Link targets ------------------------------------------------------------
 
 DAttribute* find_link_target(DAttribute* attribute, const std::string& link_path) {
   if (link_path.empty()) return nullptr;
-  auto names = split<std::deque<std::string>>(link_path, '/');
-  if (names.empty()) return nullptr;
-  const std::string name = std::move(names.back());
-  names.pop_back();
   DLayer* layer = nearest_layer(attribute);
   if (layer == nullptr) return nullptr;
-  if (names.empty()) {
+  // The path's pieces as split() cuts them: layer names, then the attribute's.
+  std::string_view name;
+  bool has_traversal = false;
+  for_each_piece(link_path, '/', [&](std::string_view piece) {
+    has_traversal = has_traversal || piece.data() != link_path.data();
+    name = piece;
+  });
+  if (!has_traversal) {
     // The nearest enclosing declaration wins.
     for (DLayer* scope = layer; scope != nullptr; scope = scope->parent()) {
       if (DAttribute* found = scope->find_attribute(name)) return found;
     }
     return nullptr;
   }
-  DLayer* found = layer->namespace_root()->find_layer(names);
-  if (found == nullptr) found = layer->root()->find_layer(names);
+  // Walks the layer names, every piece but the last, from `start`.
+  const auto walk = [&link_path](DLayer* start) {
+    DLayer* current = start;
+    bool pending = false;
+    std::string_view previous;
+    for_each_piece(link_path, '/', [&](std::string_view piece) {
+      if (pending && current != nullptr) current = find_child_layer(*current, previous);
+      previous = piece;
+      pending = true;
+    });
+    return current;
+  };
+  DLayer* found = walk(layer->namespace_root());
+  if (found == nullptr) found = walk(layer->root());
   if (found == nullptr) return nullptr;
   return found->find_attribute(name);
 }

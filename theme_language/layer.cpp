@@ -1,13 +1,15 @@
 #include "theme_language/layer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "theme_language/attribute.h"
 #include "theme_language/layer_impl.h"
+#include "theme_language/tree_access.h"
 
 namespace Drelm {
 
-DLayer::DLayer() : impl(std::make_unique<Impl>()) {}
+DLayer::DLayer() : DObject(DKind::LAYER), impl(std::make_unique<Impl>()) {}
 
 DLayer::DLayer(const std::string& name) : DLayer() { set_object_name(name); }
 
@@ -24,7 +26,7 @@ bool DLayer::has_unresolved_base() const {
   return impl->base == nullptr && !impl->base_path.empty();
 }
 
-DLayer* DLayer::parent() const { return dynamic_cast<DLayer*>(DObject::parent()); }
+DLayer* DLayer::parent() const { return as_layer(DObject::parent()); }
 
 DLayer* DLayer::root() {
   DLayer* current = this;
@@ -45,14 +47,18 @@ DLayer* DLayer::namespace_root() {
 std::vector<DLayer*> DLayer::children() const {
   std::vector<DLayer*> layers;
   layers.reserve(DObject::children().size());
-  find_children_helper<DLayer>(this, layers, false);
+  for (const auto& child : DObject::children()) {
+    if (DLayer* layer = as_layer(child.get())) layers.push_back(layer);
+  }
   return layers;
 }
 
 std::vector<DAttribute*> DLayer::attributes() const {
   std::vector<DAttribute*> list;
   list.reserve(DObject::children().size());
-  find_children_helper<DAttribute>(this, list, false);
+  for (const auto& child : DObject::children()) {
+    if (DAttribute* attribute = as_attribute(child.get())) list.push_back(attribute);
+  }
   return list;
 }
 
@@ -76,24 +82,25 @@ std::string DLayer::path() const {
 
 DLayer* DLayer::find_layer(std::deque<std::string> names) {
   if (names.empty()) return nullptr;
-  const std::string name = std::move(names.front());
-  names.pop_front();
-  for (const auto& child : DObject::children()) {
-    auto* layer = dynamic_cast<DLayer*>(child.get());
-    if (layer == nullptr || layer->object_name() != name) continue;
-    return names.empty() ? layer : layer->find_layer(std::move(names));
+  DLayer* current = this;
+  for (const std::string& name : names) {
+    current = find_child_layer(*current, name);
+    if (current == nullptr) return nullptr;
   }
-  return nullptr;
+  return current;
 }
 
-DLayer* DLayer::find_layer(const std::string& path) {
-  return find_layer(split<std::deque<std::string>>(path, '/'));
-}
+DLayer* DLayer::find_layer(const std::string& path) { return find_layer_path(*this, path); }
 
 DAttribute* DLayer::find_attribute(std::string_view name) {
-  if (impl->cached_children_version != children_version()) impl->rebuild_attribute_cache(*this);
-  const auto it = impl->attribute_cache.find(name);
-  return it == impl->attribute_cache.end() ? nullptr : it->second;
+  if (impl->cached_children_version != children_version()) impl->update_attribute_cache(*this);
+  const auto& index = impl->attribute_index;
+  const auto it = std::lower_bound(index.begin(), index.end(), name,
+                                   [this](const Impl::IndexEntry& entry, std::string_view wanted) {
+                                     return impl->key(entry) < wanted;
+                                   });
+  if (it == index.end() || impl->key(*it) != name) return nullptr;
+  return it->attribute;
 }
 
 DAttribute* DLayer::find_attribute(const std::string& name) {
@@ -105,20 +112,87 @@ DAttribute* DLayer::find_attribute(const char* name) {
   return find_attribute(std::string_view(name));
 }
 
+void DLayer::Impl::update_attribute_cache(const DLayer& owner) {
+  const auto& children = owner.DObject::children();
+  const std::size_t version = owner.children_version();
+  // Only add_child raises the version while the count grows, by one each: a
+  // version and a count grown by the same amount mean that many appends, and
+  // only the new tail needs indexing.
+  const bool appended_only =
+      cached_children_version != std::numeric_limits<std::size_t>::max() &&
+      version > cached_children_version && children.size() >= cached_child_count &&
+      children.size() - cached_child_count == version - cached_children_version;
+  if (!appended_only) {
+    rebuild_attribute_cache(owner);
+    return;
+  }
+  for (std::size_t i = cached_child_count; i < children.size(); ++i) {
+    if (DAttribute* attribute = as_attribute(children[i].get())) index_attribute(attribute);
+  }
+  cached_children_version = version;
+  cached_child_count = children.size();
+}
+
 void DLayer::Impl::rebuild_attribute_cache(const DLayer& owner) {
-  attribute_cache.clear();
-  for (const auto& child : owner.DObject::children()) {
-    // A later attribute of the same name replaces an earlier one.
-    if (auto* attribute = dynamic_cast<DAttribute*>(child.get())) {
-      attribute_cache.insert_or_assign(attribute->object_name(), attribute);
+  attribute_index.clear();
+  index_names.clear();
+  const auto& children = owner.DObject::children();
+  for (const auto& child : children) {
+    if (DAttribute* attribute = as_attribute(child.get())) {
+      const std::string& name = attribute->object_name();
+      attribute_index.push_back(IndexEntry{index_names.size(), name.size(), attribute});
+      index_names += name;
     }
   }
+  // Stable, so that of one name the last in child order ends its run and wins.
+  std::stable_sort(attribute_index.begin(), attribute_index.end(),
+                   [this](const IndexEntry& a, const IndexEntry& b) { return key(a) < key(b); });
+  auto out = attribute_index.begin();
+  for (auto it = attribute_index.begin(); it != attribute_index.end(); ++it) {
+    const auto next = std::next(it);
+    if (next != attribute_index.end() && key(*next) == key(*it)) continue;
+    *out++ = *it;
+  }
+  attribute_index.erase(out, attribute_index.end());
   cached_children_version = owner.children_version();
+  cached_child_count = children.size();
+}
+
+void DLayer::Impl::index_attribute(DAttribute* attribute) {
+  const std::string_view name = attribute->object_name();
+  const auto it = std::lower_bound(
+      attribute_index.begin(), attribute_index.end(), name,
+      [this](const IndexEntry& entry, std::string_view wanted) { return key(entry) < wanted; });
+  if (it != attribute_index.end() && key(*it) == name) {
+    it->attribute = attribute;
+    return;
+  }
+  const IndexEntry entry{index_names.size(), name.size(), attribute};
+  index_names += name;
+  attribute_index.insert(it, entry);
 }
 
 void DLayer::resolve_links() {
   for (DAttribute* attribute : attributes()) attribute->resolve_links();
   for (DLayer* layer : children()) layer->resolve_links();
+}
+
+DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
+  for (const auto& child : layer.DObject::children()) {
+    DLayer* found = as_layer(child.get());
+    if (found != nullptr && found->object_name() == name) return found;
+  }
+  return nullptr;
+}
+
+DLayer* find_layer_path(DLayer& layer, std::string_view path) {
+  DLayer* current = &layer;
+  bool any = false;
+  for_each_piece(path, '/', [&](std::string_view name) {
+    any = true;
+    if (current != nullptr) current = find_child_layer(*current, name);
+  });
+  return any ? current : nullptr;
 }
 
 }  // namespace Drelm

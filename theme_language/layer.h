@@ -63,9 +63,16 @@ class DLayer : public DObject {
 template <typename Container>
 Container split(const std::string& text, char separator) {
   Container pieces;
-  std::istringstream stream(text);
-  std::string piece;
-  while (std::getline(stream, piece, separator)) pieces.push_back(piece);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find(separator, start);
+    if (end == std::string::npos) {
+      pieces.push_back(text.substr(start));
+      break;
+    }
+    pieces.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
   return pieces;
 }
 

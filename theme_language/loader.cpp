@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <deque>
 #include <set>
 #include <type_traits>
 #include <utility>
@@ -10,6 +9,7 @@
 
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
+#include "theme_language/tree_access.h"
 
 namespace Drelm {
 
@@ -232,10 +232,8 @@ void DLoader::lower_group_set(const DGroupSet& group_set, DLayer* layer,
 
 DAttribute* DLoader::state(const DState& entry, DAttribute* attribute, bool from_state_set) {
   const std::string key = state_key(entry.conditions);
-  const auto states = attribute->states(false);
-  const auto found = states.find(key);
-  DAttribute* state_attribute =
-      found != states.end() ? found->second : dMake<DAttribute>(attribute, key);
+  DAttribute* state_attribute = find_own_state(*attribute, key);
+  if (state_attribute == nullptr) state_attribute = dMake<DAttribute>(attribute, key);
   if (from_state_set) {
     if (!impl->touched.contains(state_attribute)) apply(state_attribute, entry.value);
   } else {
@@ -261,7 +259,7 @@ DAttribute* DLoader::attribute(const std::string& name, DLayer* layer) {
 
 DLayer* DLoader::layer(const std::string& name, DLayer* layer) {
   // The list form, so that a name is never read as a path.
-  if (DLayer* existing = layer->find_layer(std::deque<std::string>{name})) return existing;
+  if (DLayer* existing = find_child_layer(*layer, name)) return existing;
   return dMake<DLayer>(layer, name);
 }
 

@@ -17,6 +17,8 @@ struct DObject::Impl {
 
 DObject::DObject() : impl(std::make_unique<Impl>()) {}
 
+DObject::DObject(DKind kind) : impl(std::make_unique<Impl>()), object_kind(kind) {}
+
 DObject::~DObject() {
   std::vector<DConnectionID> ids;
   ids.reserve(impl->destroyed_callbacks.size());

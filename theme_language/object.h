@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -15,6 +16,10 @@ namespace Drelm {
 // parent pointer is non-owning.
 class DObject {
  public:
+  // Which class of the theme language an object is, so that hot paths can
+  // tell layers and attributes apart without a dynamic_cast.
+  enum class DKind : std::uint8_t { OBJECT, LAYER, ATTRIBUTE };
+
   DObject();
   virtual ~DObject();
   DObject(const DObject&) = delete;
@@ -36,6 +41,8 @@ class DObject {
   DConnectionID on_destroyed(std::function<void()> callback);
   void disconnect_destroyed(const DConnectionID& id);
 
+  DKind kind() const { return object_kind; }
+
   // Appends the children of `object` that are a T, in pre-order when recursive.
   template <typename T>
   void find_children_helper(const DObject* object, std::vector<T*>& out, bool recursive) const {
@@ -45,9 +52,14 @@ class DObject {
     }
   }
 
+ protected:
+  explicit DObject(DKind kind);
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl;
+  // Constant after construction.
+  DKind object_kind = DKind::OBJECT;
 };
 
 // Creates a T under `parent`, which owns it. REQUIRES: parent is not null.

@@ -83,8 +83,10 @@ struct DParser::Impl {
   std::vector<DError> errors;
 };
 
-DParser::DParser(const std::vector<DToken>& tokens) : impl(std::make_unique<Impl>()) {
-  impl->tokens = tokens;
+DParser::DParser(const std::vector<DToken>& tokens) : DParser(std::vector<DToken>(tokens)) {}
+
+DParser::DParser(std::vector<DToken>&& tokens) : impl(std::make_unique<Impl>()) {
+  impl->tokens = std::move(tokens);
   // Guards peek and advance against a hand-made list that breaks the
   // precondition; lexer output already ends this way.
   if (impl->tokens.empty() || impl->tokens.back().type != DTokenType::ENDFILE) {

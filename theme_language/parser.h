@@ -31,6 +31,7 @@ class DParser {
 
   // REQUIRES: tokens as built by DLexer (not empty, ending with ENDFILE).
   explicit DParser(const std::vector<DToken>& tokens);
+  explicit DParser(std::vector<DToken>&& tokens);
   ~DParser();
   DParser(const DParser&) = delete;
   DParser& operator=(const DParser&) = delete;

@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "theme_language/attribute.h"
+#include "theme_language/layer.h"
+
+namespace Drelm {
+namespace {
+
+// The answer find_attribute must give: the last attribute child of that name.
+DAttribute* last_named(const DLayer& layer, const std::string& name) {
+  DAttribute* found = nullptr;
+  for (DAttribute* attribute : layer.attributes()) {
+    if (attribute->object_name() == name) found = attribute;
+  }
+  return found;
+}
+
+TEST(LookupStructures, find_attribute_agrees_with_a_scan_through_any_mix_of_list_changes) {
+  DLayer layer;
+  const std::vector<std::string> names = {"Width", "Fill", "Value10", "Value2", "Fill.Start",
+                                          "A",     "",     "Value1",  "Zed",    "Fill"};
+  auto check_all = [&](int step) {
+    SCOPED_TRACE(step);
+    for (const auto& name : names) EXPECT_EQ(layer.find_attribute(name), last_named(layer, name));
+    EXPECT_EQ(layer.find_attribute("Missing"), nullptr);
+  };
+  // A fixed pseudo-random walk: appends one or several at a time between
+  // look-ups, repeats of names, removals, reorders and removals mixed with appends.
+  unsigned seed = 7;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+  for (int step = 0; step < 300; ++step) {
+    const unsigned action = next() % 10;
+    const auto children = layer.attributes();
+    if (action < 5 || children.empty()) {
+      const unsigned count = 1 + next() % 3;
+      for (unsigned i = 0; i < count; ++i) dMake<DAttribute>(&layer, names[next() % names.size()]);
+      if (next() % 4 == 0) dMake<DLayer>(&layer, "Width");  // a layer is no attribute
+    } else if (action < 7) {
+      layer.destroy_child(children[next() % children.size()]);
+      if (next() % 2 == 0) dMake<DAttribute>(&layer, names[next() % names.size()]);
+    } else if (action < 8) {
+      layer.reorder_children({children.back(), children.front()});
+    } else {
+      // Several appends after a removal keep the count growing more slowly
+      // than the version.
+      layer.destroy_child(children.front());
+      dMake<DAttribute>(&layer, names[next() % names.size()]);
+      dMake<DAttribute>(&layer, names[next() % names.size()]);
+    }
+    if (step % 3 != 0) check_all(step);
+  }
+  check_all(-1);
+}
+
+TEST(LookupStructures, dependents_keep_their_order_through_many_departures) {
+  DLayer root;
+  auto* theme = dMake<DLayer>(&root, "Theme");
+  auto* primary = dMake<DAttribute>(theme, "Primary");
+  primary->set_value(DValue(std::string("#ff000000")));
+  auto* app = dMake<DLayer>(&root, "App");
+  std::vector<DAttribute*> linked;
+  for (int i = 0; i < 40; ++i) {
+    auto* attribute = dMake<DAttribute>(app, "Fill " + std::to_string(i));
+    ASSERT_TRUE(attribute->create_link(primary));
+    linked.push_back(attribute);
+  }
+  EXPECT_EQ(primary->dependents(false), linked);
+
+  // Every third one leaves in its own way: destroyed, given a value, or
+  // linked elsewhere; the rest stay in registration order.
+  auto* other = dMake<DAttribute>(theme, "Other");
+  std::vector<DAttribute*> kept;
+  for (int i = 0; i < 40; ++i) {
+    if (i % 3 != 0) {
+      kept.push_back(linked[i]);
+      continue;
+    }
+    if (i % 9 == 0) {
+      app->destroy_child(linked[i]);
+    } else if (i % 9 == 3) {
+      linked[i]->set_value(DValue(1.0));
+    } else {
+      ASSERT_TRUE(linked[i]->create_link(other));
+    }
+  }
+  EXPECT_EQ(primary->dependents(false), kept);
+
+  // Notification reaches the survivors in that order, and a newcomer last.
+  auto* late = dMake<DAttribute>(app, "Late");
+  ASSERT_TRUE(late->create_link(std::string("Theme/Primary")));
+  late->resolve_links();
+  kept.push_back(late);
+  std::vector<DAttribute*> notified;
+  for (DAttribute* attribute : kept) {
+    attribute->on_change([&notified, attribute] { notified.push_back(attribute); });
+  }
+  primary->set_value(DValue(std::string("#ff111111")));
+  EXPECT_EQ(notified, kept);
+
+  // Removing all but the last and relinking one brings it in after the last.
+  for (std::size_t i = 0; i + 1 < kept.size(); ++i) kept[i]->break_link(false);
+  ASSERT_TRUE(kept.front()->create_link(primary));
+  EXPECT_EQ(primary->dependents(false), (std::vector<DAttribute*>{late, kept.front()}));
+
+  // The target's end leaves each remaining dependent with the value it read.
+  theme->destroy_child(primary);
+  EXPECT_EQ(late->link(), nullptr);
+  EXPECT_EQ(late->value(), DValue(std::string("#ff111111")));
+  EXPECT_EQ(kept.front()->link(), nullptr);
+  EXPECT_EQ(kept.front()->value(), DValue(std::string("#ff111111")));
+}
+
+TEST(LookupStructures, link_paths_with_empty_pieces_walk_like_split_pieces) {
+  DLayer root;
+  auto* ns = dMake<DLayer>(&root, "Ns");
+  auto* unnamed = dMake<DLayer>(ns, "");
+  auto* deep = dMake<DLayer>(unnamed, "Deep");
+  auto* target = dMake<DAttribute>(deep, "Value");
+  auto* bare = dMake<DAttribute>(ns, "Bare");
+  auto* from = dMake<DAttribute>(dMake<DLayer>(ns, "Here"), "From");
+
+  EXPECT_EQ(find_link_target(from, "Ns//Deep/Value"), target);  // from the root
+  EXPECT_EQ(find_link_target(from, "/Deep/Value"), target);     // from the namespace
+  EXPECT_EQ(find_link_target(from, "/Deep/Value/"), target);    // a trailing "/" adds nothing
+  EXPECT_EQ(find_link_target(from, "Bare/"), bare);             // a bare name after all
+  EXPECT_EQ(find_link_target(from, "Bare//"), nullptr);         // "Bare", then an empty name
+  EXPECT_EQ(find_link_target(from, "Ns/Deep/Value"), nullptr);
+  EXPECT_EQ(find_link_target(from, "/"), nullptr);
+}
+
+}  // namespace
+}  // namespace Drelm

@@ -1,0 +1,69 @@
+#pragma once
+
+// Private to the library: quick ways through the layer tree for the hot paths
+// of loading and look-up.
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+#include "theme_language/attribute.h"
+#include "theme_language/layer.h"
+#include "theme_language/object.h"
+
+namespace Drelm {
+
+// Checked down-casts by DObject::kind in place of dynamic_cast. A class derived
+// from DLayer or DAttribute keeps its base's kind, so these answer as
+// dynamic_cast would.
+inline DLayer* as_layer(DObject* object) {
+  return object != nullptr && object->kind() == DObject::DKind::LAYER ? static_cast<DLayer*>(object)
+                                                                      : nullptr;
+}
+
+inline const DLayer* as_layer(const DObject* object) {
+  return object != nullptr && object->kind() == DObject::DKind::LAYER
+             ? static_cast<const DLayer*>(object)
+             : nullptr;
+}
+
+inline DAttribute* as_attribute(DObject* object) {
+  return object != nullptr && object->kind() == DObject::DKind::ATTRIBUTE
+             ? static_cast<DAttribute*>(object)
+             : nullptr;
+}
+
+inline const DAttribute* as_attribute(const DObject* object) {
+  return object != nullptr && object->kind() == DObject::DKind::ATTRIBUTE
+             ? static_cast<const DAttribute*>(object)
+             : nullptr;
+}
+
+// The first child layer of that exact name, or null.
+DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+// As DLayer::find_layer on the pieces that split(path, '/') gives, without
+// building them.
+DLayer* find_layer_path(DLayer& layer, std::string_view path);
+
+// The state attribute that states(false) holds under that name, or null.
+DAttribute* find_own_state(const DAttribute& attribute, std::string_view name);
+// The state attributes of states(false), in its order.
+std::vector<DAttribute*> own_states_by_name(const DAttribute& attribute);
+
+// Calls `piece` with each piece of `text` between separators, as split() cuts
+// it: a trailing separator adds no empty piece, the empty text gives nothing.
+template <typename F>
+void for_each_piece(std::string_view text, char separator, F&& piece) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find(separator, start);
+    if (end == std::string_view::npos) {
+      piece(text.substr(start));
+      return;
+    }
+    piece(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+}  // namespace Drelm
