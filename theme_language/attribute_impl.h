@@ -73,13 +73,34 @@ struct DAttribute::Impl {
   template <typename F>
   void for_each_dependent(const F& step) {
     if (dependents.empty()) return;
-    const std::vector<DAttribute*> snapshot = dependents;
-    const std::size_t version = dependents_version;
-    for (DAttribute* dependent : snapshot) {
+    // Link chains are as long as a file makes them: an explicit stack keeps
+    // the walk off the call stack, visiting in the same depth-first order.
+    struct Frame {
+      Impl* owner;
+      std::vector<DAttribute*> snapshot;
+      std::size_t version;
+      std::size_t next = 0;
+    };
+    std::vector<Frame> frames;
+    frames.push_back(Frame{this, dependents, dependents_version});
+    while (!frames.empty()) {
+      Frame& frame = frames.back();
+      if (frame.next == frame.snapshot.size()) {
+        frames.pop_back();
+        continue;
+      }
+      DAttribute* dependent = frame.snapshot[frame.next++];
       if (dependent == nullptr) continue;
-      if (dependents_version != version && !has_dependent(dependent)) continue;
-      step(*dependent->impl);
-      dependent->impl->for_each_dependent(step);
+      if (frame.owner->dependents_version != frame.version &&
+          !frame.owner->has_dependent(dependent)) {
+        continue;
+      }
+      Impl& next = *dependent->impl;
+      step(next);
+      // Taken after the step, as a nested walk would take it.
+      if (!next.dependents.empty()) {
+        frames.push_back(Frame{&next, next.dependents, next.dependents_version});
+      }
     }
   }
 

@@ -98,10 +98,21 @@ std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
     if (direct != nullptr) result.push_back(direct);
   }
   if (!recursive) return result;
-  for (const DAttribute* direct : dependents) {
-    if (direct == nullptr) continue;
-    std::vector<DAttribute*> further = direct->impl->dependents_of(true);
-    result.insert(result.end(), further.begin(), further.end());
+  // Each attribute's direct dependents, then each one's whole list in turn;
+  // walked with an explicit stack so a long chain cannot exhaust the stack.
+  std::vector<std::pair<const Impl*, std::size_t>> frames{{this, 0}};
+  while (!frames.empty()) {
+    auto& [owner, next] = frames.back();
+    while (next < owner->dependents.size() && owner->dependents[next] == nullptr) ++next;
+    if (next == owner->dependents.size()) {
+      frames.pop_back();
+      continue;
+    }
+    const Impl* child = owner->dependents[next++]->impl.get();
+    for (DAttribute* direct : child->dependents) {
+      if (direct != nullptr) result.push_back(direct);
+    }
+    frames.emplace_back(child, 0);
   }
   return result;
 }

@@ -122,6 +122,7 @@ void log_errors(const std::string& source, const std::string& path,
 void DEngine::Impl::load_files(const fs::path& directory, const std::string& namespace_name) {
   auto files = read_files(directory);
   DLayer* target = root.get();
+  std::size_t objects_before = 0;
   if (!files.empty()) {
     std::stable_sort(files.begin(), files.end(),
                      [](const DFile& a, const DFile& b) { return path_less(a.path, b.path); });
@@ -130,6 +131,7 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       if (target == nullptr) target = dMake<DLayer>(root.get(), namespace_name);
     }
     DLoader loader(target);
+    objects_before = measure_subtree(target).objects;
     for (const auto& file : files) {
       DLexer lexer(file.contents);
       auto tokens = lexer.build_tokens();
@@ -145,7 +147,8 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       }
       const std::string path = file.path.string();
       if (clean) {
-        log("engine: " + path + ": Failed to load file because its declarations expand to more than " +
+        log("engine: " + path +
+            ": Failed to load file because its declarations expand to more than " +
             std::to_string(lowering_budget) + " objects.");
         continue;
       }
@@ -158,10 +161,9 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
     }
   }
   // Bases may copy their subtrees into one another; a bound relative to what
-  // was declared keeps a few lines from doubling the tree at every level.
-  const std::size_t before = measure_subtree(target).objects;
-  set_copy_budget(before > (SIZE_MAX - kMinCopyBudget) / 32 ? SIZE_MAX
-                                                              : kMinCopyBudget + 32 * before);
+  // this load declared keeps a few lines from doubling the tree at every level.
+  const std::size_t declared = measure_subtree(target).objects - objects_before;
+  set_copy_budget(kMinCopyBudget + kCopiesPerDeclaredObject * declared);
   target->resolve_bases();
   for (DLayer* child : target->children()) child->finalize();
   clear_copy_budget();

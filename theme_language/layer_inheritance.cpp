@@ -70,8 +70,8 @@ void DLayer::finalize() {
       merge = false;
     } else if (!impl->base->finalized) {
       if (nesting > 4 * kMaxLayerDepth) {
-        refuse_base(*this, "bases lead through more than " +
-                               std::to_string(4 * kMaxLayerDepth) + " layers");
+        refuse_base(*this, "bases lead through more than " + std::to_string(4 * kMaxLayerDepth) +
+                               " layers");
         merge = false;
       } else {
         impl->base->finalize();
@@ -82,8 +82,8 @@ void DLayer::finalize() {
   if (merge && impl->base != nullptr) {
     const DSubtreeSize size = measure_subtree(impl->base);
     if (layer_depth(this) + size.height > kMaxLayerDepth) {
-      refuse_base(*this, "the layers would nest deeper than " + std::to_string(kMaxLayerDepth) +
-                             " levels");
+      refuse_base(
+          *this, "the layers would nest deeper than " + std::to_string(kMaxLayerDepth) + " levels");
     } else if (copy_budget_exhausted()) {
       // Reported once, when the budget ran out.
     } else if (!take_copy_budget(size.objects)) {

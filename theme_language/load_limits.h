@@ -20,9 +20,10 @@ inline constexpr std::size_t kMaxLayerDepth = 1024;
 // Declarations a file may expand to beyond four per token it holds.
 inline constexpr std::size_t kMinLoweringBudget = 10000;
 
-// Objects that inheritance may copy in one directory load, beyond 32 per
-// object that was there before it started.
-inline constexpr std::size_t kMinCopyBudget = 100000;
+// Objects that inheritance may copy in one directory load: this many, and
+// more for every object that the load's files declared.
+inline constexpr std::size_t kMinCopyBudget = 10000;
+inline constexpr std::size_t kCopiesPerDeclaredObject = 64;
 
 // How many declarations lowering the file would process, saturated at limit + 1.
 std::size_t count_lowerings(const DLayerNode& root, std::size_t limit);

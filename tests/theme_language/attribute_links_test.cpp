@@ -351,6 +351,56 @@ TEST(AttributeLinks, links_made_by_callbacks_while_a_link_is_replaced_never_dang
   x->set_value(DValue(7.0));  // walks X's dependents: none may be a destroyed one
 }
 
+TEST(AttributeLinks, long_link_chains_notify_and_list_without_exhausting_the_stack) {
+  // Each attribute links to the one before it: a chain as long as a big file can write.
+  constexpr int kChain = 100000;
+  DLayer layer("L");
+  std::vector<DAttribute*> chain;
+  chain.reserve(kChain);
+  for (int i = 0; i < kChain; ++i)
+    chain.push_back(dMake<DAttribute>(&layer, "a" + std::to_string(i)));
+  // Linked by name and resolved from the far end, so each cycle check is one step.
+  for (int i = 1; i < kChain; ++i) ASSERT_TRUE(chain[i]->create_link("a" + std::to_string(i - 1)));
+  for (int i = kChain - 1; i > 0; --i) chain[i]->resolve_links();
+  int changes = 0;
+  for (DAttribute* attribute : chain) attribute->on_change([&changes] { ++changes; });
+
+  chain[0]->set_value(DValue{2.0});
+  EXPECT_EQ(changes, kChain);
+  EXPECT_EQ(chain.back()->as<double>({}), 2.0);
+
+  const std::vector<DAttribute*> all = chain[0]->dependents(true);
+  ASSERT_EQ(all.size(), std::size_t(kChain - 1));
+  EXPECT_EQ(all.front(), chain[1]);
+  EXPECT_EQ(all.back(), chain.back());
+}
+
+TEST(AttributeLinks, recursive_dependents_list_direct_ones_first_then_each_ones_whole_list) {
+  DLayer layer("L");
+  auto* root = dMake<DAttribute>(&layer, "root");
+  auto* a = dMake<DAttribute>(&layer, "a");
+  auto* b = dMake<DAttribute>(&layer, "b");
+  auto* a1 = dMake<DAttribute>(&layer, "a1");
+  auto* a2 = dMake<DAttribute>(&layer, "a2");
+  auto* a11 = dMake<DAttribute>(&layer, "a11");
+  auto* b1 = dMake<DAttribute>(&layer, "b1");
+  a->create_link(root);
+  b->create_link(root);
+  a1->create_link(a);
+  a2->create_link(a);
+  a11->create_link(a1);
+  b1->create_link(b);
+  EXPECT_EQ(root->dependents(true), (std::vector<DAttribute*>{a, b, a1, a2, a11, b1}));
+  EXPECT_EQ(root->dependents(false), (std::vector<DAttribute*>{a, b}));
+
+  std::vector<std::string> order;
+  for (DAttribute* attribute : {root, a, b, a1, a2, a11, b1}) {
+    attribute->on_change([&order, attribute] { order.push_back(attribute->object_name()); });
+  }
+  root->set_value(DValue{1.0});
+  EXPECT_EQ(order, (std::vector<std::string>{"root", "a", "a1", "a11", "a2", "b", "b1"}));
+}
+
 TEST(AttributeLinks, callback_ids_count_per_map_from_zero) {
   DAttribute attribute("A");
   EXPECT_EQ(attribute.on_change([] {}), DConnectionID(0));
