@@ -218,31 +218,45 @@ void build_data_list(const std::vector<Drelm::DLayer*>& templates, const std::st
     row_ctx.id = entry.id;
     child_path.assign(path).append(1, '/').append(entry.id);
     RenderNode& row = node.children.emplace_back();
-    build_node(row, row_template, child_path, texts, media_sources, hrefs, qr_data, heights,
-               node_states, hidden_paths, std::move(row_states), theme_buttons, nullptr, theme_ctx,
-               lists, list_actions, row_ctx, size_scale, font_scale, spacing_scale);
+    build_node_into(row, row_template, child_path, texts, media_sources, hrefs, qr_data, heights,
+                    node_states, hidden_paths, std::move(row_states), theme_buttons, nullptr,
+                    theme_ctx, lists, list_actions, row_ctx, size_scale, font_scale, spacing_scale);
     row.name = entry.id;
 
     if (i + 1 == count || separator_template == nullptr) continue;
     child_path.append(":sep");
     RenderNode& separator = node.children.emplace_back();
-    build_node(separator, separator_template, child_path, texts, media_sources, hrefs, qr_data,
-               heights, node_states, hidden_paths, states, theme_buttons, nullptr, theme_ctx, lists,
-               list_actions, no_row, size_scale, font_scale, spacing_scale);
+    build_node_into(separator, separator_template, child_path, texts, media_sources, hrefs, qr_data,
+                    heights, node_states, hidden_paths, states, theme_buttons, nullptr, theme_ctx,
+                    lists, list_actions, no_row, size_scale, font_scale, spacing_scale);
     separator.name.assign(entry.id).append(":sep");
     if (!separator.style.visible) node.children.pop_back();
   }
 }
 
-void generate_theme_buttons(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
-                            RenderNode& node, const StringMap& texts,
-                            const StringMap& media_sources, const StringMap& hrefs,
-                            const StringMap& qr_data, const DoubleMap& heights,
-                            const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                            const std::vector<std::string>& states, StringMap& theme_buttons,
-                            const ThemeCtx& theme_ctx, const ListMap& lists,
-                            ListActionMap& list_actions, double size_scale, double font_scale,
-                            double spacing_scale) {
+void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
+                            const StringMap& texts, const StringMap& media_sources,
+                            const StringMap& hrefs, const StringMap& qr_data,
+                            const DoubleMap& heights, const NodeStatesMap& node_states,
+                            const StringSet& hidden_paths, const std::vector<std::string>& states,
+                            StringMap& theme_buttons, const ThemeCtx& theme_ctx,
+                            const ListMap& lists, ListActionMap& list_actions, double size_scale,
+                            double font_scale, double spacing_scale) {
+  generate_theme_buttons_from(widget_children(layer), path, node, texts, media_sources, hrefs,
+                              qr_data, heights, node_states, hidden_paths, states, theme_buttons,
+                              theme_ctx, lists, list_actions, size_scale, font_scale,
+                              spacing_scale);
+}
+
+void generate_theme_buttons_from(const std::vector<Drelm::DLayer*>& templates,
+                                 const std::string& path, RenderNode& node, const StringMap& texts,
+                                 const StringMap& media_sources, const StringMap& hrefs,
+                                 const StringMap& qr_data, const DoubleMap& heights,
+                                 const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                                 const std::vector<std::string>& states, StringMap& theme_buttons,
+                                 const ThemeCtx& theme_ctx, const ListMap& lists,
+                                 ListActionMap& list_actions, double size_scale, double font_scale,
+                                 double spacing_scale) {
   if (templates.empty() || theme_ctx.themes == nullptr) return;
   Drelm::DLayer* button_template = templates[0];
   const std::string active_id =
@@ -253,9 +267,9 @@ void generate_theme_buttons(const std::vector<Drelm::DLayer*>& templates, const 
   for (const auto& [id, theme] : *theme_ctx.themes) {
     std::string button_path = path + "/" + id;
     RenderNode& button = node.children.emplace_back();
-    build_node(button, button_template, button_path, texts, media_sources, hrefs, qr_data, heights,
-               node_states, hidden_paths, states, theme_buttons, &theme, theme_ctx, lists,
-               list_actions, no_row, size_scale, font_scale, spacing_scale);
+    build_node_into(button, button_template, button_path, texts, media_sources, hrefs, qr_data,
+                    heights, node_states, hidden_paths, states, theme_buttons, &theme, theme_ctx,
+                    lists, list_actions, no_row, size_scale, font_scale, spacing_scale);
     button.name = id;
     button.style.fill = theme.color("Primary");
     button.style.borderIsGradient = false;

@@ -41,18 +41,31 @@ bool parse_theme_json(const std::string& text, OTheme& out);
 void resolve_style_into(ResolvedStyle& style, Drelm::DLayer* layer,
                         const std::vector<std::string>& states, Drelm::DLayer* border);
 
-// Render tree building. build_node fills a default-constructed node in place, so
-// that a node is written once where it lives instead of being moved up level by level.
-void build_node(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
-                const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
-                const StringMap& qr_data, const DoubleMap& heights,
-                const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                std::vector<std::string> states, StringMap& theme_buttons, const OTheme* row_theme,
-                const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
-                const RowCtx& row, double size_scale, double font_scale, double spacing_scale);
-// The widget children of layer; also sets border to its first child layer named
-// "Border" (null when none), so one walk over the children serves both.
-std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer, Drelm::DLayer*& border);
+// Render tree building: one node and its subtree, built from the layer for the path.
+RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
+                      const StringMap& media_sources, const StringMap& hrefs,
+                      const StringMap& qr_data, const DoubleMap& heights,
+                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                      std::vector<std::string> states, StringMap& theme_buttons,
+                      const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
+                      ListActionMap& list_actions, const RowCtx& row, double size_scale,
+                      double font_scale, double spacing_scale);
+// The same, filling a default-constructed node in place, so that a node is
+// written once where it lives instead of being moved up level by level.
+void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
+                     const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
+                     const StringMap& qr_data, const DoubleMap& heights,
+                     const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                     std::vector<std::string> states, StringMap& theme_buttons,
+                     const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
+                     ListActionMap& list_actions, const RowCtx& row, double size_scale,
+                     double font_scale, double spacing_scale);
+// The child layers of layer that derive from no "Detail".
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer);
+// The same; also sets border to its first child layer named "Border" (null when
+// none), so one walk over the children serves both.
+std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
+                                                       Drelm::DLayer*& border);
 void collect_checkbox_paths(const RenderNode& node, StringSet& paths);
 void fold_viewport_heights(RenderNode& node, double viewport_height, const DoubleMap& heights,
                            bool& uses_viewport_heights);
@@ -61,15 +74,25 @@ void apply_combo_data(RenderNode& node, const ComboOptionsMap& combo_options,
 
 // Binds, data lists and theme buttons.
 std::vector<std::string> split_binds(const std::string& binds);
-void generate_theme_buttons(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
-                            RenderNode& node, const StringMap& texts,
-                            const StringMap& media_sources, const StringMap& hrefs,
-                            const StringMap& qr_data, const DoubleMap& heights,
-                            const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                            const std::vector<std::string>& states, StringMap& theme_buttons,
-                            const ThemeCtx& theme_ctx, const ListMap& lists,
-                            ListActionMap& list_actions, double size_scale, double font_scale,
-                            double spacing_scale);
+// One button per installed theme, from the layer's first widget child.
+void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, RenderNode& node,
+                            const StringMap& texts, const StringMap& media_sources,
+                            const StringMap& hrefs, const StringMap& qr_data,
+                            const DoubleMap& heights, const NodeStatesMap& node_states,
+                            const StringSet& hidden_paths, const std::vector<std::string>& states,
+                            StringMap& theme_buttons, const ThemeCtx& theme_ctx,
+                            const ListMap& lists, ListActionMap& list_actions, double size_scale,
+                            double font_scale, double spacing_scale);
+// The same from the widget children already at hand.
+void generate_theme_buttons_from(const std::vector<Drelm::DLayer*>& templates,
+                                 const std::string& path, RenderNode& node, const StringMap& texts,
+                                 const StringMap& media_sources, const StringMap& hrefs,
+                                 const StringMap& qr_data, const DoubleMap& heights,
+                                 const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                                 const std::vector<std::string>& states, StringMap& theme_buttons,
+                                 const ThemeCtx& theme_ctx, const ListMap& lists,
+                                 ListActionMap& list_actions, double size_scale, double font_scale,
+                                 double spacing_scale);
 void paint_theme_text(RenderNode& node, const std::string& color);
 // Inside a row: appends the state names that the "State:" tokens switch on; true when
 // any was appended (the style must then be resolved again).

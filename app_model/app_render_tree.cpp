@@ -69,13 +69,14 @@ NodeType kind_of(Drelm::DLayer* layer) {
 
 }  // namespace
 
-void build_node(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
-                const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
-                const StringMap& qr_data, const DoubleMap& heights,
-                const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                std::vector<std::string> states, StringMap& theme_buttons, const OTheme* row_theme,
-                const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
-                const RowCtx& row, double size_scale, double font_scale, double spacing_scale) {
+void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
+                     const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
+                     const StringMap& qr_data, const DoubleMap& heights,
+                     const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                     std::vector<std::string> states, StringMap& theme_buttons,
+                     const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
+                     ListActionMap& list_actions, const RowCtx& row, double size_scale,
+                     double font_scale, double spacing_scale) {
   if (auto it = node_states.find(path); it != node_states.end()) {
     states.insert(states.end(), it->second.begin(), it->second.end());
   }
@@ -83,7 +84,7 @@ void build_node(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
   // The layer tree does not change while a tree is built, so the children can be
   // listed before they are needed, in the same walk that finds "Border".
   Drelm::DLayer* border = nullptr;
-  const std::vector<Drelm::DLayer*> children = widget_children(layer, border);
+  const std::vector<Drelm::DLayer*> children = widget_children_and_border(layer, border);
 
   node.type = kind_of(layer);
   node.name = layer->object_name();
@@ -109,9 +110,9 @@ void build_node(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
 
   const std::string_view binds = node.style.binds;
   if (binds == "ThemeList") {
-    generate_theme_buttons(children, path, node, texts, media_sources, hrefs, qr_data, heights,
-                           node_states, hidden_paths, states, theme_buttons, theme_ctx, lists,
-                           list_actions, size_scale, font_scale, spacing_scale);
+    generate_theme_buttons_from(children, path, node, texts, media_sources, hrefs, qr_data, heights,
+                                node_states, hidden_paths, states, theme_buttons, theme_ctx, lists,
+                                list_actions, size_scale, font_scale, spacing_scale);
     return;
   }
   if (binds.starts_with("List:")) {
@@ -133,14 +134,35 @@ void build_node(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
     if (hidden_paths.contains(child_path)) continue;
     // Built where it will stay; dropped again when it turns out invisible.
     RenderNode& built = node.children.emplace_back();
-    build_node(built, child, child_path, texts, media_sources, hrefs, qr_data, heights, node_states,
-               hidden_paths, states, theme_buttons, row_theme, theme_ctx, lists, list_actions, row,
-               size_scale, font_scale, spacing_scale);
+    build_node_into(built, child, child_path, texts, media_sources, hrefs, qr_data, heights,
+                    node_states, hidden_paths, states, theme_buttons, row_theme, theme_ctx, lists,
+                    list_actions, row, size_scale, font_scale, spacing_scale);
     if (!built.style.visible) node.children.pop_back();
   }
 }
 
-std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer, Drelm::DLayer*& border) {
+RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
+                      const StringMap& media_sources, const StringMap& hrefs,
+                      const StringMap& qr_data, const DoubleMap& heights,
+                      const NodeStatesMap& node_states, const StringSet& hidden_paths,
+                      std::vector<std::string> states, StringMap& theme_buttons,
+                      const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
+                      ListActionMap& list_actions, const RowCtx& row, double size_scale,
+                      double font_scale, double spacing_scale) {
+  RenderNode node;
+  build_node_into(node, layer, path, texts, media_sources, hrefs, qr_data, heights, node_states,
+                  hidden_paths, std::move(states), theme_buttons, row_theme, theme_ctx, lists,
+                  list_actions, row, size_scale, font_scale, spacing_scale);
+  return node;
+}
+
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer) {
+  Drelm::DLayer* border = nullptr;
+  return widget_children_and_border(layer, border);
+}
+
+std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
+                                                       Drelm::DLayer*& border) {
   std::vector<Drelm::DLayer*> widgets;
   border = nullptr;
   if (layer == nullptr) return widgets;
@@ -200,9 +222,10 @@ RenderNode OApp::build_render_tree() const {
   if (auto it = themes.find(active_theme); it != themes.end()) theme_ctx.active = &it->second;
 
   RenderNode tree;
-  build_node(tree, root, root_name, texts, media_sources, hrefs, qr_data, heights, node_states,
-             hidden_paths, std::move(state_list), theme_buttons, nullptr, theme_ctx, lists,
-             list_actions, RowCtx{}, mobile_size_scale, mobile_font_scale, mobile_spacing_scale);
+  build_node_into(tree, root, root_name, texts, media_sources, hrefs, qr_data, heights, node_states,
+                  hidden_paths, std::move(state_list), theme_buttons, nullptr, theme_ctx, lists,
+                  list_actions, RowCtx{}, mobile_size_scale, mobile_font_scale,
+                  mobile_spacing_scale);
 
   checkbox_paths.clear();
   collect_checkbox_paths(tree, checkbox_paths);

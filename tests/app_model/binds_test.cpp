@@ -247,6 +247,24 @@ TEST(Binds, theme_buttons_paint_each_installed_theme_and_mark_the_active_one) {
   EXPECT_EQ(at(tree, {"Current Name"}).text, "Dawn");
 }
 
+TEST(Binds, theme_buttons_made_on_their_own_match_those_of_the_render) {
+  auto app = load_app();
+  const RenderNode tree = app->build_render_tree();
+  RenderNode list = at(tree, {"Themes"});
+  list.children.clear();
+  Ombrix::StringMap theme_buttons;
+  Ombrix::ListActionMap list_actions;
+  const Ombrix::ThemeCtx themes{&app->themes, &app->themes.at(app->active_theme)};
+  Ombrix::generate_theme_buttons(
+      app->engine().find_layer("Binds/Themes"), "Binds/Themes", list, app->texts,
+      app->media_sources, app->hrefs, app->qr_data, app->heights, app->node_states,
+      app->hidden_paths, std::vector<std::string>(app->states.begin(), app->states.end()),
+      theme_buttons, themes, app->lists, list_actions, app->mobile_size_scale,
+      app->mobile_font_scale, app->mobile_spacing_scale);
+  EXPECT_EQ(theme_buttons, app->theme_buttons);
+  EXPECT_EQ(Ombrix::node_to_json(list).dump(), Ombrix::node_to_json(at(tree, {"Themes"})).dump());
+}
+
 TEST(Binds, list_intents_register_actions_in_and_out_of_rows) {
   auto app = load_app();
   app->lists["items"] = {ListEntry{"a", {}}, ListEntry{"b", {}}};

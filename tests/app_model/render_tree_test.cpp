@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "app_model/app.h"
+#include "app_model/app_internal.h"
 #include "theme_language/engine.h"
+#include "theme_language/layer.h"
 
 namespace {
 
@@ -202,6 +204,48 @@ TEST(RenderTree, combo_data_is_copied_into_combo_boxes_only) {
   // The stored selection reaches the node through dispatch.
   app->dispatch("Render/Choice", "select:a");
   EXPECT_EQ(child(app->build_render_tree(), "Choice")->comboSelected, "a");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RenderTree, a_subtree_built_on_its_own_equals_its_place_in_the_whole_tree) {
+  auto app = load_app("Render");
+  const RenderNode tree = app->build_render_tree();
+  Drelm::DLayer* layer = app->engine().find_layer("Render");
+  ASSERT_NE(layer, nullptr);
+  std::vector<std::string> widgets;
+  for (Drelm::DLayer* widget : Ombrix::widget_children(layer)) {
+    widgets.push_back(widget->object_name());
+  }
+  // Every node child comes from a widget child, in the same order.
+  std::vector<std::string> shown = child_names(tree);
+  std::size_t at = 0;
+  for (const std::string& name : widgets) {
+    if (at < shown.size() && shown[at] == name) ++at;
+  }
+  EXPECT_EQ(at, shown.size());
+
+  Ombrix::StringMap theme_buttons;
+  Ombrix::ListActionMap list_actions;
+  const Ombrix::ThemeCtx themes{&app->themes, &app->themes.at(app->active_theme)};
+  for (const RenderNode& expected : tree.children) {
+    Drelm::DLayer* child_layer = layer->find_layer(expected.name);
+    ASSERT_NE(child_layer, nullptr) << expected.name;
+    const RenderNode built = Ombrix::build_node(
+        child_layer, expected.path, app->texts, app->media_sources, app->hrefs, app->qr_data,
+        app->heights, app->node_states, app->hidden_paths,
+        std::vector<std::string>(app->states.begin(), app->states.end()), theme_buttons, nullptr,
+        themes, app->lists, list_actions, Ombrix::RowCtx{}, app->mobile_size_scale,
+        app->mobile_font_scale, app->mobile_spacing_scale);
+    RenderNode folded = built;
+    bool uses_viewport = false;
+    Ombrix::fold_viewport_heights(folded, app->viewport_height, app->heights, uses_viewport);
+    Ombrix::apply_combo_data(folded, app->combo_options, app->combo_selected);
+    EXPECT_EQ(Ombrix::node_to_json(folded).dump(), Ombrix::node_to_json(expected).dump())
+        << expected.path;
+  }
 }
 
 }  // namespace
