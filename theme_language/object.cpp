@@ -13,11 +13,16 @@ struct DObject::Impl {
   DObject* parent = nullptr;
   DConnectionID next_destroyed_id;
   std::map<DConnectionID, std::function<void()>> destroyed_callbacks;
+  // Constant after construction: lets hot paths tell layers and attributes
+  // apart without a dynamic_cast.
+  DKind kind = DKind::OBJECT;
 };
 
 DObject::DObject() : impl(std::make_unique<Impl>()) {}
 
-DObject::DObject(DKind kind) : impl(std::make_unique<Impl>()), object_kind(kind) {}
+DObject::DObject(DKind kind) : impl(std::make_unique<Impl>()) { impl->kind = kind; }
+
+DObject::DKind DObject::kind() const { return impl->kind; }
 
 DObject::~DObject() {
   std::vector<DConnectionID> ids;

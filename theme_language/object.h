@@ -41,7 +41,7 @@ class DObject {
   DConnectionID on_destroyed(std::function<void()> callback);
   void disconnect_destroyed(const DConnectionID& id);
 
-  DKind kind() const { return object_kind; }
+  DKind kind() const;
 
   // Appends the children of `object` that are a T, in pre-order when recursive.
   template <typename T>
@@ -58,8 +58,6 @@ class DObject {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl;
-  // Constant after construction.
-  DKind object_kind = DKind::OBJECT;
 };
 
 // Creates a T under `parent`, which owns it. REQUIRES: parent is not null.
