@@ -15,3 +15,5 @@ ombrix_install_missing() {
   fi
 }
 OMBRIX_PACKAGES=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev nlohmann-json3-dev libqrcodegencpp-dev)
+# An independent QR decoder, for the test that reads generated symbols back.
+OMBRIX_TEST_PACKAGES=(zbar-tools)

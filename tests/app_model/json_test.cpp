@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -158,6 +161,51 @@ TEST(Json, invalid_utf8_is_written_replaced_and_the_patches_are_kept) {
   // The model keeps the text as given; only its written form is mended.
   EXPECT_EQ(app->previous_tree->children[0].text, "bad \xff byte");
   EXPECT_EQ(app->render_patches_json(), "[]");
+}
+
+}  // namespace
+
+namespace {
+
+// Draws the modules as a grey-map image with a quiet zone and reads it back
+// with an independent decoder, when one is installed.
+TEST(Json, qr_modules_decode_back_to_their_text) {
+  if (std::system("command -v zbarimg > /dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "zbarimg is not installed";
+  }
+  auto app = load_app("Render");
+  const std::string text = "Meet at noon by the fountain: 12:00, bring a map";
+  app->qr_data["Render/Code"] = text;
+  const Json code = child(Json::parse(app->render_tree_json()), "Code");
+  const int size = code["qrSize"].get<int>();
+  const std::string modules = code["qrModules"].get<std::string>();
+  ASSERT_GT(size, 0);
+  ASSERT_EQ(modules.size(), static_cast<std::size_t>(size) * size);
+
+  const int scale = 6;
+  const int border = 4;
+  const int side = (size + 2 * border) * scale;
+  const std::string image = testing::TempDir() + "/ombrix_qr.pgm";
+  {
+    std::ofstream out(image, std::ios::binary);
+    out << "P5\n" << side << " " << side << "\n255\n";
+    for (int y = 0; y < side; ++y) {
+      for (int x = 0; x < side; ++x) {
+        const int mx = x / scale - border;
+        const int my = y / scale - border;
+        const bool dark = mx >= 0 && my >= 0 && mx < size && my < size &&
+                          modules[static_cast<std::size_t>(my) * size + mx] == '1';
+        out.put(dark ? '\0' : '\xff');
+      }
+    }
+  }
+  std::string decoded;
+  FILE* pipe = popen(("zbarimg -q --raw " + image + " 2>/dev/null").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) decoded += buffer;
+  pclose(pipe);
+  EXPECT_EQ(decoded, text + "\n");
 }
 
 }  // namespace
