@@ -166,9 +166,8 @@ std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
   std::vector<Drelm::DLayer*> widgets;
   border = nullptr;
   if (layer == nullptr) return widgets;
-  for (const auto& child : layer->Drelm::DObject::children()) {
-    auto* child_layer = dynamic_cast<Drelm::DLayer*>(child.get());
-    if (child_layer == nullptr) continue;
+  // The child layers in child order; attribute children are never widgets.
+  for (Drelm::DLayer* child_layer : layer->children()) {
     if (border == nullptr && child_layer->object_name() == "Border") border = child_layer;
     // Layers derived from "Detail" hold data about their owner; they are never nodes.
     const bool is_detail = walk_base_chain(

@@ -45,12 +45,14 @@ DLayer* DLayer::namespace_root() {
 }
 
 std::vector<DLayer*> DLayer::children() const {
-  std::vector<DLayer*> layers;
-  layers.reserve(DObject::children().size());
-  for (const auto& child : DObject::children()) {
-    if (DLayer* layer = as_layer(child.get())) layers.push_back(layer);
+  if (impl->child_layers_version != children_version()) {
+    impl->child_layers.clear();
+    for (const auto& child : DObject::children()) {
+      if (DLayer* layer = as_layer(child.get())) impl->child_layers.push_back(layer);
+    }
+    impl->child_layers_version = children_version();
   }
-  return layers;
+  return impl->child_layers;
 }
 
 std::vector<DAttribute*> DLayer::attributes() const {
