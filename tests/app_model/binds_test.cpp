@@ -9,6 +9,7 @@
 
 #include "app_model/app.h"
 #include "app_model/app_internal.h"
+#include "app_model/fixture_app.h"
 #include "theme_language/engine.h"
 
 namespace {
@@ -18,37 +19,11 @@ using Ombrix::NodeType;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
 
-const std::string kFixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app";
+std::unique_ptr<OApp> load_app() { return fixture_app::load("Binds"); }
 
-std::unique_ptr<OApp> load_app() {
-  auto app = std::make_unique<OApp>();
-  app->root_name = "Binds";
-  EXPECT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "Dusk (North)", {}));
-  EXPECT_TRUE(app->engine().unresolved_links().empty());
-  return app;
-}
-
-const RenderNode* child(const RenderNode& node, const std::string& name) {
-  for (const RenderNode& c : node.children) {
-    if (c.name == name) return &c;
-  }
-  return nullptr;
-}
-
-const RenderNode& at(const RenderNode& node, const std::vector<std::string>& names) {
-  const RenderNode* current = &node;
-  for (const std::string& name : names) {
-    current = child(*current, name);
-    if (current == nullptr) throw std::runtime_error("no node " + name);
-  }
-  return *current;
-}
-
-std::vector<std::string> child_names(const RenderNode& node) {
-  std::vector<std::string> names;
-  for (const RenderNode& c : node.children) names.push_back(c.name);
-  return names;
-}
+using fixture_app::at;
+using fixture_app::child;
+using fixture_app::child_names;
 
 TEST(Binds, split_binds_trims_tokens_and_drops_empty_ones) {
   using Ombrix::split_binds;

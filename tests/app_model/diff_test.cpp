@@ -8,6 +8,7 @@
 
 #include "app_model/app.h"
 #include "app_model/app_internal.h"
+#include "app_model/fixture_app.h"
 #include "theme_language/engine.h"
 
 namespace {
@@ -20,15 +21,7 @@ using Ombrix::PatchKind;
 using Ombrix::RenderNode;
 using Lines = std::vector<std::string>;
 
-const std::string kFixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app";
-
-std::unique_ptr<OApp> load_app() {
-  auto app = std::make_unique<OApp>();
-  app->root_name = "Page";
-  EXPECT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "Dusk (North)", {}));
-  EXPECT_TRUE(app->engine().unresolved_links().empty());
-  return app;
-}
+std::unique_ptr<OApp> load_app() { return fixture_app::load("Page"); }
 
 // One line per patch: kind, path, parent path and index where the kind carries them.
 Lines describe(const std::vector<Patch>& patches) {

@@ -13,6 +13,7 @@
 
 #include "app_model/app.h"
 #include "app_model/app_internal.h"
+#include "app_model/fixture_app.h"
 
 namespace {
 
@@ -21,14 +22,7 @@ using Keys = std::vector<std::string>;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
 
-const std::string kFixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app";
-
-std::unique_ptr<OApp> load_app(const std::string& root) {
-  auto app = std::make_unique<OApp>();
-  app->root_name = root;
-  EXPECT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "Dusk (North)", {}));
-  return app;
-}
+std::unique_ptr<OApp> load_app(const std::string& root) { return fixture_app::load(root); }
 
 Keys keys(const Json& object) {
   Keys names;

@@ -6,6 +6,7 @@
 
 #include "app_model/app.h"
 #include "app_model/app_internal.h"
+#include "app_model/fixture_app.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 
@@ -15,28 +16,10 @@ using Ombrix::NodeType;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
 
-const std::string kFixtures = std::string(OMBRIX_FIXTURES_DIR) + "/app";
+std::unique_ptr<OApp> load_app(const std::string& root) { return fixture_app::load(root); }
 
-std::unique_ptr<OApp> load_app(const std::string& root) {
-  auto app = std::make_unique<OApp>();
-  app->root_name = root;
-  EXPECT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "Dusk (North)", {}));
-  EXPECT_TRUE(app->engine().unresolved_links().empty());
-  return app;
-}
-
-const RenderNode* child(const RenderNode& node, const std::string& name) {
-  for (const RenderNode& c : node.children) {
-    if (c.name == name) return &c;
-  }
-  return nullptr;
-}
-
-std::vector<std::string> child_names(const RenderNode& node) {
-  std::vector<std::string> names;
-  for (const RenderNode& c : node.children) names.push_back(c.name);
-  return names;
-}
+using fixture_app::child;
+using fixture_app::child_names;
 
 TEST(RenderTree, kinds_come_from_the_nearest_named_layer_of_the_base_chain) {
   auto app = load_app("Render");

@@ -3,7 +3,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,9 +19,6 @@ namespace fs = std::filesystem;
 
 const fs::path kRegressions = fs::path(OMBRIX_FIXTURES_DIR) / "fuzz_regressions";
 
-// Inputs whose fault is still open; each has its own disabled test below.
-const std::set<std::string> kOpen = {"exponential_bases.drl"};
-
 std::string read_bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;
@@ -34,7 +30,7 @@ std::vector<fs::path> inputs(const std::string& target) {
   std::vector<fs::path> files;
   if (!fs::is_directory(kRegressions / target)) return files;
   for (const auto& entry : fs::directory_iterator(kRegressions / target)) {
-    if (entry.is_regular_file() && !kOpen.contains(entry.path().filename().string())) {
+    if (entry.is_regular_file()) {
       files.push_back(entry.path());
     }
   }
