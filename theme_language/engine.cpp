@@ -122,7 +122,8 @@ void log_errors(const std::string& source, const std::string& path,
 void DEngine::Impl::load_files(const fs::path& directory, const std::string& namespace_name) {
   auto files = read_files(directory);
   DLayer* target = root.get();
-  std::size_t objects_before = 0;
+  // Objects in the target before lowering; unset while nothing is lowered.
+  std::optional<std::size_t> objects_before;
   if (!files.empty()) {
     std::stable_sort(files.begin(), files.end(),
                      [](const DFile& a, const DFile& b) { return path_less(a.path, b.path); });
@@ -162,11 +163,14 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
   }
   // Bases may copy their subtrees into one another; a bound relative to what
   // this load declared keeps a few lines from doubling the tree at every level.
-  const std::size_t declared = measure_subtree(target).objects - objects_before;
-  set_copy_budget(kMinCopyBudget + kCopiesPerDeclaredObject * declared);
+  const std::size_t declared =
+      objects_before ? measure_subtree(target).objects - *objects_before : 0;
+  struct Budget {
+    explicit Budget(std::size_t objects) { set_copy_budget(objects); }
+    ~Budget() { clear_copy_budget(); }  // also when inheritance throws
+  } budget(kMinCopyBudget + kCopiesPerDeclaredObject * declared);
   target->resolve_bases();
   for (DLayer* child : target->children()) child->finalize();
-  clear_copy_budget();
 }
 
 DEngine::DEngine() : impl(std::make_unique<Impl>()) { impl->root = std::make_unique<DLayer>(); }

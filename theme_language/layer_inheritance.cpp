@@ -60,7 +60,10 @@ void DLayer::finalize() {
   finalizing = true;
   // Bases are finalized first, so a long chain of them nests these calls.
   static std::size_t nesting = 0;
-  ++nesting;
+  struct Nested {
+    Nested() { ++nesting; }
+    ~Nested() { --nesting; }  // also when a merge throws
+  } nested;
   bool merge = impl->base != nullptr;
   if (impl->base != nullptr) {
     // A base still finalizing is further up this call chain: inheriting from it
@@ -93,7 +96,6 @@ void DLayer::finalize() {
       Impl::merge_from(impl->base, this);
     }
   }
-  --nesting;
   finalizing = false;
   finalized = true;
 }
