@@ -101,7 +101,11 @@ void diff_nodes(const RenderNode& old_node, const RenderNode& new_node, std::vec
   const std::size_t new_count = new_node.children.size();
   const std::size_t base = scratch.size();
   const std::size_t new_base = base + old_count;
-  scratch.reserve(new_base + new_count);
+  // Grown geometrically: every level of a deep tree asks for a little more room, and
+  // an exact reserve would copy the whole vector at each of them.
+  if (scratch.capacity() < new_base + new_count) {
+    scratch.reserve(std::max(new_base + new_count, 2 * scratch.capacity()));
+  }
   for (std::size_t i = 0; i < old_count; ++i) {
     scratch.push_back(NameEntry{old_node.children[i].name, i});
   }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "app_model/app.h"
 #include "app_model/style.h"
 #include "theme_language/layer.h"
+#include "theme_language/object.h"
 
 namespace Ombrix {
 
@@ -166,8 +168,13 @@ std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
   std::vector<Drelm::DLayer*> widgets;
   border = nullptr;
   if (layer == nullptr) return widgets;
-  // The child layers in child order; attribute children are never widgets.
-  for (Drelm::DLayer* child_layer : layer->children()) {
+  // The child layers in child order; attribute children are never widgets. The object
+  // list is read directly: DLayer::children() would hand out a copy per node and render.
+  const auto& objects = layer->Drelm::DObject::children();
+  widgets.reserve(objects.size());
+  for (const std::unique_ptr<Drelm::DObject>& object : objects) {
+    if (object->kind() != Drelm::DObject::DKind::LAYER) continue;
+    auto* child_layer = static_cast<Drelm::DLayer*>(object.get());
     if (border == nullptr && child_layer->object_name() == "Border") border = child_layer;
     // Layers derived from "Detail" hold data about their owner; they are never nodes.
     const bool is_detail = walk_base_chain(

@@ -1,8 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <map>
 #include <memory>
+#include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -211,6 +217,129 @@ TEST(Diff, only_the_shown_style_fields_are_compared) {
   // NaN never equals itself, so a NaN metric updates on every render.
   old_node.style.width = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(diff(old_node), Lines{"update A"});
+}
+
+}  // namespace
+
+namespace {
+
+// The diff as the plain per-level ordered map and set describe it, for comparison.
+void reference_diff(const RenderNode& old_node, const RenderNode& new_node,
+                    std::vector<Patch>& out) {
+  if (old_node.type != new_node.type) {
+    Patch patch;
+    patch.kind = PatchKind::replace;
+    patch.path = new_node.path;
+    const std::size_t slash = new_node.path.rfind('/');
+    if (slash != std::string::npos) patch.parentPath = new_node.path.substr(0, slash);
+    patch.node = new_node;
+    out.push_back(patch);
+    return;
+  }
+  if (old_node.text != new_node.text) {
+    Patch patch;
+    patch.kind = PatchKind::update;
+    patch.path = new_node.path;
+    patch.node = new_node;
+    patch.node.children.clear();
+    out.push_back(patch);
+  }
+  std::map<std::string, const RenderNode*> old_by_name;
+  for (const RenderNode& child : old_node.children) old_by_name[child.name] = &child;
+  std::set<std::string> new_names;
+  for (const RenderNode& child : new_node.children) new_names.insert(child.name);
+  for (const RenderNode& child : old_node.children) {
+    if (new_names.contains(child.name)) continue;
+    Patch patch;
+    patch.kind = PatchKind::remove;
+    patch.path = child.path;
+    out.push_back(patch);
+  }
+  for (std::size_t i = 0; i < new_node.children.size(); ++i) {
+    const RenderNode& child = new_node.children[i];
+    if (auto it = old_by_name.find(child.name); it != old_by_name.end()) {
+      reference_diff(*it->second, child, out);
+      continue;
+    }
+    Patch patch;
+    patch.kind = PatchKind::insert;
+    patch.path = child.path;
+    patch.parentPath = new_node.path;
+    patch.index = static_cast<std::int32_t>(i);
+    patch.node = child;
+    out.push_back(patch);
+  }
+}
+
+// Every addressing field and what the carried node holds.
+Lines describe_fully(const std::vector<Patch>& patches) {
+  Lines lines;
+  for (const Patch& p : patches) {
+    lines.push_back(std::string(Ombrix::to_string(p.kind)) + "|" + p.path + "|" + p.parentPath +
+                    "|" + std::to_string(p.index) + "|" + p.node.name + "|" + p.node.text + "|" +
+                    std::to_string(p.node.children.size()));
+  }
+  return lines;
+}
+
+struct TreeMaker {
+  std::mt19937 random{20240611};
+
+  std::size_t below(std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(random);
+  }
+
+  // Few names, so that siblings often share one; now and then a wide level near the
+  // leaves, so that the tables of deeper levels outgrow those of the levels above.
+  void grow(RenderNode& node, int depth) {
+    if (depth == 0) return;
+    const std::size_t count = depth <= 2 && below(6) == 0 ? 20 + below(20) : below(5);
+    for (std::size_t i = 0; i < count; ++i) {
+      RenderNode& child = node.children.emplace_back();
+      child.name = std::string(1, static_cast<char>('a' + below(6)));
+      child.path = node.path + "/" + child.name;
+      child.text = std::to_string(below(3));
+      child.type = below(10) == 0 ? NodeType::text : NodeType::box;
+      grow(child, depth - 1);
+    }
+  }
+
+  // Removes, renames, retexts, retypes, adds and reorders here and there.
+  void mutate(RenderNode& node, int depth) {
+    for (RenderNode& child : node.children) {
+      if (below(6) == 0) child.text += "*";
+      if (below(25) == 0) child.type = NodeType::button;
+      mutate(child, depth - 1);
+    }
+    if (!node.children.empty() && below(3) == 0) {
+      node.children.erase(node.children.begin() +
+                          static_cast<std::ptrdiff_t>(below(node.children.size())));
+    }
+    if (!node.children.empty() && below(4) == 0) {
+      RenderNode& renamed = node.children[below(node.children.size())];
+      renamed.name = std::string(1, static_cast<char>('a' + below(8)));
+    }
+    if (below(3) == 0) std::shuffle(node.children.begin(), node.children.end(), random);
+    if (below(4) == 0) grow(node, depth > 0 ? 1 : 0);
+  }
+};
+
+TEST(Diff, random_trees_diff_as_per_level_maps_and_sets_would) {
+  TreeMaker maker;
+  for (int round = 0; round < 120; ++round) {
+    SCOPED_TRACE(round);
+    RenderNode old_tree;
+    old_tree.name = old_tree.path = "R";
+    maker.grow(old_tree, 4);
+    RenderNode new_tree = old_tree;
+    maker.mutate(new_tree, 4);
+
+    std::vector<Patch> expected;
+    reference_diff(old_tree, new_tree, expected);
+    std::vector<Patch> actual;
+    Ombrix::diff_matched(old_tree, new_tree, actual);
+    ASSERT_EQ(describe_fully(actual), describe_fully(expected));
+  }
 }
 
 }  // namespace

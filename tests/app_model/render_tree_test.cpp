@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +16,7 @@
 
 namespace {
 
+using Ombrix::ListEntry;
 using Ombrix::NodeType;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
@@ -229,6 +234,135 @@ TEST(RenderTree, a_subtree_built_on_its_own_equals_its_place_in_the_whole_tree) 
     EXPECT_EQ(Ombrix::node_to_json(folded).dump(), Ombrix::node_to_json(expected).dump())
         << expected.path;
   }
+}
+
+}  // namespace
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The fixture model plus one extra style file, loaded from a directory of its own.
+class ExtraStyles {
+ public:
+  explicit ExtraStyles(const std::string& source)
+      : dir(fs::temp_directory_path() / ("ombrix-render-" + std::to_string(::getpid()))) {
+    fs::create_directories(dir);
+    std::ofstream(dir / "extra.drl") << source;
+  }
+  ~ExtraStyles() { fs::remove_all(dir); }
+  ExtraStyles(const ExtraStyles&) = delete;
+  ExtraStyles& operator=(const ExtraStyles&) = delete;
+
+  std::unique_ptr<OApp> load(const std::string& root) const {
+    auto app = std::make_unique<OApp>();
+    app->root_name = root;
+    EXPECT_TRUE(app->init(fixture_app::kDir + "/themes", fixture_app::kDir + "/styles",
+                          "Dusk (North)", {dir.string()}));
+    return app;
+  }
+
+ private:
+  fs::path dir;
+};
+
+TEST(RenderTree, the_border_is_the_first_border_layer_whether_node_or_detail) {
+  const ExtraStyles styles(R"(Framed:
+    Card:
+        Border << Ombrix/Detail:
+            Fill: "#020202"
+            Thickness: 2
+        Body << Ombrix/Text:
+            Text: "body"
+    Outlined:
+        Border:
+            Fill: "#040404"
+            Thickness: 4
+            Tag: "a node too"
+    Rows:
+        Bind: "List:rows"
+        Row:
+            Bind: "State:Picked:on"
+            Border << Ombrix/Detail:
+                Thickness: 1 @Picked: 6
+)");
+  auto app = styles.load("Framed");
+  app->lists["rows"] = {ListEntry{"a", {{"on", "1"}}}, ListEntry{"b", {{"on", "0"}}}};
+  RenderNode tree = app->build_render_tree();
+  EXPECT_EQ(child_names(tree), (std::vector<std::string>{"Card", "Outlined", "Rows"}));
+
+  // A detail border styles its owner and is no node of its own.
+  const RenderNode& card = *child(tree, "Card");
+  EXPECT_EQ(child_names(card), std::vector<std::string>{"Body"});
+  EXPECT_EQ(card.style.borderFill, "#020202");
+  EXPECT_EQ(card.style.borderThickness, 2);
+  // An ordinary border layer is both: the owner's border and a child node.
+  const RenderNode& outlined = *child(tree, "Outlined");
+  EXPECT_EQ(outlined.style.borderFill, "#040404");
+  EXPECT_EQ(outlined.style.borderThickness, 4);
+  ASSERT_EQ(child_names(outlined), std::vector<std::string>{"Border"});
+  EXPECT_EQ(outlined.children[0].style.tag, "a node too");
+  // A row restyled by its "State:" bind reads its border again with the added state.
+  const RenderNode& rows = *child(tree, "Rows");
+  ASSERT_EQ(child_names(rows), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(rows.children[0].style.borderThickness, 6);
+  EXPECT_EQ(rows.children[1].style.borderThickness, 1);
+
+  // "Mobile" grows a border thickness that does not depend on it, wherever the border is.
+  app->states.insert("Mobile");
+  tree = app->build_render_tree();
+  EXPECT_EQ(child(tree, "Card")->style.borderThickness, 2.5);
+  EXPECT_EQ(child(tree, "Outlined")->style.borderThickness, 5);
+  EXPECT_EQ(child(tree, "Rows")->children[1].style.borderThickness, 1.25);
+}
+
+TEST(RenderTree, an_invisible_node_still_registers_what_its_subtree_registers) {
+  const ExtraStyles styles(R"(Screen:
+    First << Ombrix/Text:
+        Text: "first"
+    Gone:
+        Visible: 0
+        Themes:
+            Bind: "ThemeList"
+            Choice << Ombrix/Button:
+                Intent: "list:pick:themes"
+        Rows:
+            Bind: "List:rows"
+            Row << Ombrix/Button:
+                Intent: "list:remove"
+        Ticked << Ombrix/Check Box
+    Middle:
+        Inner << Ombrix/Text:
+            Text: "inner"
+        Dropped << Ombrix/Text:
+            Visible: 0
+        Last << Ombrix/Text:
+            Text: "last"
+    After << Ombrix/Text:
+        Text: "after"
+)");
+  auto app = styles.load("Screen");
+  app->lists["rows"] = {ListEntry{"a", {}}, ListEntry{"b", {}}};
+  const RenderNode tree = app->build_render_tree();
+  EXPECT_EQ(child_names(tree), (std::vector<std::string>{"First", "Middle", "After"}));
+  EXPECT_EQ(child(tree, "First")->text, "first");
+  EXPECT_EQ(child(tree, "After")->text, "after");
+  const RenderNode& middle = *child(tree, "Middle");
+  EXPECT_EQ(child_names(middle), (std::vector<std::string>{"Inner", "Last"}));
+  EXPECT_EQ(middle.children[1].path, "Screen/Middle/Last");
+  EXPECT_EQ(middle.children[1].text, "last");
+
+  EXPECT_EQ(app->theme_buttons,
+            (Ombrix::StringMap{{"Screen/Gone/Themes/Dawn (South)", "Dawn (South)"},
+                               {"Screen/Gone/Themes/Dusk (North)", "Dusk (North)"},
+                               {"Screen/Gone/Themes/Noon", "Noon"}}));
+  ASSERT_EQ(app->list_actions.size(), 5u);
+  EXPECT_EQ(app->list_actions.at("Screen/Gone/Themes/Noon").action, "themes");
+  EXPECT_EQ(app->list_actions.at("Screen/Gone/Themes/Noon").data, "pick");
+  EXPECT_EQ(app->list_actions.at("Screen/Gone/Rows/b").action, "rows");
+  EXPECT_EQ(app->list_actions.at("Screen/Gone/Rows/b").arg, "b");
+  // Checkbox paths come from the tree, which holds no invisible node.
+  EXPECT_TRUE(app->checkbox_paths.empty());
 }
 
 }  // namespace
