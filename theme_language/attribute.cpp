@@ -111,18 +111,21 @@ bool DAttribute::Impl::state_cache_stale() const {
 }
 
 void DAttribute::Impl::rebuild_state_cache() {
-  state_cache.clear();
+  // Without stamps the cache counts as stale, so a rebuild that fails half-way
+  // is never used; the stamps are put in place last.
   state_cache_stamps.clear();
-  state_cache_stamps.emplace_back(owner, owner->children_version());
+  state_cache.clear();
+  std::vector<std::pair<const DObject*, std::size_t>> stamps;
+  stamps.emplace_back(owner, owner->children_version());
   if (DLayer* layer = as_layer(owner->DObject::parent())) {
     std::vector<const DLayer*> seen{layer};
     for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
       if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
       seen.push_back(base);
-      state_cache_stamps.emplace_back(base, base->children_version());
+      stamps.emplace_back(base, base->children_version());
       DAttribute* inherited_from = base->find_attribute(owner->object_name());
       if (inherited_from == nullptr) break;
-      state_cache_stamps.emplace_back(inherited_from, inherited_from->children_version());
+      stamps.emplace_back(inherited_from, inherited_from->children_version());
     }
   }
   auto merged = owner->states(true);
@@ -130,6 +133,7 @@ void DAttribute::Impl::rebuild_state_cache() {
   for (auto& [name, state] : merged) {
     state_cache.push_back(StateEntry{state, split_conditions(name)});
   }
+  state_cache_stamps = std::move(stamps);
 }
 
 DAttribute* DAttribute::state(const std::vector<std::string>& active) {

@@ -32,8 +32,8 @@ bool DAttribute::Impl::has_dependent(const DAttribute* dependent) const {
 }
 
 void DAttribute::Impl::add_dependent(DAttribute* dependent) {
-  dependent->impl->dependent_slot = dependents.size();
   dependents.push_back(dependent);
+  dependent->impl->dependent_slot = dependents.size() - 1;
   ++dependents_version;
 }
 
@@ -155,8 +155,11 @@ void DAttribute::Impl::resolve_links() {
       link->cyclic = false;
       if (found != link->target) {
         if (link->target != nullptr) link->target->impl->remove_dependent(owner);
-        link->target = found;
+        // Set only once registered: a failed registration must not leave a
+        // target that does not list this attribute.
+        link->target = nullptr;
         found->impl->add_dependent(owner);
+        link->target = found;
       }
     }
     if (problem != nullptr && !link->path.empty()) {
@@ -196,6 +199,7 @@ DAttribute::~DAttribute() {
     other.value = dependent->value();
     other.link.reset();
   }
+  forget_kind();
 }
 
 void DAttribute::set_value(const DValue& value) {
@@ -228,8 +232,11 @@ bool DAttribute::create_link(DAttribute* target) {
     if (target->in_link_chain(this)) return false;
     impl->forget_link();
   }
-  impl->link = DLink{target->path(), target, false};
+  // Built and registered before it is stored: a failure on the way leaves no
+  // target that does not list this attribute.
+  DLink made{target->path(), target, false};
   target->impl->add_dependent(this);
+  impl->link = std::move(made);
   target->impl->update_link_dependencies();
   impl->notify_all();
   return true;

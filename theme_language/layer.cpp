@@ -13,8 +13,9 @@ DLayer::DLayer() : DObject(DKind::LAYER), impl(std::make_unique<Impl>()) {}
 
 DLayer::DLayer(const std::string& name) : DLayer() { set_object_name(name); }
 
-// The base belongs to the tree, not to this object: it is left alone.
-DLayer::~DLayer() = default;
+// The base belongs to the tree, not to this object: it is left alone. The
+// children are destroyed afterwards, by DObject, when this layer part is gone.
+DLayer::~DLayer() { forget_kind(); }
 
 DLayer* DLayer::base() const { return impl->base; }
 
@@ -120,10 +121,13 @@ void DLayer::Impl::update_attribute_cache(const DLayer& owner) {
   // Only add_child raises the version while the count grows, by one each: a
   // version and a count grown by the same amount mean that many appends, and
   // only the new tail needs indexing.
+  // A renamed child may sit anywhere in the index, also shadowed by a later
+  // one of its old name: only a rebuild places it right.
   const bool appended_only =
       cached_children_version != std::numeric_limits<std::size_t>::max() &&
       version > cached_children_version && children.size() >= cached_child_count &&
-      children.size() - cached_child_count == version - cached_children_version;
+      children.size() - cached_child_count == version - cached_children_version &&
+      owner.child_renames() == cached_child_renames;
   if (!appended_only) {
     rebuild_attribute_cache(owner);
     return;
@@ -136,6 +140,8 @@ void DLayer::Impl::update_attribute_cache(const DLayer& owner) {
 }
 
 void DLayer::Impl::rebuild_attribute_cache(const DLayer& owner) {
+  // Invalid until complete, so that a failed rebuild is never extended.
+  cached_children_version = std::numeric_limits<std::size_t>::max();
   attribute_index.clear();
   index_names.clear();
   const auto& children = owner.DObject::children();
@@ -158,6 +164,7 @@ void DLayer::Impl::rebuild_attribute_cache(const DLayer& owner) {
   attribute_index.erase(out, attribute_index.end());
   cached_children_version = owner.children_version();
   cached_child_count = children.size();
+  cached_child_renames = owner.child_renames();
 }
 
 void DLayer::Impl::index_attribute(DAttribute* attribute) {

@@ -32,6 +32,7 @@ struct DLayer::Impl {
   // SIZE_MAX, so the first look-up builds the cache (a new object's version is 0).
   std::size_t cached_children_version = std::numeric_limits<std::size_t>::max();
   std::size_t cached_child_count = 0;
+  std::size_t cached_child_renames = 0;
   // The child layers in child order, rebuilt when the child list changed: the
   // render walks them on every build without touching the attributes.
   std::vector<DLayer*> child_layers;

@@ -13,9 +13,11 @@ struct DObject::Impl {
   DObject* parent = nullptr;
   DConnectionID next_destroyed_id;
   std::map<DConnectionID, std::function<void()>> destroyed_callbacks;
-  // Constant after construction: lets hot paths tell layers and attributes
-  // apart without a dynamic_cast.
+  // Lets hot paths tell layers and attributes apart without a dynamic_cast;
+  // set by the derived constructor, back to OBJECT once that part is gone.
   DKind kind = DKind::OBJECT;
+  // Raised by set_object_name of any child.
+  std::size_t child_renames = 0;
 };
 
 DObject::DObject() : impl(std::make_unique<Impl>()) {}
@@ -23,6 +25,10 @@ DObject::DObject() : impl(std::make_unique<Impl>()) {}
 DObject::DObject(DKind kind) : impl(std::make_unique<Impl>()) { impl->kind = kind; }
 
 DObject::DKind DObject::kind() const { return impl->kind; }
+
+void DObject::forget_kind() { impl->kind = DKind::OBJECT; }
+
+std::size_t DObject::child_renames() const { return impl->child_renames; }
 
 DObject::~DObject() {
   std::vector<DConnectionID> ids;
@@ -48,7 +54,10 @@ std::size_t DObject::children_version() const { return impl->children_version; }
 
 const std::string& DObject::object_name() const { return impl->name; }
 
-void DObject::set_object_name(const std::string& name) { impl->name = name; }
+void DObject::set_object_name(const std::string& name) {
+  impl->name = name;
+  if (impl->parent != nullptr) ++impl->parent->impl->child_renames;
+}
 
 DObject* DObject::parent() const { return impl->parent; }
 

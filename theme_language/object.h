@@ -41,6 +41,7 @@ class DObject {
   DConnectionID on_destroyed(std::function<void()> callback);
   void disconnect_destroyed(const DConnectionID& id);
 
+  // OBJECT once the derived part has been torn down, as dynamic_cast sees it.
   DKind kind() const;
 
   // Appends the children of `object` that are a T, in pre-order when recursive.
@@ -54,6 +55,12 @@ class DObject {
 
  protected:
   explicit DObject(DKind kind);
+  // Called last in a derived destructor: what remains is a plain DObject, so
+  // the kind casts no longer hand out a layer or attribute whose part is gone.
+  void forget_kind();
+  // Raised whenever a child is renamed: a name index that is only extended on
+  // appends must start over after a rename.
+  std::size_t child_renames() const;
 
  private:
   struct Impl;

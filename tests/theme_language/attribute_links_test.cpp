@@ -533,5 +533,34 @@ TEST(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {
   EXPECT_TRUE(e->dependents(false).empty());
 }
 
+TEST(AttributeLinks, callbacks_during_a_layer_teardown_no_longer_see_the_torn_down_layer) {
+  // Children die after their layer's own part: a link-change callback run
+  // then must find neither that layer nor its attributes.
+  DLayer root;
+  auto* outer = dMake<DLayer>(&root, "Outer");
+  auto* source = dMake<DAttribute>(outer, "Source");
+  auto* inner = dMake<DLayer>(outer, "Inner");
+  auto* linked = dMake<DAttribute>(inner, "Linked");
+  auto* wanted = dMake<DAttribute>(outer, "Wanted");
+  source->set_value(DValue(3.0));
+  ASSERT_TRUE(linked->create_link(source));
+
+  DLayer* seen_parent = outer;
+  DAttribute* found = wanted;
+  std::string seen_path;
+  double seen_value = 0.0;
+  linked->on_link_change([&] {
+    seen_parent = inner->parent();
+    found = find_link_target(linked, "Wanted");
+    seen_path = linked->path();
+    seen_value = linked->as<double>({"Hover"});
+  });
+  root.destroy_child(outer);
+  EXPECT_EQ(seen_parent, nullptr);
+  EXPECT_EQ(found, nullptr);
+  EXPECT_EQ(seen_path, "Inner/Linked");
+  EXPECT_EQ(seen_value, 3.0);
+}
+
 }  // namespace
 }  // namespace Drelm

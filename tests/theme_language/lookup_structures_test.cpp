@@ -57,6 +57,33 @@ TEST(LookupStructures, find_attribute_agrees_with_a_scan_through_any_mix_of_list
   check_all(-1);
 }
 
+TEST(LookupStructures, a_rename_is_seen_by_find_attribute_once_the_child_list_changes) {
+  DLayer layer;
+  auto* renamed = dMake<DAttribute>(&layer, "Old");
+  auto* shadowed = dMake<DAttribute>(&layer, "Twin");
+  auto* twin = dMake<DAttribute>(&layer, "Twin");
+  EXPECT_EQ(layer.find_attribute("Old"), renamed);
+  EXPECT_EQ(layer.find_attribute("Twin"), twin);
+
+  // A rename alone changes no child list: the old entry stays.
+  renamed->set_object_name("New");
+  shadowed->set_object_name("Other");
+  EXPECT_EQ(layer.find_attribute("Old"), renamed);
+  EXPECT_EQ(layer.find_attribute("New"), nullptr);
+
+  // The next change, even a plain append, indexes every child by its name now.
+  auto* later = dMake<DAttribute>(&layer, "Later");
+  EXPECT_EQ(layer.find_attribute("New"), renamed);
+  EXPECT_EQ(layer.find_attribute("Old"), nullptr);
+  EXPECT_EQ(layer.find_attribute("Other"), shadowed);
+  EXPECT_EQ(layer.find_attribute("Twin"), twin);
+  EXPECT_EQ(layer.find_attribute("Later"), later);
+
+  // Appends after that are indexed as before.
+  auto* last = dMake<DAttribute>(&layer, "New");
+  EXPECT_EQ(layer.find_attribute("New"), last);
+}
+
 TEST(LookupStructures, dependents_keep_their_order_through_many_departures) {
   DLayer root;
   auto* theme = dMake<DLayer>(&root, "Theme");
@@ -113,6 +140,68 @@ TEST(LookupStructures, dependents_keep_their_order_through_many_departures) {
   EXPECT_EQ(late->value(), DValue(std::string("#ff111111")));
   EXPECT_EQ(kept.front()->link(), nullptr);
   EXPECT_EQ(kept.front()->value(), DValue(std::string("#ff111111")));
+}
+
+TEST(LookupStructures, dependents_follow_registration_order_through_any_mix_of_links) {
+  DLayer root;
+  auto* theme = dMake<DLayer>(&root, "Theme");
+  auto* target = dMake<DAttribute>(theme, "Target");
+  auto* elsewhere = dMake<DAttribute>(theme, "Elsewhere");
+  target->set_value(DValue(1.0));
+  auto* app = dMake<DLayer>(&root, "App");
+  std::vector<DAttribute*> pool;
+  for (int i = 0; i < 24; ++i) pool.push_back(dMake<DAttribute>(app, "A" + std::to_string(i)));
+  // The order the target must report: joiners at the end, leavers out.
+  std::vector<DAttribute*> model;
+  auto leave = [&model](DAttribute* attribute) { std::erase(model, attribute); };
+
+  unsigned seed = 11;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+  for (int step = 0; step < 2000; ++step) {
+    SCOPED_TRACE(step);
+    const std::size_t pick = next() % pool.size();
+    DAttribute* attribute = pool[pick];
+    switch (next() % 6) {
+      case 0:  // (re)linked by pointer: leaves, then joins at the end
+        ASSERT_TRUE(attribute->create_link(target));
+        leave(attribute);
+        model.push_back(attribute);
+        break;
+      case 1:  // by path: leaves, and joins at the end once resolved
+        ASSERT_TRUE(attribute->create_link(std::string("Theme/Target")));
+        attribute->resolve_links();
+        leave(attribute);
+        model.push_back(attribute);
+        break;
+      case 2:
+        ASSERT_TRUE(attribute->create_link(elsewhere));
+        leave(attribute);
+        break;
+      case 3:
+        attribute->set_value(DValue(2.0));
+        leave(attribute);
+        break;
+      case 4:
+        attribute->break_link(next() % 2 == 0);
+        leave(attribute);
+        break;
+      default:  // destroyed and replaced by a newcomer of the same name
+        app->destroy_child(attribute);
+        leave(attribute);
+        pool[pick] = dMake<DAttribute>(app, "A" + std::to_string(pick));
+        break;
+    }
+    ASSERT_EQ(target->dependents(false), model);
+    ASSERT_EQ(target->dependents(true), model);
+  }
+
+  std::vector<DAttribute*> notified;
+  for (DAttribute* attribute : pool) {
+    attribute->on_change([&notified, attribute] { notified.push_back(attribute); });
+  }
+  target->set_value(DValue(3.0));
+  EXPECT_EQ(notified, model);
+  for (DAttribute* attribute : model) EXPECT_EQ(attribute->as<double>({}), 3.0);
 }
 
 TEST(LookupStructures, link_paths_with_empty_pieces_walk_like_split_pieces) {
