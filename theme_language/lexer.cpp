@@ -143,7 +143,7 @@ std::vector<DToken> DLexer::build_tokens() {
     add_token(DTokenType::DEDENT);
   }
   add_token(DTokenType::ENDFILE);
-  return std::move(impl->tokens);
+  return impl->tokens;  // the lexer keeps its own list
 }
 
 // Turns the leading blanks of a content line into INDENT or DEDENT tokens.
