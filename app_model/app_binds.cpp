@@ -1,4 +1,4 @@
-#include "app_model/app_internal.h"
+#include "app_model/internal/app_internal.h"
 
 #include <cerrno>
 #include <cstddef>

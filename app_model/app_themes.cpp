@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app_model/app_internal.h"
+#include "app_model/internal/app_internal.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 

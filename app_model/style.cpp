@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "app_model/app_internal.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"

@@ -77,6 +77,10 @@ struct ResolvedStyle {
 
 // Resolves the style of a layer (may be null: the defaults) for the active states.
 ResolvedStyle resolve_style(Drelm::DLayer* layer, const std::vector<std::string>& states);
+// resolve_style into a style that holds the defaults, with the layer's "Border"
+// child already looked up (null when it has none). REQUIRES: layer is not null.
+void resolve_style_into(ResolvedStyle& style, Drelm::DLayer* layer,
+                        const std::vector<std::string>& states, Drelm::DLayer* border);
 
 // Scales metrics while "Mobile" is active, leaving values the theme gives specially for it.
 void apply_mobile_scale(ResolvedStyle& style, Drelm::DLayer* layer,

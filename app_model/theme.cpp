@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include <nlohmann/json.hpp>
+
 namespace Ombrix {
 
 namespace {

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <variant>
 
-#include "theme_language/attribute_impl.h"
+#include "theme_language/internal/attribute_impl.h"
 #include "theme_language/layer.h"
-#include "theme_language/tree_access.h"
+#include "theme_language/internal/tree_access.h"
 
 namespace Drelm {
 

@@ -4,10 +4,10 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "theme_language/attribute_impl.h"
+#include "theme_language/internal/attribute_impl.h"
 #include "theme_language/layer.h"
 #include "theme_language/logger.h"
-#include "theme_language/tree_access.h"
+#include "theme_language/internal/tree_access.h"
 
 namespace Drelm {
 

@@ -16,7 +16,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
-#include "theme_language/load_limits.h"
+#include "theme_language/internal/load_limits.h"
 #include "theme_language/loader.h"
 #include "theme_language/logger.h"
 #include "theme_language/parser.h"

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "theme_language/attribute.h"
-#include "theme_language/layer_impl.h"
-#include "theme_language/tree_access.h"
+#include "theme_language/internal/layer_impl.h"
+#include "theme_language/internal/tree_access.h"
 
 namespace Drelm {
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "theme_language/attribute.h"
-#include "theme_language/layer_impl.h"
-#include "theme_language/load_limits.h"
+#include "theme_language/internal/layer_impl.h"
+#include "theme_language/internal/load_limits.h"
 #include "theme_language/logger.h"
 
 namespace Drelm {

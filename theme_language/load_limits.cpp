@@ -1,4 +1,4 @@
-#include "theme_language/load_limits.h"
+#include "theme_language/internal/load_limits.h"
 
 #include <limits>
 #include <vector>

@@ -9,7 +9,7 @@
 
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
-#include "theme_language/tree_access.h"
+#include "theme_language/internal/tree_access.h"
 
 namespace Drelm {
 

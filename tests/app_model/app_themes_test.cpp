@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app_model/app.h"
-#include "app_model/app_internal.h"
+#include "app_model/internal/app_internal.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 

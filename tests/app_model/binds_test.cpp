@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app_model/app.h"
-#include "app_model/app_internal.h"
+#include "app_model/internal/app_internal.h"
 #include "app_model/fixture_app.h"
 #include "theme_language/engine.h"
 

@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app_model/app.h"
-#include "app_model/app_internal.h"
+#include "app_model/internal/app_internal.h"
 #include "app_model/fixture_app.h"
 
 namespace {

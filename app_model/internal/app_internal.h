@@ -36,11 +36,6 @@ struct RowCtx {
 // Parses theme JSON text; false (out untouched) when it holds no theme.
 bool parse_theme_json(const std::string& text, OTheme& out);
 
-// resolve_style into a style that holds the defaults, with the layer's "Border"
-// child already looked up (null when it has none). REQUIRES: layer is not null.
-void resolve_style_into(ResolvedStyle& style, Drelm::DLayer* layer,
-                        const std::vector<std::string>& states, Drelm::DLayer* border);
-
 // Render tree building: one node and its subtree, built from the layer for the path.
 RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
                       const StringMap& media_sources, const StringMap& hrefs,
