@@ -98,27 +98,35 @@ bool OApp::init(const std::string& themes_dir, const std::string& styles_dir,
   if (themes.empty()) return false;
   auto chosen = themes.find(theme_id);
   if (chosen == themes.end()) chosen = themes.begin();
-  apply_theme_to_proxy(chosen->second);
-  record_active_theme(chosen->first);
+  set_active_theme(chosen->first);
   return true;
 }
 
 void OApp::apply_theme_to_proxy(const OTheme& theme) {
-  Drelm::DLayer* proxy = theme_engine.find_layer("Theme");
-  if (proxy == nullptr) return;
+  // Each write runs the change callbacks, which may remove or replace the
+  // theme passed in (it may be an entry of themes) or change the layer tree:
+  // write from a copy, and find the layer again for every key.
+  const OTheme applied = theme;
   for (const auto& [key, fallback] : OTheme::canonical_defaults()) {
+    Drelm::DLayer* proxy = theme_engine.find_layer("Theme");
+    if (proxy == nullptr) return;
     Drelm::DAttribute* attribute = proxy->find_attribute(std::string_view(key));
     if (attribute == nullptr) continue;
-    const Drelm::DValue* stored = theme.value(key);
+    const Drelm::DValue* stored = applied.value(key);
     attribute->set_value(stored != nullptr ? *stored : fallback);
   }
 }
 
 bool OApp::set_active_theme(const std::string& id) {
-  const auto it = themes.find(id);
+  // A copy: id may be a key of themes that a callback erases.
+  const std::string key = id;
+  const auto it = themes.find(key);
   if (it == themes.end()) return false;
   apply_theme_to_proxy(it->second);
-  record_active_theme(id);
+  // A callback of the apply may have removed the theme; the active id only
+  // ever names an installed one.
+  if (!themes.contains(key)) return false;
+  record_active_theme(key);
   return true;
 }
 
@@ -139,10 +147,17 @@ bool OApp::remove_theme(const std::string& id) {
   if (key == active_theme) {
     auto next = themes.begin();
     if (next->first == key) ++next;
+    const std::string next_id = next->first;
     apply_theme_to_proxy(next->second);
-    record_active_theme(next->first);
+    // Callbacks of the apply may have removed the theme taking over.
+    if (themes.contains(next_id)) record_active_theme(next_id);
   }
-  themes.erase(key);
+  // Callbacks may have removed the theme already, made it active again or
+  // left it the last one; an active or last theme stays.
+  const auto entry = themes.find(key);
+  if (entry == themes.end()) return true;
+  if (key == active_theme || themes.size() < 2) return false;
+  themes.erase(entry);
   return true;
 }
 

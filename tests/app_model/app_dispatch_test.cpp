@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -175,6 +177,105 @@ TEST(Dispatch, handlers_may_drop_their_own_entries_while_they_run) {
   app.dispatch("E", "input:typed");
   EXPECT_EQ(runs, 1);
   EXPECT_EQ(seen, "r/payload/typed");
+}
+
+TEST(Dispatch, handlers_of_every_kind_keep_their_state_from_one_event_to_the_next) {
+  using Counts = std::vector<int>;
+  const auto counter = [](Counts& counts) {
+    return [&counts, n = 0](const auto&...) mutable { counts.push_back(++n); };
+  };
+  struct Case {
+    std::string kind;
+    std::function<void(OApp&, Counts&)> install;
+    std::vector<std::string> events;
+  };
+  const std::vector<std::string> clicks(3, "click");
+  const Case cases[] = {
+      {"click", [&](OApp& app, Counts& c) { app.click_handlers["P"] = counter(c); }, clicks},
+      {"input",
+       [&](OApp& app, Counts& c) { app.input_handlers["P"] = counter(c); },
+       {"input:a", "input:a", "input:a"}},
+      {"select",
+       [&](OApp& app, Counts& c) {
+         app.combo_options["P"] = {{"a", "A"}, {"b", "B"}};
+         app.select_handlers["P"] = counter(c);
+       },
+       {"select:a", "select:b", "select:a"}},
+      {"named action",
+       [&](OApp& app, Counts& c) {
+         app.list_actions["P"] = {"act", "", ""};
+         app.action_handlers["act"] = counter(c);
+       },
+       clicks},
+      {"default action",
+       [&](OApp& app, Counts& c) {
+         app.list_actions["P"] = {"act", "", ""};
+         app.default_action_handler = counter(c);
+       },
+       clicks},
+      {"scan",
+       [&](OApp& app, Counts& c) { app.scan_handlers["P"] = counter(c); },
+       {"scan:x", "scan:x", "scan:x"}},
+      {"scan status",
+       [&](OApp& app, Counts& c) { app.on_scan_status = counter(c); },
+       {"scanstatus:x", "scanstatus:x", "scanstatus:x"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    OApp app;
+    Counts counts;
+    c.install(app, counts);
+    for (const auto& event : c.events) app.dispatch("P", event);
+    EXPECT_EQ(counts, (Counts{1, 2, 3}));
+  }
+}
+
+TEST(Dispatch, handlers_that_replace_or_clear_their_entry_throw_or_reenter_keep_the_change) {
+  OApp app;
+  Calls calls;
+  const auto record = [&](const std::string& tag) {
+    return [&calls, tag](const auto&...) { calls.push_back(tag); };
+  };
+
+  // A replacement made during the call runs from the next event on.
+  app.click_handlers["R"] = [&] {
+    calls.push_back("first");
+    app.click_handlers["R"] = record("second");
+  };
+  app.list_actions["L/Other"] = {"other", "", ""};
+  app.default_action_handler = [&](const auto&...) {
+    calls.push_back("default");
+    app.default_action_handler = record("new default");
+  };
+  // Cleared to empty, the named entry stays empty and swallows the action.
+  app.list_actions["L/Mute"] = {"mute", "", ""};
+  app.action_handlers["mute"] = [&](const auto&...) {
+    calls.push_back("mute");
+    app.action_handlers["mute"] = nullptr;
+  };
+  for (const char* path : {"R", "R", "R", "L/Other", "L/Other", "L/Mute", "L/Mute"}) {
+    app.dispatch(path, "click");
+  }
+  EXPECT_EQ(calls, (Calls{"first", "second", "second", "default", "new default", "mute"}));
+  EXPECT_FALSE(app.action_handlers.at("mute"));
+  calls.clear();
+
+  // A handler that throws keeps its place and its state.
+  app.input_handlers["E"] = [&, n = 0](const std::string&) mutable {
+    if (++n == 1) throw std::runtime_error("first call fails");
+    calls.push_back("input " + std::to_string(n));
+  };
+  EXPECT_THROW(app.dispatch("E", "input:x"), std::runtime_error);
+  app.dispatch("E", "input:y");
+
+  // An event a handler sends to its own entry does not re-enter it.
+  app.click_handlers["Self"] = [&, n = 0]() mutable {
+    calls.push_back("self " + std::to_string(++n));
+    app.dispatch("Self", "click");
+  };
+  app.dispatch("Self", "click");
+  app.dispatch("Self", "click");
+  EXPECT_EQ(calls, (Calls{"input 2", "self 1", "self 2"}));
 }
 
 TEST(Dispatch, clicks_follow_what_the_last_render_left_behind) {

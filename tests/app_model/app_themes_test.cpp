@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app_model/app.h"
@@ -241,6 +243,48 @@ TEST(ThemeActivation, add_theme_json_installs_without_activating_and_refreshes_t
   // Secondary is gone from the new version, so it falls back to its default.
   EXPECT_EQ(read(app, "Theme", "Secondary"), DValue(std::string("#2f3136")));
   EXPECT_TRUE(changes.ids.empty());
+}
+
+TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
+  // Runs action once, from the first change of the theme's "Primary".
+  const auto on_primary_change = [](OApp& app, std::function<void()> action) {
+    app.engine().find_layer("Theme")->find_attribute("Primary")->on_change(
+        [action = std::move(action), done = false]() mutable {
+          if (!std::exchange(done, true)) action();
+        });
+  };
+
+  // The theme being activated, named by its own key, is removed: it is not recorded.
+  OApp activated;
+  ASSERT_TRUE(activated.init(kThemes, kStyles, "Light", {}));
+  on_primary_change(activated, [&] { activated.remove_theme(kDark); });
+  EXPECT_FALSE(activated.set_active_theme(activated.themes.find(kDark)->first));
+  EXPECT_EQ(activated.active_theme, "Light");
+  EXPECT_EQ(activated.themes.size(), 1u);
+
+  // The theme taking over from a removed active one is removed: the active one stays.
+  OApp removed;
+  ASSERT_TRUE(removed.init(kThemes, kStyles, "Light", {}));
+  on_primary_change(removed, [&] { removed.remove_theme(kDark); });
+  EXPECT_FALSE(removed.remove_theme("Light"));
+  EXPECT_EQ(removed.active_theme, "Light");
+  EXPECT_EQ(removed.themes.size(), 1u);
+
+  // The active theme removes itself again while moving off: removed once.
+  OApp twice;
+  ASSERT_TRUE(twice.init(kThemes, kStyles, "Light", {}));
+  on_primary_change(twice, [&] { twice.remove_theme("Light"); });
+  EXPECT_TRUE(twice.remove_theme("Light"));
+  EXPECT_EQ(twice.active_theme, kDark);
+  EXPECT_EQ(twice.themes.size(), 1u);
+
+  // A new version of the active theme is removed while it is applied.
+  OApp added;
+  ASSERT_TRUE(added.init(kThemes, kStyles, "Light", {}));
+  on_primary_change(added, [&] { added.remove_theme("Light"); });
+  EXPECT_EQ(added.add_theme_json(R"({"Light": {"Primary": "#505050"}})"), "Light");
+  EXPECT_EQ(added.active_theme, kDark);
+  EXPECT_FALSE(added.themes.contains("Light"));
 }
 
 TEST(ThemeActivation, writes_nothing_without_a_theme_layer) {
