@@ -40,7 +40,8 @@ bool parse_theme_json(const std::string& text, OTheme& out);
 // themes and the "Mobile" factors. Built once per render and handed down by reference;
 // it only refers to the stores, so building it copies nothing. theme_buttons and
 // list_actions are the render's outputs and are written through the record even where
-// it is passed as const.
+// it is passed as const. Build it with designated initialisers: a store given to the
+// wrong member then reads wrong at a glance, and one left out does not compile.
 struct RenderContext {
   const StringMap& texts;
   const StringMap& media_sources;
