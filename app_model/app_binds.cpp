@@ -184,17 +184,13 @@ void register_list_intent(const RenderNode& node, const RowCtx& row, ListActionM
 }
 
 void build_data_list(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
-                     RenderNode& node, const StringMap& texts, const StringMap& media_sources,
-                     const StringMap& hrefs, const StringMap& qr_data, const DoubleMap& heights,
-                     const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                     const std::vector<std::string>& states, StringMap& theme_buttons,
-                     const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
-                     double size_scale, double font_scale, double spacing_scale) {
+                     RenderNode& node, const std::vector<std::string>& states,
+                     const RenderContext& context) {
   // The whole rest is the name: a "List:" bind is the node's only bind.
   const std::string_view list_name = std::string_view(node.style.binds).substr(5);
   if (templates.empty()) return;
-  auto list = lists.find(list_name);
-  if (list == lists.end() || list->second.empty()) return;
+  auto list = context.lists.find(list_name);
+  if (list == context.lists.end() || list->second.empty()) return;
 
   Drelm::DLayer* row_template = templates[0];
   Drelm::DLayer* separator_template = templates.size() > 1 ? templates[1] : nullptr;
@@ -218,17 +214,14 @@ void build_data_list(const std::vector<Drelm::DLayer*>& templates, const std::st
     row_ctx.id = entry.id;
     child_path.assign(path).append(1, '/').append(entry.id);
     RenderNode& row = node.children.emplace_back();
-    build_node_into(row, row_template, child_path, texts, media_sources, hrefs, qr_data, heights,
-                    node_states, hidden_paths, std::move(row_states), theme_buttons, nullptr,
-                    theme_ctx, lists, list_actions, row_ctx, size_scale, font_scale, spacing_scale);
+    build_node_into(row, row_template, child_path, std::move(row_states), nullptr, row_ctx,
+                    context);
     row.name = entry.id;
 
     if (i + 1 == count || separator_template == nullptr) continue;
     child_path.append(":sep");
     RenderNode& separator = node.children.emplace_back();
-    build_node_into(separator, separator_template, child_path, texts, media_sources, hrefs, qr_data,
-                    heights, node_states, hidden_paths, states, theme_buttons, nullptr, theme_ctx,
-                    lists, list_actions, no_row, size_scale, font_scale, spacing_scale);
+    build_node_into(separator, separator_template, child_path, states, nullptr, no_row, context);
     separator.name.assign(entry.id).append(":sep");
     if (!separator.style.visible) node.children.pop_back();
   }
@@ -242,21 +235,28 @@ void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, Rende
                             StringMap& theme_buttons, const ThemeCtx& theme_ctx,
                             const ListMap& lists, ListActionMap& list_actions, double size_scale,
                             double font_scale, double spacing_scale) {
-  generate_theme_buttons_from(widget_children(layer), path, node, texts, media_sources, hrefs,
-                              qr_data, heights, node_states, hidden_paths, states, theme_buttons,
-                              theme_ctx, lists, list_actions, size_scale, font_scale,
-                              spacing_scale);
+  const RenderContext context{.texts = texts,
+                              .media_sources = media_sources,
+                              .hrefs = hrefs,
+                              .qr_data = qr_data,
+                              .heights = heights,
+                              .node_states = node_states,
+                              .hidden_paths = hidden_paths,
+                              .lists = lists,
+                              .theme_ctx = theme_ctx,
+                              .theme_buttons = theme_buttons,
+                              .list_actions = list_actions,
+                              .size_scale = size_scale,
+                              .font_scale = font_scale,
+                              .spacing_scale = spacing_scale};
+  generate_theme_buttons_from(widget_children(layer), path, node, states, context);
 }
 
 void generate_theme_buttons_from(const std::vector<Drelm::DLayer*>& templates,
-                                 const std::string& path, RenderNode& node, const StringMap& texts,
-                                 const StringMap& media_sources, const StringMap& hrefs,
-                                 const StringMap& qr_data, const DoubleMap& heights,
-                                 const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                                 const std::vector<std::string>& states, StringMap& theme_buttons,
-                                 const ThemeCtx& theme_ctx, const ListMap& lists,
-                                 ListActionMap& list_actions, double size_scale, double font_scale,
-                                 double spacing_scale) {
+                                 const std::string& path, RenderNode& node,
+                                 const std::vector<std::string>& states,
+                                 const RenderContext& context) {
+  const ThemeCtx& theme_ctx = context.theme_ctx;
   if (templates.empty() || theme_ctx.themes == nullptr) return;
   Drelm::DLayer* button_template = templates[0];
   const std::string active_id =
@@ -267,9 +267,7 @@ void generate_theme_buttons_from(const std::vector<Drelm::DLayer*>& templates,
   for (const auto& [id, theme] : *theme_ctx.themes) {
     std::string button_path = path + "/" + id;
     RenderNode& button = node.children.emplace_back();
-    build_node_into(button, button_template, button_path, texts, media_sources, hrefs, qr_data,
-                    heights, node_states, hidden_paths, states, theme_buttons, &theme, theme_ctx,
-                    lists, list_actions, no_row, size_scale, font_scale, spacing_scale);
+    build_node_into(button, button_template, button_path, states, &theme, no_row, context);
     button.name = id;
     button.style.fill = theme.color("Primary");
     button.style.borderIsGradient = false;
@@ -281,7 +279,7 @@ void generate_theme_buttons_from(const std::vector<Drelm::DLayer*>& templates,
       button.style.borderThickness = 1.0;
     }
     paint_theme_text(button, theme.color("Foreground"));
-    theme_buttons.insert_or_assign(std::move(button_path), id);
+    context.theme_buttons.insert_or_assign(std::move(button_path), id);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -14,27 +15,11 @@ namespace Ombrix {
 
 namespace {
 
-// The style fields the renderer shows; fontFamily, shrink, visible, text, binds and
-// heightViewport are left out on purpose, so changing only them yields no patch.
+// Only the fields of kShownStyleFields: the others steer render-tree building only.
 bool style_differs(const ResolvedStyle& a, const ResolvedStyle& b) {
-  return a.fill != b.fill || a.fillIsGradient != b.fillIsGradient || a.borderFill != b.borderFill ||
-         a.borderIsGradient != b.borderIsGradient || a.borderThickness != b.borderThickness ||
-         a.radiusTL != b.radiusTL || a.radiusTR != b.radiusTR || a.radiusBL != b.radiusBL ||
-         a.radiusBR != b.radiusBR || a.marginL != b.marginL || a.marginT != b.marginT ||
-         a.marginR != b.marginR || a.marginB != b.marginB || a.paddingL != b.paddingL ||
-         a.paddingT != b.paddingT || a.paddingR != b.paddingR || a.paddingB != b.paddingB ||
-         a.textColor != b.textColor || a.codeBg != b.codeBg || a.fontSize != b.fontSize ||
-         a.fontWeight != b.fontWeight || a.direction != b.direction || a.spacing != b.spacing ||
-         a.crossAlign != b.crossAlign || a.justify != b.justify || a.scroll != b.scroll ||
-         a.grow != b.grow || a.width != b.width || a.height != b.height ||
-         a.maxWidth != b.maxWidth || a.aspectRatio != b.aspectRatio ||
-         a.translateY != b.translateY || a.translateX != b.translateX || a.rotation != b.rotation ||
-         a.opacity != b.opacity || a.collapsed != b.collapsed || a.placeholder != b.placeholder ||
-         a.secret != b.secret || a.multiline != b.multiline || a.readOnly != b.readOnly ||
-         a.wrap != b.wrap || a.iconSource != b.iconSource || a.mediaSource != b.mediaSource ||
-         a.fit != b.fit || a.autoplay != b.autoplay || a.loop != b.loop || a.muted != b.muted ||
-         a.controls != b.controls || a.qrData != b.qrData || a.intent != b.intent ||
-         a.overlay != b.overlay || a.href != b.href || a.tag != b.tag || a.anchor != b.anchor;
+  return std::apply(
+      [&a, &b](const auto&... field) { return ((a.*field.member != b.*field.member) || ...); },
+      kShownStyleFields);
 }
 
 bool content_differs(const RenderNode& a, const RenderNode& b) {

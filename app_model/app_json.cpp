@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -30,61 +32,22 @@ Json::object_t& start_object(Json& json, std::size_t keys) {
   return object;
 }
 
+template <typename Field>
+constexpr bool in_json = std::remove_cvref_t<Field>::in_json;
+
+constexpr std::size_t kJsonStyleKeys = std::apply(
+    [](const auto&... field) {
+      return (std::size_t{0} + ... + (in_json<decltype(field)> ? 1 : 0));
+    },
+    kShownStyleFields);
+
 Json style_to_json(const ResolvedStyle& s) {
   Json json;
-  Json::object_t& style = start_object(json, 52);
-  style.emplace_back("fill", s.fill);
-  style.emplace_back("fillIsGradient", s.fillIsGradient);
-  style.emplace_back("borderFill", s.borderFill);
-  style.emplace_back("borderIsGradient", s.borderIsGradient);
-  style.emplace_back("borderThickness", s.borderThickness);
-  style.emplace_back("radiusTL", s.radiusTL);
-  style.emplace_back("radiusTR", s.radiusTR);
-  style.emplace_back("radiusBL", s.radiusBL);
-  style.emplace_back("radiusBR", s.radiusBR);
-  style.emplace_back("marginL", s.marginL);
-  style.emplace_back("marginT", s.marginT);
-  style.emplace_back("marginR", s.marginR);
-  style.emplace_back("marginB", s.marginB);
-  style.emplace_back("paddingL", s.paddingL);
-  style.emplace_back("paddingT", s.paddingT);
-  style.emplace_back("paddingR", s.paddingR);
-  style.emplace_back("paddingB", s.paddingB);
-  style.emplace_back("textColor", s.textColor);
-  style.emplace_back("codeBg", s.codeBg);
-  style.emplace_back("fontSize", s.fontSize);
-  style.emplace_back("fontWeight", s.fontWeight);
-  style.emplace_back("direction", s.direction);
-  style.emplace_back("spacing", s.spacing);
-  style.emplace_back("crossAlign", s.crossAlign);
-  style.emplace_back("justify", s.justify);
-  style.emplace_back("scroll", s.scroll);
-  style.emplace_back("grow", s.grow);
-  style.emplace_back("width", s.width);
-  style.emplace_back("height", s.height);
-  style.emplace_back("maxWidth", s.maxWidth);
-  style.emplace_back("aspectRatio", s.aspectRatio);
-  style.emplace_back("translateY", s.translateY);
-  style.emplace_back("translateX", s.translateX);
-  style.emplace_back("rotation", s.rotation);
-  style.emplace_back("opacity", s.opacity);
-  style.emplace_back("collapsed", s.collapsed);
-  style.emplace_back("placeholder", s.placeholder);
-  style.emplace_back("secret", s.secret);
-  style.emplace_back("multiline", s.multiline);
-  style.emplace_back("iconSource", s.iconSource);
-  style.emplace_back("mediaSource", s.mediaSource);
-  style.emplace_back("fit", s.fit);
-  style.emplace_back("autoplay", s.autoplay);
-  style.emplace_back("loop", s.loop);
-  style.emplace_back("muted", s.muted);
-  style.emplace_back("controls", s.controls);
-  style.emplace_back("qrData", s.qrData);
-  style.emplace_back("intent", s.intent);
-  style.emplace_back("overlay", s.overlay);
-  style.emplace_back("href", s.href);
-  style.emplace_back("tag", s.tag);
-  style.emplace_back("anchor", s.anchor);
+  Json::object_t& style = start_object(json, kJsonStyleKeys);
+  const auto add = [&style, &s](const auto& field) {
+    if constexpr (in_json<decltype(field)>) style.emplace_back(field.key, s.*field.member);
+  };
+  std::apply([&add](const auto&... field) { (add(field), ...); }, kShownStyleFields);
   return json;
 }
 

@@ -72,14 +72,9 @@ NodeType kind_of(Drelm::DLayer* layer) {
 }  // namespace
 
 void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
-                     const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
-                     const StringMap& qr_data, const DoubleMap& heights,
-                     const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                     std::vector<std::string> states, StringMap& theme_buttons,
-                     const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
-                     ListActionMap& list_actions, const RowCtx& row, double size_scale,
-                     double font_scale, double spacing_scale) {
-  if (auto it = node_states.find(path); it != node_states.end()) {
+                     std::vector<std::string> states, const OTheme* row_theme, const RowCtx& row,
+                     const RenderContext& context) {
+  if (auto it = context.node_states.find(path); it != context.node_states.end()) {
     states.insert(states.end(), it->second.begin(), it->second.end());
   }
 
@@ -95,36 +90,36 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
   if (row.fields != nullptr && apply_state_binds(node.style.binds, row, states)) {
     node.style = resolve_style(layer, states);
   }
-  apply_mobile_scale(node.style, layer, states, node.type == NodeType::icon, size_scale, font_scale,
-                     spacing_scale);
+  apply_mobile_scale(node.style, layer, states, node.type == NodeType::icon, context.size_scale,
+                     context.font_scale, context.spacing_scale);
   node.text = node.style.text;
 
-  if (auto it = texts.find(path); it != texts.end()) node.text = it->second;
-  if (node.type == NodeType::markdown && theme_ctx.active != nullptr) {
-    node.style.codeBg = theme_ctx.active->color("Secondary");
+  if (auto it = context.texts.find(path); it != context.texts.end()) node.text = it->second;
+  if (node.type == NodeType::markdown && context.theme_ctx.active != nullptr) {
+    node.style.codeBg = context.theme_ctx.active->color("Secondary");
   }
-  if (auto it = media_sources.find(path); it != media_sources.end()) {
+  if (auto it = context.media_sources.find(path); it != context.media_sources.end()) {
     node.style.mediaSource = it->second;
   }
-  if (auto it = hrefs.find(path); it != hrefs.end()) node.style.href = it->second;
-  if (auto it = qr_data.find(path); it != qr_data.end()) node.style.qrData = it->second;
-  if (auto it = heights.find(path); it != heights.end()) node.style.height = it->second;
+  if (auto it = context.hrefs.find(path); it != context.hrefs.end()) node.style.href = it->second;
+  if (auto it = context.qr_data.find(path); it != context.qr_data.end()) {
+    node.style.qrData = it->second;
+  }
+  if (auto it = context.heights.find(path); it != context.heights.end()) {
+    node.style.height = it->second;
+  }
 
   const std::string_view binds = node.style.binds;
   if (binds == "ThemeList") {
-    generate_theme_buttons_from(children, path, node, texts, media_sources, hrefs, qr_data, heights,
-                                node_states, hidden_paths, states, theme_buttons, theme_ctx, lists,
-                                list_actions, size_scale, font_scale, spacing_scale);
+    generate_theme_buttons_from(children, path, node, states, context);
     return;
   }
   if (binds.starts_with("List:")) {
-    build_data_list(children, path, node, texts, media_sources, hrefs, qr_data, heights,
-                    node_states, hidden_paths, states, theme_buttons, theme_ctx, lists,
-                    list_actions, size_scale, font_scale, spacing_scale);
+    build_data_list(children, path, node, states, context);
     return;
   }
-  apply_binds(node, row_theme, theme_ctx, row);
-  if (node.type == NodeType::button) register_list_intent(node, row, list_actions);
+  apply_binds(node, row_theme, context.theme_ctx, row);
+  if (node.type == NodeType::button) register_list_intent(node, row, context.list_actions);
 
   node.children.reserve(children.size());
   std::string child_path;
@@ -133,12 +128,10 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
     child_path.clear();
     child_path.reserve(path.size() + 1 + child_name.size());
     child_path.append(path).append(1, '/').append(child_name);
-    if (hidden_paths.contains(child_path)) continue;
+    if (context.hidden_paths.contains(child_path)) continue;
     // Built where it will stay; dropped again when it turns out invisible.
     RenderNode& built = node.children.emplace_back();
-    build_node_into(built, child, child_path, texts, media_sources, hrefs, qr_data, heights,
-                    node_states, hidden_paths, states, theme_buttons, row_theme, theme_ctx, lists,
-                    list_actions, row, size_scale, font_scale, spacing_scale);
+    build_node_into(built, child, child_path, states, row_theme, row, context);
     if (!built.style.visible) node.children.pop_back();
   }
 }
@@ -151,10 +144,22 @@ RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const Strin
                       const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
                       ListActionMap& list_actions, const RowCtx& row, double size_scale,
                       double font_scale, double spacing_scale) {
+  const RenderContext context{.texts = texts,
+                              .media_sources = media_sources,
+                              .hrefs = hrefs,
+                              .qr_data = qr_data,
+                              .heights = heights,
+                              .node_states = node_states,
+                              .hidden_paths = hidden_paths,
+                              .lists = lists,
+                              .theme_ctx = theme_ctx,
+                              .theme_buttons = theme_buttons,
+                              .list_actions = list_actions,
+                              .size_scale = size_scale,
+                              .font_scale = font_scale,
+                              .spacing_scale = spacing_scale};
   RenderNode node;
-  build_node_into(node, layer, path, texts, media_sources, hrefs, qr_data, heights, node_states,
-                  hidden_paths, std::move(states), theme_buttons, row_theme, theme_ctx, lists,
-                  list_actions, row, size_scale, font_scale, spacing_scale);
+  build_node_into(node, layer, path, std::move(states), row_theme, row, context);
   return node;
 }
 
@@ -226,12 +231,23 @@ RenderNode OApp::build_render_tree() const {
   ThemeCtx theme_ctx;
   theme_ctx.themes = &themes;
   if (auto it = themes.find(active_theme); it != themes.end()) theme_ctx.active = &it->second;
+  const RenderContext context{.texts = texts,
+                              .media_sources = media_sources,
+                              .hrefs = hrefs,
+                              .qr_data = qr_data,
+                              .heights = heights,
+                              .node_states = node_states,
+                              .hidden_paths = hidden_paths,
+                              .lists = lists,
+                              .theme_ctx = theme_ctx,
+                              .theme_buttons = theme_buttons,
+                              .list_actions = list_actions,
+                              .size_scale = mobile_size_scale,
+                              .font_scale = mobile_font_scale,
+                              .spacing_scale = mobile_spacing_scale};
 
   RenderNode tree;
-  build_node_into(tree, root, root_name, texts, media_sources, hrefs, qr_data, heights, node_states,
-                  hidden_paths, std::move(state_list), theme_buttons, nullptr, theme_ctx, lists,
-                  list_actions, RowCtx{}, mobile_size_scale, mobile_font_scale,
-                  mobile_spacing_scale);
+  build_node_into(tree, root, root_name, std::move(state_list), nullptr, RowCtx{}, context);
 
   checkbox_paths.clear();
   collect_checkbox_paths(tree, checkbox_paths);

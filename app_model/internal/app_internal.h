@@ -36,6 +36,29 @@ struct RowCtx {
 // Parses theme JSON text; false (out untouched) when it holds no theme.
 bool parse_theme_json(const std::string& text, OTheme& out);
 
+// What stays fixed for one render: the stores it reads, the two maps it fills, the
+// themes and the "Mobile" factors. Built once per render and handed down by reference;
+// it only refers to the stores, so building it copies nothing. theme_buttons and
+// list_actions are the render's outputs and are written through the record even where
+// it is passed as const. Build it with designated initialisers: a store given to the
+// wrong member then reads wrong at a glance, and one left out does not compile.
+struct RenderContext {
+  const StringMap& texts;
+  const StringMap& media_sources;
+  const StringMap& hrefs;
+  const StringMap& qr_data;
+  const DoubleMap& heights;
+  const NodeStatesMap& node_states;
+  const StringSet& hidden_paths;
+  const ListMap& lists;
+  ThemeCtx theme_ctx;
+  StringMap& theme_buttons;
+  ListActionMap& list_actions;
+  double size_scale;
+  double font_scale;
+  double spacing_scale;
+};
+
 // Render tree building: one node and its subtree, built from the layer for the path.
 RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,
                       const StringMap& media_sources, const StringMap& hrefs,
@@ -48,13 +71,8 @@ RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const Strin
 // The same, filling a default-constructed node in place, so that a node is
 // written once where it lives instead of being moved up level by level.
 void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
-                     const StringMap& texts, const StringMap& media_sources, const StringMap& hrefs,
-                     const StringMap& qr_data, const DoubleMap& heights,
-                     const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                     std::vector<std::string> states, StringMap& theme_buttons,
-                     const OTheme* row_theme, const ThemeCtx& theme_ctx, const ListMap& lists,
-                     ListActionMap& list_actions, const RowCtx& row, double size_scale,
-                     double font_scale, double spacing_scale);
+                     std::vector<std::string> states, const OTheme* row_theme, const RowCtx& row,
+                     const RenderContext& context);
 // The child layers of layer that derive from no "Detail".
 std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer);
 // The same; also sets border to its first child layer named "Border" (null when
@@ -80,14 +98,9 @@ void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, Rende
                             double font_scale, double spacing_scale);
 // The same from the widget children already at hand.
 void generate_theme_buttons_from(const std::vector<Drelm::DLayer*>& templates,
-                                 const std::string& path, RenderNode& node, const StringMap& texts,
-                                 const StringMap& media_sources, const StringMap& hrefs,
-                                 const StringMap& qr_data, const DoubleMap& heights,
-                                 const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                                 const std::vector<std::string>& states, StringMap& theme_buttons,
-                                 const ThemeCtx& theme_ctx, const ListMap& lists,
-                                 ListActionMap& list_actions, double size_scale, double font_scale,
-                                 double spacing_scale);
+                                 const std::string& path, RenderNode& node,
+                                 const std::vector<std::string>& states,
+                                 const RenderContext& context);
 void paint_theme_text(RenderNode& node, const std::string& color);
 // Inside a row: appends the state names that the "State:" tokens switch on; true when
 // any was appended (the style must then be resolved again).
@@ -99,12 +112,8 @@ void apply_binds(RenderNode& node, const OTheme* row_theme, const ThemeCtx& them
 void register_list_intent(const RenderNode& node, const RowCtx& row, ListActionMap& list_actions);
 // Builds the rows and separators of a node bound with "List:".
 void build_data_list(const std::vector<Drelm::DLayer*>& templates, const std::string& path,
-                     RenderNode& node, const StringMap& texts, const StringMap& media_sources,
-                     const StringMap& hrefs, const StringMap& qr_data, const DoubleMap& heights,
-                     const NodeStatesMap& node_states, const StringSet& hidden_paths,
-                     const std::vector<std::string>& states, StringMap& theme_buttons,
-                     const ThemeCtx& theme_ctx, const ListMap& lists, ListActionMap& list_actions,
-                     double size_scale, double font_scale, double spacing_scale);
+                     RenderNode& node, const std::vector<std::string>& states,
+                     const RenderContext& context);
 
 // Diff and JSON.
 void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out);

@@ -10,11 +10,12 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app_model/app.h"
-#include "app_model/internal/app_internal.h"
 #include "app_model/fixture_app.h"
+#include "app_model/internal/app_internal.h"
 #include "theme_language/engine.h"
 
 namespace {
@@ -217,6 +218,86 @@ TEST(Diff, only_the_shown_style_fields_are_compared) {
   // NaN never equals itself, so a NaN metric updates on every render.
   old_node.style.width = std::numeric_limits<double>::quiet_NaN();
   EXPECT_EQ(diff(old_node), Lines{"update A"});
+}
+
+TEST(Diff, each_compared_style_field_changed_alone_gives_one_update) {
+  using Style = Ombrix::ResolvedStyle;
+  // Listed here by hand rather than taken from the table the diff walks, so that a
+  // field missing from that table shows up.
+  const std::vector<std::pair<const char*, std::string Style::*>> texts = {
+      {"fill", &Style::fill},
+      {"borderFill", &Style::borderFill},
+      {"textColor", &Style::textColor},
+      {"codeBg", &Style::codeBg},
+      {"direction", &Style::direction},
+      {"crossAlign", &Style::crossAlign},
+      {"justify", &Style::justify},
+      {"scroll", &Style::scroll},
+      {"placeholder", &Style::placeholder},
+      {"iconSource", &Style::iconSource},
+      {"mediaSource", &Style::mediaSource},
+      {"fit", &Style::fit},
+      {"qrData", &Style::qrData},
+      {"intent", &Style::intent},
+      {"overlay", &Style::overlay},
+      {"href", &Style::href},
+      {"tag", &Style::tag},
+      {"anchor", &Style::anchor}};
+  const std::vector<std::pair<const char*, bool Style::*>> flags = {
+      {"fillIsGradient", &Style::fillIsGradient},
+      {"borderIsGradient", &Style::borderIsGradient},
+      {"collapsed", &Style::collapsed},
+      {"secret", &Style::secret},
+      {"multiline", &Style::multiline},
+      {"readOnly", &Style::readOnly},
+      {"wrap", &Style::wrap},
+      {"autoplay", &Style::autoplay},
+      {"loop", &Style::loop},
+      {"muted", &Style::muted},
+      {"controls", &Style::controls}};
+  const std::vector<std::pair<const char*, double Style::*>> numbers = {
+      {"borderThickness", &Style::borderThickness},
+      {"radiusTL", &Style::radiusTL},
+      {"radiusTR", &Style::radiusTR},
+      {"radiusBL", &Style::radiusBL},
+      {"radiusBR", &Style::radiusBR},
+      {"marginL", &Style::marginL},
+      {"marginT", &Style::marginT},
+      {"marginR", &Style::marginR},
+      {"marginB", &Style::marginB},
+      {"paddingL", &Style::paddingL},
+      {"paddingT", &Style::paddingT},
+      {"paddingR", &Style::paddingR},
+      {"paddingB", &Style::paddingB},
+      {"fontSize", &Style::fontSize},
+      {"fontWeight", &Style::fontWeight},
+      {"spacing", &Style::spacing},
+      {"grow", &Style::grow},
+      {"width", &Style::width},
+      {"height", &Style::height},
+      {"maxWidth", &Style::maxWidth},
+      {"aspectRatio", &Style::aspectRatio},
+      {"translateY", &Style::translateY},
+      {"translateX", &Style::translateX},
+      {"rotation", &Style::rotation},
+      {"opacity", &Style::opacity}};
+
+  RenderNode old_node;
+  old_node.path = "A";
+  const auto check = [&old_node](const auto& fields, const auto& change) {
+    for (const auto& [name, member] : fields) {
+      SCOPED_TRACE(name);
+      RenderNode changed = old_node;
+      change(changed.style.*member);
+      std::vector<Patch> out;
+      Ombrix::diff_matched(old_node, changed, out);
+      ASSERT_EQ(describe(out), Lines{"update A"});
+      EXPECT_EQ(out[0].node.style.*member, changed.style.*member);
+    }
+  };
+  check(texts, [](std::string& text) { text = "x"; });
+  check(flags, [](bool& flag) { flag = !flag; });
+  check(numbers, [](double& number) { number += 7; });
 }
 
 }  // namespace
