@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,8 +15,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app_model/app.h"
-#include "app_model/internal/app_internal.h"
 #include "app_model/fixture_app.h"
+#include "app_model/internal/app_internal.h"
+#include "theme_language/engine.h"
 
 namespace {
 
@@ -200,6 +204,163 @@ TEST(Json, qr_modules_decode_back_to_their_text) {
   while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) decoded += buffer;
   pclose(pipe);
   EXPECT_EQ(decoded, text + "\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The guides under docs/ show only examples kept under docs/examples.
+const std::string kDocs = std::string(OMBRIX_FIXTURES_DIR) + "/../../docs";
+const std::string kExamples = kDocs + "/examples";
+
+std::string read_text(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The guides show each node with the style keys the example is about, not all of them.
+void keep_style_keys(Json& json, const Keys& shown) {
+  if (json.is_array()) {
+    for (Json& item : json) keep_style_keys(item, shown);
+  } else if (json.is_object()) {
+    if (json.contains("style")) {
+      Json style = Json::object();
+      for (const auto& item : json["style"].items()) {
+        if (std::find(shown.begin(), shown.end(), item.key()) != shown.end()) {
+          style[item.key()] = item.value();
+        }
+      }
+      json["style"] = std::move(style);
+    }
+    if (json.contains("node")) keep_style_keys(json["node"], shown);
+    if (json.contains("children")) keep_style_keys(json["children"], shown);
+  }
+}
+
+struct GuideStep {
+  std::function<void(OApp&)> change;  // what the program does before rendering, if anything
+  bool patches;                       // a render step, else the tree alone
+  std::string output;                 // under docs/examples/output
+};
+
+struct GuideExample {
+  std::string root;
+  Keys shown;
+  std::vector<GuideStep> steps;
+};
+
+TEST(Json, the_guides_examples_load_and_show_what_the_code_writes) {
+  const std::vector<GuideExample> examples = {
+      {"Card",
+       {"fill", "marginT", "paddingL", "paddingT", "fontSize"},
+       {{nullptr, false, "card.json"}}},
+      {"Values",
+       {"fill", "width", "translateY", "opacity", "multiline", "secret"},
+       {{nullptr, false, "values.json"}}},
+      {"Panels", {"fill", "paddingL"}, {{nullptr, false, "inheritance.json"}}},
+      {"Tabs",
+       {"fill", "paddingL", "direction"},
+       {{[](OApp& app) {
+           app.states.insert("Narrow");
+           app.node_states["Tabs/Mail"].insert("Selected");
+         },
+         false, "states.json"}}},
+      {"Toolbar",
+       {"radiusTL", "radiusTR", "radiusBL", "radiusBR", "paddingL", "paddingR"},
+       {{nullptr, false, "expansions.json"}}},
+      {"Banner",
+       {"fill", "fillIsGradient", "borderFill", "borderThickness", "textColor"},
+       {{nullptr, false, "links.json"}}},
+      {"Inbox",
+       {"fill", "radiusTL", "radiusBL"},
+       {{[](OApp& app) {
+           app.lists["messages"] = {{"m1", {{"subject", "Welcome"}, {"unread", "1"}}},
+                                    {"m2", {{"subject", "Minutes"}, {"unread", "0"}}}};
+         },
+         false, "inbox.json"}}},
+      {"Picker",
+       {"fill", "borderFill", "borderThickness", "textColor"},
+       {{nullptr, false, "picker.json"}}},
+      {"Share",
+       {"placeholder", "qrData"},
+       {{[](OApp& app) {
+           app.combo_options["Share/Format"] = {{"plain", "Plain text"}, {"link", "Link"}};
+           app.combo_selected["Share/Format"] = "plain";
+         },
+         false, "share.json"}}},
+      {"Notes",
+       {"fill"},
+       {{[](OApp& app) { app.hidden_paths = {"Notes/Footer"}; }, true, "notes-first.json"},
+        {[](OApp& app) {
+           app.texts["Notes/Title"] = "Notes (2)";
+           app.hidden_paths = {"Notes/Status"};
+           app.pending_editor_values.emplace_back("Notes/Body", "Draft");
+         },
+         true, "notes-next.json"}}},
+  };
+  for (const GuideExample& example : examples) {
+    OApp app;
+    app.root_name = example.root;
+    // The examples load without a single message.
+    testing::internal::CaptureStdout();
+    EXPECT_TRUE(
+        app.init(kExamples + "/app/themes", kExamples + "/app/styles", "Dusk (Example)", {}));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    for (const GuideStep& step : example.steps) {
+      if (step.change) step.change(app);
+      Json written = Json::parse(step.patches ? app.render_patches_json() : app.render_tree_json());
+      keep_style_keys(written, example.shown);
+      EXPECT_EQ(written.dump(2) + "\n", read_text(kExamples + "/output/" + step.output))
+          << step.output;
+    }
+  }
+
+  // The broken examples, as the default log writes them, with paths relative to the examples.
+  testing::internal::CaptureStdout();
+  {
+    Drelm::DEngine engine;
+    engine.load_files(kExamples + "/errors", "");
+    engine.resolve_links();
+  }
+  std::string log = testing::internal::GetCapturedStdout();
+  for (std::size_t at; (at = log.find(kExamples + "/")) != std::string::npos;) {
+    log.erase(at, kExamples.size() + 1);
+  }
+  EXPECT_EQ(log, read_text(kExamples + "/output/errors.log"));
+
+  // Every example block of a guide follows a marker naming the file it is taken from.
+  std::size_t blocks = 0;
+  for (const char* guide : {"/theme-language.md", "/render-json.md"}) {
+    std::istringstream lines(read_text(kDocs + guide));
+    std::string line;
+    std::string source;
+    while (std::getline(lines, line)) {
+      if (line.starts_with("<!-- example: ") && line.ends_with(" -->")) {
+        source = line.substr(14, line.size() - 18);
+        continue;
+      }
+      if (!line.starts_with("```")) {
+        if (!line.empty()) source.clear();
+        continue;
+      }
+      const bool code = line == "```cpp";
+      std::string block;
+      while (std::getline(lines, line) && line != "```") block += line + "\n";
+      if (code) continue;
+      ++blocks;
+      EXPECT_FALSE(source.empty()) << guide << ": a block without its example file:\n" << block;
+      if (!source.empty()) {
+        EXPECT_NE(read_text(kExamples + "/" + source).find(block), std::string::npos)
+            << guide << ": not in " << source << ":\n"
+            << block;
+      }
+      source.clear();
+    }
+  }
+  EXPECT_GT(blocks, 0u);
 }
 
 }  // namespace
