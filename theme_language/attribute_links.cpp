@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "theme_language/internal/attribute_impl.h"
+#include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/logger.h"
-#include "theme_language/internal/tree_access.h"
 
 namespace Drelm {
 
@@ -294,13 +294,28 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 }
 
 void DAttribute::clone_to(DObject* parent) const {
-  // Taken before the copy exists, so a copy placed below this attribute is
-  // not copied again.
-  const auto own_states = own_states_by_name(*this);
-  auto* copy = dMake<DAttribute>(parent, object_name());
-  copy->impl->value = impl->value;
-  if (impl->link && !impl->link->path.empty()) copy->create_link(impl->link->path);
-  for (const DAttribute* state : own_states) state->clone_to(copy);
+  // A copy placed among the states would be copied again with them, its copy
+  // too, and so on: then the copy is made aside first, while it cannot land
+  // there, and copied in its turn. Only states are copied, so only a parent
+  // reached through state attributes lies inside; a layer ends the walk at once.
+  for (const DObject* up = parent; as_attribute(up) != nullptr; up = up->parent()) {
+    if (up != this) continue;
+    DObject aside;
+    Impl::copy_tree(*Impl::copy_tree(*this, &aside), parent);
+    return;
+  }
+  Impl::copy_tree(*this, parent);
+}
+
+DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent) {
+  auto* copy = dMake<DAttribute>(parent, source.object_name());
+  copy->impl->value = source.impl->value;
+  if (source.impl->link && !source.impl->link->path.empty()) {
+    copy->create_link(source.impl->link->path);
+  }
+  if (source.children().empty()) return copy;
+  for (const DAttribute* state : own_states_by_name(source)) copy_tree(*state, copy);
+  return copy;
 }
 
 // ---- Link targets ------------------------------------------------------------

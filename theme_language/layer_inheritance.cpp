@@ -101,10 +101,23 @@ void DLayer::finalize() {
 }
 
 void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
-  // Both indexes are taken before anything is added; a later name wins.
-  std::map<std::string_view, DAttribute*> own_attributes;
+  Merge merge;
+  Merge::Frame top{nullptr, derived};
+  merge_layer(base, derived, merge, top);
+  merge.hand_over();
+}
+
+void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merge::Frame& frame) {
+  // Both indexes are taken before anything is added; a later name wins. Their
+  // keys view the children's names: nothing here runs a callback that could
+  // rename or destroy a child.
+  struct Own {
+    DAttribute* attribute;
+    bool inherits = false;
+  };
+  std::map<std::string_view, Own> own_attributes;
   for (DAttribute* attribute : derived->attributes()) {
-    own_attributes.insert_or_assign(attribute->object_name(), attribute);
+    own_attributes.insert_or_assign(attribute->object_name(), Own{attribute});
   }
   std::map<std::string_view, DLayer*> own_layers;
   for (DLayer* layer : derived->children())
@@ -116,23 +129,28 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
       inherited->clone_to(derived);
       continue;
     }
-    DAttribute* own = found->second;
-    // A value or link of the derived declaration always wins.
-    if (std::holds_alternative<std::monostate>(own->value()) && own->link() == nullptr) {
-      if (const DLink* link = inherited->link()) {
-        own->create_link(link->path);  // bound later, in the derived layer's context
-      } else {
-        own->set_value(inherited->value());
+    Own& own = found->second;
+    // A value or link of the derived declaration always wins, and of several
+    // base attributes of one name the first that has one.
+    if (!own.inherits && std::holds_alternative<std::monostate>(own.attribute->value()) &&
+        own.attribute->link() == nullptr) {
+      const DLink* link = inherited->link();
+      if (link != nullptr && !link->path.empty()) {
+        own.inherits = true;
+        merge.add_value(frame, own.attribute, link->path, true);  // bound later, in this context
+      } else if (link == nullptr && !std::holds_alternative<std::monostate>(inherited->value())) {
+        own.inherits = true;
+        merge.add_value(frame, own.attribute, inherited->value(), false);
       }
     }
     const auto inherited_states = inherited->states(true);
     if (inherited_states.empty()) continue;
     // A clone adds only its own name to the attribute's states, and the names
     // walked are distinct, so one index taken first answers every check.
-    auto own_states = own->states(true);
+    auto own_states = own.attribute->states(true);
     for (const auto& [state_name, state] : inherited_states) {
       if (own_states.find(state_name) != own_states.end()) continue;
-      state->clone_to(own);
+      state->clone_to(own.attribute);
       own_states.emplace(state_name, nullptr);
     }
   }
@@ -145,7 +163,8 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
     base_names.insert(inherited->object_name());
     const auto found = own_layers.find(inherited->object_name());
     if (found != own_layers.end()) {
-      merge_from(inherited, found->second);
+      Merge::Frame nested{&frame, found->second};
+      merge_layer(inherited, found->second, merge, nested);
       order.push_back(found->second);
     } else {
       inherited->clone_to(derived);
@@ -165,16 +184,96 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
   }
 }
 
+void DLayer::Impl::Merge::add_value(Frame& frame, DAttribute* attribute, DValue value, bool link) {
+  const std::size_t layer = record(frame);
+  values.push_back(Value{layer, attribute, attribute, std::move(value), link});
+}
+
+std::size_t DLayer::Impl::Merge::record(Frame& frame) {
+  if (frame.record == kNone) {
+    const std::size_t parent = frame.outer != nullptr ? record(*frame.outer) : kNone;
+    layers.push_back(Layer{frame.derived, frame.derived, parent, 0});
+    frame.record = layers.size() - 1;
+  }
+  return frame.record;
+}
+
+bool DLayer::Impl::Merge::still_there(const Value& entry, std::vector<std::size_t>& chain) const {
+  chain.clear();
+  for (std::size_t at = entry.layer; at != kNone; at = layers[at].parent) chain.push_back(at);
+  // Downwards from the layer merge_from was called on: it holds every attribute
+  // handed a value, so no callback may destroy it. A child list that kept its
+  // version still holds the next object down; one that changed is searched by
+  // address and kind, without touching what may be gone, and so is every list
+  // below a search, as a new object may have taken a destroyed one's place.
+  bool search = false;
+  for (std::size_t i = chain.size(); i-- > 0;) {
+    const Layer& holder = layers[chain[i]];
+    const DObject* next = i == 0 ? entry.object : layers[chain[i - 1]].object;
+    const DKind kind = i == 0 ? DKind::ATTRIBUTE : DKind::LAYER;
+    search = search || holder.layer->children_version() != holder.version;
+    if (!search) continue;
+    bool found = false;
+    for (const auto& child : holder.layer->DObject::children()) {
+      if (child.get() == next && child->kind() == kind) {
+        found = true;
+        break;
+      }
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+void DLayer::Impl::Merge::hand_over() {
+  if (values.empty()) return;
+  // Every copy and move is done; from here on only callbacks change the layers.
+  for (Layer& layer : layers) layer.version = layer.layer->children_version();
+  std::vector<std::size_t> chain;
+  for (const Value& entry : values) {
+    if (!still_there(entry, chain)) continue;
+    DAttribute* own = entry.attribute;
+    // A callback may have given it a value or link meanwhile; that one wins.
+    if (!std::holds_alternative<std::monostate>(own->value()) || own->link() != nullptr) continue;
+    if (entry.link) {
+      own->create_link(std::get<std::string>(entry.value));
+    } else {
+      own->set_value(entry.value);
+    }
+  }
+}
+
 void DLayer::clone_to(DObject* parent) const {
-  // Taken before the copy exists, in case the copy lands among them.
-  const std::vector<DAttribute*> own_attributes = attributes();
-  const std::vector<DLayer*> own_layers = children();
-  auto* copy = dMake<DLayer>(parent, object_name());
-  copy->impl->base = impl->base;
-  copy->impl->base_path = impl->base_path;
-  copy->finalized = finalized;
-  for (const DAttribute* attribute : own_attributes) attribute->clone_to(copy);
-  for (const DLayer* layer : own_layers) layer->clone_to(copy);
+  // A copy placed inside this layer would be copied again with its children,
+  // its copy too, and so on: then the copy is made aside first, while it
+  // cannot land there, and copied in its turn. Most parents lie outside, and
+  // a layer without children cannot hold one.
+  if (!DObject::children().empty()) {
+    for (const DObject* up = parent; up != nullptr; up = up->parent()) {
+      if (up != this) continue;
+      DObject aside;
+      Impl::copy_tree(*Impl::copy_tree(*this, &aside), parent);
+      return;
+    }
+  }
+  Impl::copy_tree(*this, parent);
+}
+
+DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent) {
+  auto* copy = dMake<DLayer>(parent, source.object_name());
+  copy->impl->base = source.impl->base;
+  copy->impl->base_path = source.impl->base_path;
+  copy->finalized = source.finalized;
+  // The copy lies outside the source, so its child lists stay as they are.
+  const auto& children = source.DObject::children();
+  for (const auto& child : children) {
+    if (child->kind() == DKind::ATTRIBUTE)
+      static_cast<const DAttribute*>(child.get())->clone_to(copy);
+  }
+  for (const auto& child : children) {
+    if (child->kind() == DKind::LAYER) copy_tree(*static_cast<const DLayer*>(child.get()), copy);
+  }
+  return copy;
 }
 
 std::set<DLayer*> DLayer::dependencies() const {

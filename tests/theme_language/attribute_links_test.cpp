@@ -490,6 +490,14 @@ TEST(AttributeLinks, clone_to_copies_value_link_path_and_states_in_name_order) {
   fill->clone_to(fill);
   EXPECT_EQ(fill->states(false).size(), 3u);
   EXPECT_EQ(fill->states(false).at("Fill")->states(false).size(), 2u);
+
+  // Into one of its own states: one copy, with the states as they were.
+  fill->clone_to(hover);
+  ASSERT_EQ(hover->states(false).size(), 2u);
+  auto* inner = hover->states(false).at("Fill");
+  EXPECT_EQ(inner->states(false).size(), 3u);
+  EXPECT_EQ(inner->states(false).at("Hover")->states(false).size(), 1u);
+  EXPECT_EQ(inner->states(false).at("Fill")->states(false).size(), 2u);
 }
 
 TEST(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {

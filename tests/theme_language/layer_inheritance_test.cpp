@@ -250,6 +250,61 @@ TEST(LayerInheritance, clone_to_copies_attributes_first_then_layers) {
   EXPECT_EQ(child_names(*original), (std::vector<std::string>{"a1", "L1", "a2", "Original"}));
   EXPECT_EQ(child_names(*original->find_layer("Original")),
             (std::vector<std::string>{"a1", "a2", "L1"}));
+
+  // Into its own child: one copy of the layer as it was.
+  auto* c = layer(&root, "C");
+  attribute(c, "a", 1.0);
+  auto* d = layer(c, "D");
+  attribute(d, "d", 2.0);
+  layer(d, "E");
+  c->clone_to(d);
+  EXPECT_EQ(child_names(*d), (std::vector<std::string>{"d", "E", "C"}));
+  auto* c_copy = d->find_layer("C");
+  EXPECT_EQ(child_names(*c_copy), (std::vector<std::string>{"a", "D"}));
+  EXPECT_EQ(child_names(*c_copy->find_layer("D")), (std::vector<std::string>{"d", "E"}));
+  EXPECT_TRUE(c_copy->find_layer("D/E")->DObject::children().empty());
+}
+
+TEST(LayerInheritance, callbacks_run_by_a_merge_may_rename_and_destroy_derived_children) {
+  // Longer than a short string, so that the rename frees the old name.
+  const std::string name = "An attribute with a rather long name";
+  {
+    DLayer root;
+    auto* base = layer(&root, "Base");
+    attribute(base, "First", 1.0);
+    attribute(base, name, 2.0);
+    auto* derived = layer(&root, "Derived", "Base");
+    auto* first = attribute(derived, "First");
+    auto* renamed = attribute(derived, name);
+    first->on_change([&] { renamed->set_object_name(name + ", renamed"); });
+    root.resolve_bases();
+    derived->finalize();
+    EXPECT_EQ(first->value(), DValue(1.0));
+    EXPECT_EQ(renamed->value(), DValue(2.0));
+    EXPECT_EQ(child_names(*derived), (std::vector<std::string>{"First", name + ", renamed"}));
+  }
+  {
+    // A nested merge's callback destroys a derived attribute and a derived
+    // child layer, both still waiting for their inherited values.
+    DLayer root;
+    auto* base = layer(&root, "Base");
+    attribute(base, "Top", 1.0);
+    attribute(layer(base, "K"), "Deep", 2.0);
+    attribute(layer(base, "L"), "Later", 3.0);
+    auto* derived = layer(&root, "Derived", "Base");
+    auto* top = attribute(derived, "Top");
+    auto* deep = attribute(layer(derived, "K"), "Deep");
+    auto* l = layer(derived, "L");
+    attribute(l, "Later");
+    deep->on_change([&] {
+      derived->destroy_child(top);
+      derived->destroy_child(l);
+    });
+    root.resolve_bases();
+    derived->finalize();
+    EXPECT_EQ(deep->value(), DValue(2.0));
+    EXPECT_EQ(child_names(*derived), (std::vector<std::string>{"K"}));
+  }
 }
 
 }  // namespace

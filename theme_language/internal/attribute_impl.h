@@ -104,6 +104,10 @@ struct DAttribute::Impl {
     }
   }
 
+  // Appends a copy of `source` and its states to `parent` and returns it.
+  // REQUIRES: parent lies outside `source`.
+  static DAttribute* copy_tree(const DAttribute& source, DObject* parent);
+
   bool has_dependent(const DAttribute* dependent) const;
   void compact_dependents();
   static void call_all(Callbacks& callbacks);

@@ -7,8 +7,10 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
+#include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 
 namespace Drelm {
@@ -50,6 +52,52 @@ struct DLayer::Impl {
 
   // REQUIRES: base and derived are not null.
   static void merge_from(DLayer* base, DLayer* derived);
+
+  // One merge_from call with its nested merges. Change callbacks may rename,
+  // add or destroy children of the layers being merged; so the merge first
+  // makes every copy and move, which run no callback, while it holds its name
+  // indexes, and only then hands the inherited values and links over to the
+  // derived attributes, making sure before each that the attribute still exists.
+  struct Merge {
+    static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+    // A derived layer given inherited values, or the parent of one; `parent`
+    // is the record of its parent layer, kNone for the one merge_from was
+    // called on. `object` is the same object, taken while it surely existed.
+    struct Layer {
+      DLayer* layer;
+      const DObject* object;
+      std::size_t parent;
+      std::size_t version;
+    };
+    struct Value {
+      std::size_t layer;
+      DAttribute* attribute;
+      const DObject* object;
+      DValue value;  // the link path when `link`
+      bool link;
+    };
+    // The derived layer of one (nested) merge; its record is made when the
+    // first value is handed to one of its attributes.
+    struct Frame {
+      Frame* outer;
+      DLayer* derived;
+      std::size_t record = kNone;
+    };
+
+    std::vector<Layer> layers;
+    std::vector<Value> values;
+
+    void add_value(Frame& frame, DAttribute* attribute, DValue value, bool link);
+    std::size_t record(Frame& frame);
+    bool still_there(const Value& entry, std::vector<std::size_t>& chain) const;
+    void hand_over();
+  };
+  // Copies, inserts and reorders; records the values for `merge` to hand over.
+  static void merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merge::Frame& frame);
+
+  // Appends a deep copy of `source` to `parent` and returns it.
+  // REQUIRES: parent lies outside `source`.
+  static DLayer* copy_tree(const DLayer& source, DObject* parent);
 };
 
 }  // namespace Drelm
