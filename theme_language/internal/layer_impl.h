@@ -13,6 +13,8 @@
 
 namespace Drelm {
 
+class DLoadBudget;
+
 struct DLayer::Impl {
   // One entry per attribute name; the key is a copy in `index_names`, so that
   // entries move as plain bytes and a rename cannot leave a key dangling.
@@ -50,6 +52,12 @@ struct DLayer::Impl {
 
   // REQUIRES: base and derived are not null.
   static void merge_from(DLayer* base, DLayer* derived);
+
+  // finalize() within the bounds of a load.
+  static void finalize(DLayer& layer, DLoadBudget& budget);
+  // Merges the base into the derived layer when the budget and the depth
+  // allow it whole; otherwise logs why and leaves the layer without a base.
+  static void merge_within(DLayer& base, DLayer& derived, DLoadBudget& budget);
 };
 
 }  // namespace Drelm
