@@ -25,11 +25,11 @@ inline constexpr std::size_t kMaxFinalizeNesting = 4 * kMaxLayerDepth;
 
 // Amplification bound, as XML parsers bound entity expansion. Below the
 // threshold nothing is refused: a 100 x 100 grid of 30 attributes per cell is
-// 300,000 objects, a few hundred megabytes at most. Above it, an engine's
-// loads may make this many objects per byte of source it has read: real
-// interfaces make well under one (the generated 10,000-node interface makes
-// about 0.4), the attacks thousands, and 8 keeps an attacker to a few
-// kilobytes of memory per byte of input.
+// about 300,000 objects. Above it, an engine's loads may make this many
+// objects per byte of source it has read in all: real interfaces make well
+// under one (the generated 10,000- and 60,000-node interfaces about 0.17),
+// the attacks thousands, so 8 leaves the first a wide margin and holds the
+// second to a small multiple of their size.
 inline constexpr std::size_t kObjectsFreeOfBound = 500000;
 inline constexpr std::size_t kObjectsPerSourceByte = 8;
 
