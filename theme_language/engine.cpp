@@ -14,9 +14,10 @@
 #include <utility>
 
 #include "theme_language/attribute.h"
+#include "theme_language/internal/load_limits.h"
+#include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
-#include "theme_language/internal/load_limits.h"
 #include "theme_language/loader.h"
 #include "theme_language/logger.h"
 #include "theme_language/parser.h"
@@ -27,6 +28,8 @@ namespace fs = std::filesystem;
 
 struct DEngine::Impl {
   std::unique_ptr<DLayer> root;
+  // Over all loads, so that widgets loaded earlier count for what copies them.
+  DLoadTotals totals;
 
   void load_files(const fs::path& directory, const std::string& namespace_name);
 };
@@ -122,8 +125,6 @@ void log_errors(const std::string& source, const std::string& path,
 void DEngine::Impl::load_files(const fs::path& directory, const std::string& namespace_name) {
   auto files = read_files(directory);
   DLayer* target = root.get();
-  // Objects in the target before lowering; unset while nothing is lowered.
-  std::optional<std::size_t> objects_before;
   if (!files.empty()) {
     std::stable_sort(files.begin(), files.end(),
                      [](const DFile& a, const DFile& b) { return path_less(a.path, b.path); });
@@ -131,26 +132,30 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       target = root->find_layer(namespace_name);
       if (target == nullptr) target = dMake<DLayer>(root.get(), namespace_name);
     }
+  }
+  for (const auto& file : files) totals.bytes_read += file.contents.size();
+  DLoadBudget budget(totals, *target);
+  if (!files.empty()) {
     DLoader loader(target);
-    objects_before = measure_subtree(target).objects;
     for (const auto& file : files) {
       DLexer lexer(file.contents);
-      auto tokens = lexer.build_tokens();
-      // Expansions multiply: a few bytes can ask for millions of objects.
-      const std::size_t lowering_budget = kMinLoweringBudget + 4 * tokens.size();
       // The tokens are not needed again: the parser takes them over.
-      DParser parser(std::move(tokens));
+      DParser parser(lexer.build_tokens());
       const DLayerNode node = parser.parse_file();
       const bool clean = lexer.errors().empty() && parser.errors().empty();
-      if (clean && count_lowerings(node, lowering_budget) <= lowering_budget) {
+      // Expansions multiply: a few bytes can ask for millions of objects.
+      const std::size_t work = clean ? count_lowerings(node, budget.remaining()) : 0;
+      if (clean && budget.admits(work)) {
         loader.lower(node);
+        budget.charge(work, false);  // an upper bound: names found are not made again
         continue;
       }
       const std::string path = file.path.string();
       if (clean) {
         log("engine: " + path +
             ": Failed to load file because its declarations expand to more than " +
-            std::to_string(lowering_budget) + " objects.");
+            std::to_string(budget.remaining()) + " objects, out of proportion to the " +
+            std::to_string(budget.bytes_read()) + " bytes of source read.");
         continue;
       }
       log("engine: " + path + ": Failed to load file.");
@@ -161,16 +166,9 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       }
     }
   }
-  // Bases may copy their subtrees into one another; a bound relative to what
-  // this load declared keeps a few lines from doubling the tree at every level.
-  const std::size_t declared =
-      objects_before ? measure_subtree(target).objects - *objects_before : 0;
-  struct Budget {
-    explicit Budget(std::size_t objects) { set_copy_budget(objects); }
-    ~Budget() { clear_copy_budget(); }  // also when inheritance throws
-  } budget(kMinCopyBudget + kCopiesPerDeclaredObject * declared);
   target->resolve_bases();
-  for (DLayer* child : target->children()) child->finalize();
+  for (DLayer* child : target->children()) finalize_in_load(*child, budget);
+  totals.objects_made = budget.made();
 }
 
 DEngine::DEngine() : impl(std::make_unique<Impl>()) { impl->root = std::make_unique<DLayer>(); }

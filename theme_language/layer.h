@@ -14,6 +14,7 @@
 namespace Drelm {
 
 class DAttribute;
+class DLoadBudget;
 
 // One layer declaration of the theme language: child layers and attributes.
 class DLayer : public DObject {
@@ -52,6 +53,9 @@ class DLayer : public DObject {
   std::set<DLayer*> dependencies() const;
 
  private:
+  // The engine's way to finalize within the bounds of one load.
+  friend void finalize_in_load(DLayer& layer, DLoadBudget& budget);
+
   struct Impl;
   std::unique_ptr<Impl> impl;
   bool finalizing = false;

@@ -1,5 +1,7 @@
 #include "theme_language/layer.h"
 
+#include <cstddef>
+#include <limits>
 #include <map>
 #include <set>
 #include <string>
@@ -10,6 +12,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/internal/layer_impl.h"
 #include "theme_language/internal/load_limits.h"
+#include "theme_language/internal/tree_access.h"
 #include "theme_language/logger.h"
 
 namespace Drelm {
@@ -36,11 +39,55 @@ bool accepts_base(const DLayer* layer, const DLayer* candidate) {
   return !base_chain_contains(candidate, refused);
 }
 
-// The base stays set, so the layer keeps its kind and inherited states; only
-// the copies are left out.
-void refuse_base(const DLayer& layer, const std::string& reason) {
+// What Impl::merge_from(base, derived) would create, counted without creating
+// anything, saturated past `limit`. It takes the same steps as merge_from, so
+// the two must change together.
+std::size_t count_merge(const DLayer& base, const DLayer& derived, std::size_t limit) {
+  const std::size_t cap = limit == std::numeric_limits<std::size_t>::max() ? limit : limit + 1;
+  std::size_t count = 0;
+  const auto add = [&](std::size_t objects) {
+    count = objects >= cap - count ? cap : count + objects;
+    return count < cap;
+  };
+  std::map<std::string_view, DAttribute*> own_attributes;
+  for (DAttribute* attribute : derived.attributes()) {
+    own_attributes.insert_or_assign(attribute->object_name(), attribute);
+  }
+  std::map<std::string_view, DLayer*> own_layers;
+  for (DLayer* layer : derived.children()) own_layers.insert_or_assign(layer->object_name(), layer);
+
+  for (const DAttribute* inherited : base.attributes()) {
+    const auto found = own_attributes.find(inherited->object_name());
+    if (found == own_attributes.end()) {
+      if (!add(1 + count_copies(*inherited, cap - count))) return count;
+      continue;
+    }
+    const auto inherited_states = inherited->states(true);
+    if (inherited_states.empty()) continue;
+    auto own_states = found->second->states(true);
+    for (const auto& [state_name, state] : inherited_states) {
+      if (!own_states.emplace(state_name, nullptr).second) continue;
+      if (!add(1 + count_copies(*state, cap - count))) return count;
+    }
+  }
+  for (const DLayer* inherited : base.children()) {
+    const auto found = own_layers.find(inherited->object_name());
+    const std::size_t made = found != own_layers.end()
+                                 ? count_merge(*inherited, *found->second, cap - count)
+                                 : 1 + count_copies(*inherited, cap - count);
+    if (!add(made)) return count;
+  }
+  return count;
+}
+
+// The layer is left as if it had been declared without a base, so that
+// neither its kind nor its states come through half; the log keeps the
+// reference.
+void refuse_base(DLayer& layer, DLayer*& base, const std::string& reason) {
   log("engine: " + layer.path() + ": Failed to apply base `" + layer.base_path() + "` because " +
-      reason + ".");
+      reason + "; the layer inherits nothing.");
+  base = nullptr;
+  layer.set_base_path("");
 }
 
 }  // namespace
@@ -56,48 +103,89 @@ void DLayer::resolve_bases() {
 }
 
 void DLayer::finalize() {
-  if (finalizing || finalized) return;
-  finalizing = true;
+  DLoadBudget unbounded;
+  Impl::finalize(*this, unbounded);
+}
+
+void finalize_in_load(DLayer& layer, DLoadBudget& budget) { DLayer::Impl::finalize(layer, budget); }
+
+void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
+  if (layer.finalizing || layer.finalized) return;
+  layer.finalizing = true;
   // Bases are finalized first, so a long chain of them nests these calls.
-  static std::size_t nesting = 0;
   struct Nested {
-    Nested() { ++nesting; }
-    ~Nested() { --nesting; }  // also when a merge throws
-  } nested;
-  bool merge = impl->base != nullptr;
-  if (impl->base != nullptr) {
+    explicit Nested(std::size_t& count) : count(count) { ++count; }
+    ~Nested() { --count; }  // also when a merge throws
+    std::size_t& count;
+  } nested(budget.nesting);
+  DLayer*& base = layer.impl->base;
+  if (base != nullptr) {
     // A base still finalizing is further up this call chain: inheriting from it
     // would merge a half-built layer, so nothing is inherited.
-    if (impl->base->finalizing) {
-      impl->base = nullptr;
-      merge = false;
-    } else if (!impl->base->finalized) {
-      if (nesting > 4 * kMaxLayerDepth) {
-        refuse_base(*this, "bases lead through more than " + std::to_string(4 * kMaxLayerDepth) +
-                               " layers");
-        merge = false;
+    if (base->finalizing) {
+      base = nullptr;
+    } else if (!base->finalized) {
+      if (budget.nesting > kMaxFinalizeNesting) {
+        refuse_base(
+            layer, base,
+            "bases lead through more than " + std::to_string(kMaxFinalizeNesting) + " layers");
       } else {
-        impl->base->finalize();
+        finalize(*base, budget);
       }
     }
   }
-  for (DLayer* layer : children()) layer->finalize();
-  if (merge && impl->base != nullptr) {
-    const DSubtreeSize size = measure_subtree(impl->base);
-    if (layer_depth(this) + size.height > kMaxLayerDepth) {
-      refuse_base(
-          *this, "the layers would nest deeper than " + std::to_string(kMaxLayerDepth) + " levels");
-    } else if (copy_budget_exhausted()) {
-      // Reported once, when the budget ran out.
-    } else if (!take_copy_budget(size.objects)) {
-      refuse_base(*this, "inheritance would copy more than " + std::to_string(copy_budget()) +
-                             " objects; later bases of this load are not applied either");
-    } else {
-      Impl::merge_from(impl->base, this);
-    }
+  for (DLayer* child : layer.children()) finalize(*child, budget);
+  // However the base was set (a copy keeps its original's), it must not lead
+  // back to the layer or to one containing it, or the merge would copy the
+  // layer into itself: it is refused as resolve_bases refuses it.
+  if (base != nullptr && !accepts_base(&layer, base)) base = nullptr;
+  if (base != nullptr) merge_within(*base, layer, budget);
+  layer.finalizing = false;
+  layer.finalized = true;
+}
+
+void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budget) {
+  DLayer*& own_base = derived.impl->base;
+  const auto too_deep = [&](const DSubtreeSize& size) {
+    if (layer_depth(&derived) + size.height <= kMaxLayerDepth) return false;
+    refuse_base(derived, own_base,
+                "the layers would nest deeper than " + std::to_string(kMaxLayerDepth) + " levels");
+    return true;
+  };
+  const auto too_large = [&](std::size_t remaining) {
+    refuse_base(derived, own_base,
+                "it would copy more than " + std::to_string(remaining) +
+                    " objects, out of proportion to the " + std::to_string(budget.bytes_read()) +
+                    " bytes of source read");
+  };
+  const bool childless = derived.DObject::children().empty();
+  if (childless && budget.known_too_large(&base)) {
+    too_large(budget.remaining());
+    return;
   }
-  finalizing = false;
-  finalized = true;
+  // Everything below the base is an upper estimate of the copies, cheap to
+  // take; they are counted exactly only near the bound.
+  const DSubtreeSize size = measure_subtree(&base, budget.remaining());
+  if (too_deep(size)) return;
+  if (size.complete && size.objects <= budget.remaining()) {
+    const bool exact = budget.exact();
+    const std::size_t copies =
+        budget.bounded() && exact ? count_merge(base, derived, size.objects) : size.objects;
+    merge_from(&base, &derived);
+    budget.charge(copies, exact);
+    return;
+  }
+  budget.make_exact();
+  const std::size_t remaining = budget.remaining();
+  const std::size_t copies = count_merge(base, derived, remaining);
+  if (copies > remaining) {
+    if (childless) budget.remember_too_large(&base);
+    too_large(remaining);
+    return;
+  }
+  if (!size.complete && too_deep(measure_subtree(&base))) return;
+  merge_from(&base, &derived);
+  budget.charge(copies, true);
 }
 
 void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {

@@ -7,6 +7,8 @@
 #include <utility>
 #include <variant>
 
+#include "theme_language/internal/load_limits.h"
+
 namespace Drelm {
 
 namespace {
@@ -17,12 +19,6 @@ unsigned hex_value(char c) {
   if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
   return 0;
 }
-
-// Blocks nest by recursion (statement, layer, block, statement, ...), and a
-// file of a few megabytes can indent deep enough to overflow the stack; a
-// deeper block is skipped with a diagnostic instead. Real themes nest a few
-// dozen levels.
-constexpr std::uint64_t max_block_depth = 1024;
 
 bool is_empty_literal(const DExpression& expression) {
   const auto* literal = std::get_if<DLiteral>(&expression);
@@ -230,9 +226,11 @@ void DParser::parse_block(DBlockContext context, Item&& item) {
   }
   advance();
   advance();
-  if (impl->block_depth == max_block_depth) {
+  // Blocks nest by recursion (statement, layer, block, statement, ...), and a
+  // file of a few megabytes can indent deep enough to overflow the stack.
+  if (impl->block_depth == kMaxLayerDepth) {
     report_error(peek().line, "Found " + to_string(context) + " nested deeper than " +
-                                  std::to_string(max_block_depth) + " blocks; skipping it.");
+                                  std::to_string(kMaxLayerDepth) + " blocks; skipping it.");
     synchronize_block();
     return;
   }

@@ -44,6 +44,25 @@ TEST(LayerInheritance, resolve_bases_refuses_the_layer_itself_and_its_ancestors)
   EXPECT_EQ(on_parent->base(), nullptr);
   EXPECT_EQ(on_grandparent->base(), nullptr);
   EXPECT_EQ(past_own_parent->base(), d);
+
+  // However a layer got its base, finalize refuses one that contains it: a
+  // copy keeps its original's base, here placed inside that base.
+  auto* a = layer(&root, "A");
+  attribute(a, "Width", 1.0);
+  auto* x = layer(a, "X");
+  auto* l = layer(&root, "L", "A");
+  root.resolve_bases();
+  ASSERT_EQ(l->base(), a);
+  l->clone_to(x);
+  auto* copy = x->find_layer("L");
+  ASSERT_NE(copy, nullptr);
+  ASSERT_EQ(copy->base(), a);
+  copy->finalize();
+  EXPECT_EQ(copy->base(), nullptr);
+  EXPECT_TRUE(copy->has_unresolved_base());
+  EXPECT_TRUE(copy->children().empty());
+  l->finalize();
+  EXPECT_NE(l->find_layer("X/L"), nullptr);
 }
 
 TEST(LayerInheritance, resolve_bases_looks_in_the_namespace_first_then_from_the_root) {

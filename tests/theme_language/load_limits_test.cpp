@@ -83,24 +83,104 @@ TEST_F(LoadLimits, a_file_that_expands_beyond_its_budget_is_refused_whole) {
   EXPECT_NE(engine.find_layer("B D")->find_attribute("Fill"), nullptr);
 }
 
-TEST_F(LoadLimits, bases_that_double_every_level_stop_at_the_copy_budget) {
+TEST_F(LoadLimits, ordinary_interfaces_load_whole_and_silently) {
+  // A grid of 20 x 20 cells of 30 attributes: some 12,400 objects from 33 lines.
+  std::string grid = "Grid:\n    (R1";
+  for (int row = 2; row <= 20; ++row) grid += ", R" + std::to_string(row);
+  grid += "):\n        (C1";
+  for (int cell = 2; cell <= 20; ++cell) grid += ", C" + std::to_string(cell);
+  grid += "):\n";
+  for (int a = 1; a <= 30; ++a) grid += "            A" + std::to_string(a) + ": 1\n";
+  write("grid.drl", grid);
+  {
+    DEngine engine;
+    engine.load_files(dir, "");
+    EXPECT_EQ(logged(), std::vector<std::string>{});
+    EXPECT_EQ(count_layers(engine.root()), 1u + 1 + 20 + 400);
+    ASSERT_NE(engine.find_layer("Grid/R20/C20"), nullptr);
+    EXPECT_EQ(engine.find_layer("Grid/R20/C20")->attributes().size(), 30u);
+  }
+  fs::remove(fs::path(dir) / "grid.drl");
+
+  // 300 instances of a widget of 101 objects loaded earlier, then an unrelated base.
+  std::string card = "Card:\n";
+  for (int part = 1; part <= 10; ++part) {
+    card += "    Part" + std::to_string(part) + ":\n";
+    for (int a = 1; a <= 9; ++a) card += "        A" + std::to_string(a) + ": 1\n";
+  }
+  card += "Small:\n    Only: 1\n";
+  const fs::path widgets = fs::path(dir) / "widgets";
+  fs::create_directories(widgets);
+  std::ofstream(widgets / "card.drl", std::ios::binary) << card;
+  std::string app = "App:\n";
+  for (int item = 1; item <= 300; ++item)
+    app += "    Item" + std::to_string(item) + " << Ombrix/Card\n";
+  app += "    Footer << Ombrix/Small\n";
+  const fs::path mounts = fs::path(dir) / "mounts";
+  fs::create_directories(mounts);
+  std::ofstream(mounts / "app.drl", std::ios::binary) << app;
+  DEngine engine;
+  engine.load_files(widgets.string(), "Ombrix");
+  engine.load_files(mounts.string(), "");
+  EXPECT_EQ(logged(), std::vector<std::string>{});
+  for (const char* item : {"App/Item1", "App/Item293", "App/Item300"}) {
+    SCOPED_TRACE(item);
+    DLayer* layer = engine.find_layer(item);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_EQ(measure_subtree(layer).objects, 100u);
+    EXPECT_EQ(layer->base(), engine.find_layer("Ombrix/Card"));
+  }
+  ASSERT_NE(engine.find_layer("App/Footer"), nullptr);
+  EXPECT_NE(engine.find_layer("App/Footer")->find_attribute("Only"), nullptr);
+}
+
+TEST_F(LoadLimits, bases_that_double_every_level_are_refused_whole_where_they_outgrow_the_source) {
   std::string text;
   for (int level = 0; level < 24; ++level) {
     const std::string next = "L" + std::to_string(level + 1);
     text += "L" + std::to_string(level) + ":\n    A << " + next + "\n    B << " + next + "\n";
   }
   text += "L24:\n    Leaf: 1\n";
+  // Unrelated bases that come after the refusal.
+  text += "Small:\n    Only: 1\nFooter << Small\n";
   write("doubling.drl", text);
   DEngine engine;
   engine.load_files(dir, "");
   EXPECT_LT(count_layers(engine.root()), std::size_t(1000000));
-  ASSERT_EQ(logged().size(), 1u);
-  EXPECT_NE(logged()[0].find(": Failed to apply base `L"), std::string::npos) << logged()[0];
-  EXPECT_NE(logged()[0].find("because inheritance would copy more than "), std::string::npos);
-  // The refused layer keeps its base for its kind and states.
-  DLayer* refused = engine.find_layer(logged()[0].substr(8, logged()[0].find(':', 8) - 8));
-  ASSERT_NE(refused, nullptr);
-  EXPECT_NE(refused->base(), nullptr);
+  // Both layers of one level are refused, each on its own; no other is.
+  ASSERT_EQ(logged().size(), 2u);
+  const std::string level = logged()[0].substr(8, logged()[0].find('/') - 8);
+  const std::string next = "L" + std::to_string(std::stoi(level.substr(1)) + 1);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const std::string layer = level + (i == 0 ? "/A" : "/B");
+    SCOPED_TRACE(logged()[i]);
+    EXPECT_EQ(logged()[i].rfind("engine: " + layer + ": Failed to apply base `" + next +
+                                    "` because it would copy more than ",
+                                0),
+              0u);
+    EXPECT_NE(logged()[i].find(" objects, out of proportion to the " + std::to_string(text.size()) +
+                               " bytes of source read; the layer inherits nothing."),
+              std::string::npos);
+    // Refused whole: neither the copies nor the kind or states of the base.
+    DLayer* refused = engine.find_layer(layer);
+    ASSERT_NE(refused, nullptr);
+    EXPECT_EQ(refused->base(), nullptr);
+    EXPECT_FALSE(refused->has_unresolved_base());
+    EXPECT_TRUE(refused->children().empty());
+  }
+  // The level above inherits the refused level whole, and a later base applies.
+  const std::string above = "L" + std::to_string(std::stoi(level.substr(1)) - 1);
+  ASSERT_NE(engine.find_layer(above + "/A/B"), nullptr);
+  EXPECT_EQ(engine.find_layer(above + "/A")->base(), engine.find_layer(level));
+  ASSERT_NE(engine.find_layer("Footer"), nullptr);
+  EXPECT_NE(engine.find_layer("Footer")->find_attribute("Only"), nullptr);
+
+  // A later load does not give the refused layer its base after all.
+  fs::remove(fs::path(dir) / "doubling.drl");
+  write("later.drl", "Later: 1\n");
+  engine.load_files(dir, "");
+  EXPECT_EQ(engine.find_layer(level + "/A")->base(), nullptr);
+  EXPECT_EQ(logged().size(), 2u);
 }
 
 TEST_F(LoadLimits, inheritance_never_nests_layers_deeper_than_the_parser_allows) {
@@ -117,7 +197,7 @@ TEST_F(LoadLimits, inheritance_never_nests_layers_deeper_than_the_parser_allows)
   engine.load_files(dir, "");
   ASSERT_EQ(logged().size(), 1u) << logged()[0];
   EXPECT_NE(logged()[0].find("/Bottom: Failed to apply base `Tall` because the layers would nest "
-                             "deeper than 1024 levels."),
+                             "deeper than 1024 levels; the layer inherits nothing."),
             std::string::npos)
       << logged()[0];
   // The shallow copy is made in full.

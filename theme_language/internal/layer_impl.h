@@ -15,6 +15,8 @@
 
 namespace Drelm {
 
+class DLoadBudget;
+
 struct DLayer::Impl {
   // One entry per attribute name; the key is a copy in `index_names`, so that
   // entries move as plain bytes and a rename cannot leave a key dangling.
@@ -98,6 +100,11 @@ struct DLayer::Impl {
   // Appends a deep copy of `source` to `parent` and returns it.
   // REQUIRES: parent lies outside `source`.
   static DLayer* copy_tree(const DLayer& source, DObject* parent);
+  // finalize() within the bounds of a load.
+  static void finalize(DLayer& layer, DLoadBudget& budget);
+  // Merges the base into the derived layer when the budget and the depth
+  // allow it whole; otherwise logs why and leaves the layer without a base.
+  static void merge_within(DLayer& base, DLayer& derived, DLoadBudget& budget);
 };
 
 }  // namespace Drelm

@@ -5,6 +5,8 @@
 // bases that copy their subtrees over and over, and trees nested too deep.
 
 #include <cstddef>
+#include <limits>
+#include <set>
 
 #include "theme_language/parse_tree.h"
 
@@ -13,38 +15,100 @@ namespace Drelm {
 class DObject;
 class DLayer;
 
-// Deepest nesting of layers, written or made by inheritance; the parser refuses
-// deeper blocks the same way.
+// Deepest nesting of blocks in a file and of layers, written or made by
+// inheritance. Parsing and inheritance recurse once per level; real themes
+// nest a few dozen levels.
 inline constexpr std::size_t kMaxLayerDepth = 1024;
+// Finalizing a layer finalizes its base and its children first, so one call
+// chain holds a frame per base and per level.
+inline constexpr std::size_t kMaxFinalizeNesting = 4 * kMaxLayerDepth;
 
-// Declarations a file may expand to beyond four per token it holds.
-inline constexpr std::size_t kMinLoweringBudget = 10000;
+// Amplification bound, as XML parsers bound entity expansion. Below the
+// threshold nothing is refused: a 100 x 100 grid of 30 attributes per cell is
+// about 300,000 objects. Above it, an engine's loads may make this many
+// objects per byte of source it has read in all: real interfaces make well
+// under one (the generated 10,000- and 60,000-node interfaces about 0.17),
+// the attacks thousands, so 8 leaves the first a wide margin and holds the
+// second to a small multiple of their size.
+inline constexpr std::size_t kObjectsFreeOfBound = 500000;
+inline constexpr std::size_t kObjectsPerSourceByte = 8;
 
-// Objects that inheritance may copy in one directory load: this many, and
-// more for every object that the load's files declared.
-inline constexpr std::size_t kMinCopyBudget = 10000;
-inline constexpr std::size_t kCopiesPerDeclaredObject = 64;
+// What one engine has read and made over all its loads.
+struct DLoadTotals {
+  std::size_t bytes_read = 0;
+  std::size_t objects_made = 0;
+};
 
-// How many declarations lowering the file would process, saturated at limit + 1.
+// Objects that an engine's loads may make in all, having read that much source.
+std::size_t object_allowance(std::size_t bytes_read);
+
+// The bound of one load, handed down to the lowering checks and to
+// inheritance. What the load has made is charged as it goes: exact counts, or
+// upper estimates while far from the bound; the first time an estimate would
+// not fit, the load's objects are counted afresh, and from then on every
+// charge is exact.
+class DLoadBudget {
+ public:
+  // No bound at all: what finalize() uses when called on its own.
+  DLoadBudget() = default;
+  // The budget of a load into `target`, which must outlive it; totals.bytes_read
+  // already holds the load's own files.
+  DLoadBudget(const DLoadTotals& totals, const DObject& target);
+
+  bool bounded() const { return target != nullptr; }
+  std::size_t bytes_read() const { return bytes; }
+  // Objects the load may still make; SIZE_MAX when unbounded.
+  std::size_t remaining() const;
+  // Whether charges are exact; counts afresh when they are not.
+  bool exact() const { return charges_exact; }
+  void make_exact();
+  // True when that many more objects fit, counting afresh before saying no.
+  bool admits(std::size_t objects);
+  void charge(std::size_t objects, bool exact_count);
+  // Objects made by the engine's loads so far, this one included; exact.
+  std::size_t made();
+
+  // A base found too large for a layer without children stays too large for
+  // the rest of the load (subtrees only grow, the remainder only shrinks
+  // once charges are exact), so later layers like it are refused unmeasured.
+  bool known_too_large(const DLayer* base) const { return too_large.count(base) != 0; }
+  void remember_too_large(const DLayer* base) { too_large.insert(base); }
+
+  // Finalize calls open on the current call chain.
+  std::size_t nesting = 0;
+
+ private:
+  const DObject* target = nullptr;
+  std::size_t bytes = 0;
+  std::size_t allowance = std::numeric_limits<std::size_t>::max();
+  std::size_t made_before = 0;  // by earlier loads
+  std::size_t objects_before = 0;
+  std::size_t charged = 0;  // by this load
+  bool charges_exact = true;
+  std::set<const DLayer*> too_large;
+};
+
+// How many objects lowering the file finds or creates, one per layer walked or
+// named, attribute and state entry of each expansion, saturated at limit + 1.
+// Lowering creates at most this many; it is also the work it does.
 std::size_t count_lowerings(const DLayerNode& root, std::size_t limit);
 
-// Objects below `object` (not counting it) and the number of layer levels below it.
+// Objects below `object` (not counting it) and the number of layer levels
+// below it. The walk stops once more than `limit` objects are counted; the
+// size is then incomplete, its height a lower bound.
 struct DSubtreeSize {
   std::size_t objects = 0;
   std::size_t height = 0;
+  bool complete = true;
 };
-DSubtreeSize measure_subtree(const DObject* object);
+DSubtreeSize measure_subtree(const DObject* object,
+                             std::size_t limit = std::numeric_limits<std::size_t>::max());
+
+// Layers and attributes that clone_to copies along with `object` (not counting
+// it), saturated at limit + 1.
+std::size_t count_copies(const DObject& object, std::size_t limit);
 
 // Layer ancestors of a layer.
 std::size_t layer_depth(const DLayer* layer);
-
-// The copy budget of the running directory load; unlimited outside one.
-void set_copy_budget(std::size_t objects);
-void clear_copy_budget();
-std::size_t copy_budget();
-// Takes that many copies from the budget; false (and nothing taken) when they
-// exceed it, after which the budget stays exhausted until it is set again.
-bool take_copy_budget(std::size_t objects);
-bool copy_budget_exhausted();
 
 }  // namespace Drelm

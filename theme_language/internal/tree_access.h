@@ -13,6 +13,8 @@
 
 namespace Drelm {
 
+class DLoadBudget;
+
 // Checked down-casts by DObject::kind in place of dynamic_cast. A class derived
 // from DLayer or DAttribute keeps its base's kind, so these answer as
 // dynamic_cast would.
@@ -44,6 +46,10 @@ DLayer* find_child_layer(const DLayer& layer, std::string_view name);
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
 // building them.
 DLayer* find_layer_path(DLayer& layer, std::string_view path);
+
+// DLayer::finalize() within the bounds of one load, which are charged with
+// what inheritance copies.
+void finalize_in_load(DLayer& layer, DLoadBudget& budget);
 
 // The state attribute that states(false) holds under that name, or null.
 DAttribute* find_own_state(const DAttribute& attribute, std::string_view name);
