@@ -75,9 +75,9 @@ void DAttribute::Impl::call_all(Callbacks& callbacks) {
   for (const DConnectionID& id : ids) {
     auto it = callbacks.find(id);
     if (it == callbacks.end()) continue;
-    // A copy, so the callback may disconnect itself or others while it runs.
-    std::function<void()> callback = it->second;
-    callback();
+    // Held while it runs, so the callback may disconnect itself or others.
+    const std::shared_ptr<std::function<void()>> callback = it->second;
+    (*callback)();
   }
 }
 
@@ -278,12 +278,14 @@ std::vector<DAttribute*> DAttribute::dependents(bool recursive) const {
 void DAttribute::update_link_dependencies() { impl->update_link_dependencies(); }
 
 DConnectionID DAttribute::on_change(std::function<void()> callback) {
-  impl->change_callbacks[impl->next_change_id] = std::move(callback);
+  impl->change_callbacks[impl->next_change_id] =
+      std::make_shared<std::function<void()>>(std::move(callback));
   return impl->next_change_id++;
 }
 
 DConnectionID DAttribute::on_link_change(std::function<void()> callback) {
-  impl->link_change_callbacks[impl->next_link_change_id] = std::move(callback);
+  impl->link_change_callbacks[impl->next_link_change_id] =
+      std::make_shared<std::function<void()>>(std::move(callback));
   return impl->next_link_change_id++;
 }
 

@@ -453,6 +453,17 @@ TEST(AttributeLinks, notification_walks_a_snapshot_of_callbacks_and_dependents) 
   a->set_value(DValue(2.0));
   EXPECT_EQ(events, (Events{"a0", "late", "first", "third"}));
   EXPECT_EQ(a->dependents(false).size(), 4u);
+
+  // Callbacks run from their own entries: a callable's state persists between
+  // notifications, also when it disconnects itself during its call.
+  std::vector<int> counts;
+  DConnectionID counter;
+  counter = third->on_change([&, count = 0]() mutable {
+    counts.push_back(++count);
+    if (count == 3) third->disconnect_change(counter);
+  });
+  for (int i = 0; i < 4; ++i) third->set_value(DValue(double(i)));
+  EXPECT_EQ(counts, (std::vector<int>{1, 2, 3}));
 }
 
 TEST(AttributeLinks, clone_to_copies_value_link_path_and_states_in_name_order) {

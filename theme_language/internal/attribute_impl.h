@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,7 +26,10 @@ struct DAttribute::Impl {
     std::vector<std::string> conditions;
   };
 
-  using Callbacks = std::map<DConnectionID, std::function<void()>>;
+  // Shared, so that a call keeps its callable alive when the callback
+  // disconnects itself, without copying it: a callable's own state persists
+  // from one notification to the next.
+  using Callbacks = std::map<DConnectionID, std::shared_ptr<std::function<void()>>>;
 
   explicit Impl(DAttribute* owner) : owner(owner) {}
 
