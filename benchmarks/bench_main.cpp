@@ -1,7 +1,8 @@
 // Benchmarks of loading and of the main road. Without a subcommand the
 // Google Benchmark suite runs and checks the goals that need no baseline; the
 // subcommands "generate", "measure", "memory" and "compare" serve the A/B
-// comparison against a baseline build (see compare.h).
+// comparison against a baseline build (see compare.h), and "profile" runs one
+// task for a profiler (see measure.h).
 
 #include <benchmark/benchmark.h>
 
@@ -341,6 +342,7 @@ int main(int argc, char** argv) {
     if (command == "measure") return bench::run_measure(argc, argv);
     if (command == "memory") return bench::run_memory(argc, argv);
     if (command == "compare") return bench::run_compare(argc, argv);
+    if (command == "profile") return bench::run_profile(argc, argv);
   }
   bench::install_counting_log();
   benchmark::Initialize(&argc, argv);

@@ -53,7 +53,7 @@ class Report {
   double now(const std::string& key) const { return median(find(current_, key)); }
 
   void row(const char* what, const std::string& key, double scale, const char* unit) const {
-    std::printf("  %-44s %12.2f %12.2f %s\n", what, base(key) / scale, now(key) / scale, unit);
+    std::printf("  %-58s %12.2f %12.2f %s\n", what, base(key) / scale, now(key) / scale, unit);
   }
 
   // A goal on a ratio: met when ratio <= limit (at_most) or >= limit.
@@ -126,13 +126,22 @@ int run_compare(int argc, char** argv) {
     }
 
     Report report(figures[0], figures[1]);
-    std::printf("\nmedians of %d alternating rounds          baseline      current\n", rounds);
+    std::printf("\nmedians of %-3d alternating rounds %26s %12s\n", rounds, "baseline", "current");
     const char* scenarios[] = {"nothing changed", "one text changed", "theme switch"};
     for (int nodes : {kSmallNodes, kLargeNodes}) {
       for (int s = 0; s < 3; ++s) {
         const std::string what = "re-render " + std::to_string(nodes) + ", " + scenarios[s];
         report.row(what.c_str(),
                    "render_" + std::to_string(nodes) + "_" + std::to_string(s) + "_ns", 1e6, "ms");
+      }
+    }
+    for (int nodes : {kSmallNodes, kLargeNodes}) {
+      for (int s = 0; s < 3; ++s) {
+        const std::string what =
+            "heap allocations per re-render " + std::to_string(nodes) + ", " + scenarios[s];
+        report.row(what.c_str(),
+                   "render_" + std::to_string(nodes) + "_" + std::to_string(s) + "_allocations", 1,
+                   "");
       }
     }
     report.row("load + inherit + link", "load_ns", 1e6, "ms");

@@ -239,8 +239,10 @@ int run_measure(int argc, char** argv) {
     int step = 0;
     for (int scenario = 0; scenario < 3; ++scenario) {
       std::vector<double> times;
+      std::size_t allocations = 0;
       for (int rep = -2; rep < reps; ++rep) {  // two warm-up runs
         ++step;
+        const std::size_t allocations_before = g_allocations;
         const double ns = time_ns([&] {
           if (scenario == 1) app->texts[text_path] = "Text " + std::to_string(step);
           if (scenario == 2) app->set_active_theme(step % 2 ? "Dawn (Bench)" : "Dusk (Bench)");
@@ -248,9 +250,11 @@ int run_measure(int argc, char** argv) {
           if (patches.empty() && scenario != 0) ++g_log_messages;  // a change must show
         });
         if (rep >= 0) times.push_back(ns);
+        if (rep >= 0) allocations += g_allocations - allocations_before;
       }
-      print("render_" + std::to_string(nodes) + "_" + std::to_string(scenario) + "_ns",
-            median(times));
+      const std::string name = "render_" + std::to_string(nodes) + "_" + std::to_string(scenario);
+      print(name + "_ns", median(times));
+      print(name + "_allocations", double(allocations) / reps);
     }
     if (nodes != large_nodes) continue;
 
@@ -320,6 +324,63 @@ int run_memory(int argc, char** argv) {
   print("heap_blocks_per_object", double(heap_after.blocks - heap_before.blocks) / objects);
   print("log_messages", double(g_log_messages));
   return 0;
+}
+
+__attribute__((noinline)) void profiled(const std::function<void()>& task) { task(); }
+
+int run_profile(int argc, char** argv) {
+  if (argc < 5 || argc > 6) {
+    std::fprintf(stderr, "usage: %s profile TASK DIR NODES [REPS]\n", argv[0]);
+    return 2;
+  }
+  install_counting_log();
+  const std::string task = argv[2], root = argv[3];
+  const int nodes = std::atoi(argv[4]);
+  const int reps = argc == 6 ? std::max(1, std::atoi(argv[5])) : 1;
+  if (task.rfind("render", 0) == 0) {
+    auto app = make_app(root, size_for_nodes(nodes));
+    const int scenario = task == "render1" ? 1 : task == "render2" ? 2 : 0;
+    app->render_patches();  // warm
+    for (int step = 0; step < reps; ++step) {
+      if (scenario == 1) app->texts[label_path(0, 0, 0)] = "Text " + std::to_string(step);
+      profiled([&] {
+        // The theme switch itself belongs to the measured work.
+        if (scenario == 2) app->set_active_theme(step % 2 ? "Dusk (Bench)" : "Dawn (Bench)");
+        app->render_patches();
+      });
+    }
+  } else if (task == "load" || task == "teardown") {
+    for (int rep = 0; rep < reps; ++rep) {
+      std::unique_ptr<Drelm::DEngine> engine;
+      if (task == "load") {
+        profiled([&] { engine = load_engine(root); });
+      } else {
+        engine = load_engine(root);
+        profiled([&] { engine.reset(); });
+      }
+    }
+  } else if (task == "lexparse" || task == "json") {
+    const std::vector<std::string> sources = drl_sources(root);
+    const std::string json = read_all(root + "/same.json");
+    for (int rep = 0; rep < reps; ++rep) {
+      if (task == "json") {
+        profiled([&] { auto doc = nlohmann::json::parse(json); });
+        continue;
+      }
+      profiled([&] {
+        for (const auto& source : sources) {
+          Drelm::DLexer lexer(source);
+          Drelm::DParser parser(lexer.build_tokens());
+          auto parsed = parser.parse_file();
+        }
+      });
+    }
+  } else {
+    std::fprintf(stderr, "unknown task %s\n", task.c_str());
+    return 2;
+  }
+  print("log_messages", double(g_log_messages));
+  return g_log_messages == 0 ? 0 : 1;
 }
 
 }  // namespace bench

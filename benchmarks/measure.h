@@ -6,6 +6,7 @@
 // only the public interface is used here.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,5 +39,15 @@ int run_generate(int argc, char** argv);
 int run_measure(int argc, char** argv);
 // "memory DIR NODES": resident and heap growth of loading, and object counts.
 int run_memory(int argc, char** argv);
+
+// "profile TASK DIR NODES [REPS]": runs one task, each repetition inside
+// bench::profiled(), for a profiler that collects there only (callgrind
+// --collect-atstart=no --toggle-collect='bench::profiled*'). TASK: render0,
+// render1, render2 (nothing changed, one text, theme switch), load, teardown,
+// lexparse, json.
+int run_profile(int argc, char** argv);
+
+// Runs `task`; kept out of line so that profilers can collect inside it only.
+void profiled(const std::function<void()>& task);
 
 }  // namespace bench
