@@ -126,7 +126,9 @@ int run_compare(int argc, char** argv) {
     }
 
     Report report(figures[0], figures[1]);
-    std::printf("\nmedians of %-3d alternating rounds %26s %12s\n", rounds, "baseline", "current");
+    std::printf(
+        "\nmedians of %-3d alternating rounds (each the fastest of its repetitions) %s %12s\n",
+        rounds, "baseline", "current");
     const char* scenarios[] = {"nothing changed", "one text changed", "theme switch"};
     for (int nodes : {kSmallNodes, kLargeNodes}) {
       for (int s = 0; s < 3; ++s) {

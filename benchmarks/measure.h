@@ -35,7 +35,7 @@ std::unique_ptr<Ombrix::OApp> make_app(const std::string& root, const InterfaceS
 // "generate DIR NODES": writes the interface and its JSON form (DIR/same.json).
 int run_generate(int argc, char** argv);
 // "measure SMALL_DIR SMALL_NODES LARGE_DIR LARGE_NODES": timings in nanoseconds
-// (medians of repetitions), allocation counts and log messages.
+// (the fastest of a few repetitions), allocation counts and log messages.
 int run_measure(int argc, char** argv);
 // "memory DIR NODES": resident and heap growth of loading, and object counts.
 int run_memory(int argc, char** argv);
