@@ -126,9 +126,10 @@ int run_compare(int argc, char** argv) {
     }
 
     Report report(figures[0], figures[1]);
-    std::printf(
-        "\nmedians of %-3d alternating rounds (each the fastest of its repetitions) %s %12s\n",
-        rounds, "baseline", "current");
+    char title[96];
+    std::snprintf(title, sizeof title,
+                  "medians of %d alternating rounds, each its fastest repetition", rounds);
+    std::printf("\n%-60s %12s %12s\n", title, "baseline", "current");
     const char* scenarios[] = {"nothing changed", "one text changed", "theme switch"};
     for (int nodes : {kSmallNodes, kLargeNodes}) {
       for (int s = 0; s < 3; ++s) {
