@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
@@ -12,6 +10,7 @@
 
 #include "app_model/app.h"
 #include "app_model/internal/app_internal.h"
+#include "support/files.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 
@@ -149,10 +148,9 @@ TEST(Init, fails_without_themes_but_still_loads_the_styles) {
 
 TEST(Init, reads_regular_theme_files_through_links_and_passes_over_pipes) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("ombrix_themes_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
-  fs::create_directories(dir / "elsewhere");
-  std::ofstream(dir / "elsewhere" / "linked.txt") << R"({"Linked": {"Primary": "#010101"}})";
+  const support::TempDir scratch;
+  const fs::path& dir = scratch.path();
+  scratch.write("elsewhere/linked.txt", R"({"Linked": {"Primary": "#010101"}})");
   fs::create_symlink(dir / "elsewhere" / "linked.txt", dir / "linked.json");
   // Opening a pipe with no writer would block start-up for good.
   ASSERT_EQ(::mkfifo((dir / "pipe.json").c_str(), 0600), 0);
@@ -161,7 +159,6 @@ TEST(Init, reads_regular_theme_files_through_links_and_passes_over_pipes) {
   EXPECT_TRUE(app.init(dir.string(), kStyles, "", {}));
   ASSERT_EQ(app.themes.size(), 1u);
   EXPECT_EQ(app.active_theme, "Linked");
-  fs::remove_all(dir);
 }
 
 TEST(ThemeActivation, fires_on_theme_changed_only_when_the_id_changes) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -9,7 +8,7 @@
 
 #include "app_model/app.h"
 #include "app_model/internal/app_internal.h"
-#include "app_model/fixture_app.h"
+#include "support/fixture_app.h"
 #include "theme_language/engine.h"
 
 namespace {
@@ -19,11 +18,10 @@ using Ombrix::NodeType;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
 
-std::unique_ptr<OApp> load_app() { return fixture_app::load("Binds"); }
-
-using fixture_app::at;
-using fixture_app::child;
-using fixture_app::child_names;
+using support::at;
+using support::child;
+using support::child_names;
+using support::load_app;
 
 TEST(Binds, split_binds_trims_tokens_and_drops_empty_ones) {
   using Ombrix::split_binds;
@@ -35,7 +33,7 @@ TEST(Binds, split_binds_trims_tokens_and_drops_empty_ones) {
 }
 
 TEST(Binds, data_lists_build_rows_with_first_last_and_separators) {
-  auto app = load_app();
+  auto app = load_app("Binds");
   app->lists["items"] = {ListEntry{"a", {{"title", "A"}}}, ListEntry{"b", {{"title", "B"}}},
                          ListEntry{"c", {{"title", "C"}}}};
   RenderNode tree = app->build_render_tree();
@@ -80,7 +78,7 @@ TEST(Binds, data_lists_build_rows_with_first_last_and_separators) {
 }
 
 TEST(Binds, row_fields_fill_texts_sources_and_metrics) {
-  auto app = load_app();
+  auto app = load_app("Binds");
   app->lists["items"] = {
       ListEntry{"a",
                 {{"title", "Alpha"},
@@ -134,7 +132,7 @@ TEST(Binds, row_fields_fill_texts_sources_and_metrics) {
 }
 
 TEST(Binds, state_tokens_restyle_a_row_and_its_subtree_when_the_field_is_set) {
-  auto app = load_app();
+  auto app = load_app("Binds");
   const std::vector<std::pair<const char*, bool>> cases = {
       {"1", true}, {"yes", true}, {"0", false}, {"false", false}, {"", false}};
   for (const auto& [value, selected] : cases) {
@@ -155,7 +153,7 @@ TEST(Binds, state_tokens_restyle_a_row_and_its_subtree_when_the_field_is_set) {
 }
 
 TEST(Binds, outside_rows_field_hides_and_row_tokens_do_nothing) {
-  auto app = load_app();
+  auto app = load_app("Binds");
   const RenderNode tree = app->build_render_tree();
   EXPECT_EQ(child(tree, "Loose Text"), nullptr);
   const RenderNode& glyph = at(tree, {"Loose Glyph"});
@@ -165,7 +163,7 @@ TEST(Binds, outside_rows_field_hides_and_row_tokens_do_nothing) {
 }
 
 TEST(Binds, theme_buttons_paint_each_installed_theme_and_mark_the_active_one) {
-  auto app = load_app();
+  auto app = load_app("Binds");
   RenderNode tree = app->build_render_tree();
   const RenderNode& themes = at(tree, {"Themes"});
   ASSERT_EQ(child_names(themes),
@@ -223,7 +221,7 @@ TEST(Binds, theme_buttons_paint_each_installed_theme_and_mark_the_active_one) {
 }
 
 TEST(Binds, theme_buttons_made_on_their_own_match_those_of_the_render) {
-  auto app = load_app();
+  auto app = load_app("Binds");
   const RenderNode tree = app->build_render_tree();
   RenderNode list = at(tree, {"Themes"});
   list.children.clear();
@@ -241,7 +239,7 @@ TEST(Binds, theme_buttons_made_on_their_own_match_those_of_the_render) {
 }
 
 TEST(Binds, list_intents_register_actions_in_and_out_of_rows) {
-  auto app = load_app();
+  auto app = load_app("Binds");
   app->lists["items"] = {ListEntry{"a", {}}, ListEntry{"b", {}}};
   app->build_render_tree();
   const auto action = [&app](const std::string& path) {

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app_model/app.h"
+#include "support/files.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 
@@ -69,14 +69,8 @@ const Json& deepest(const Json& root, int& levels) {
 
 class Depth : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir = fs::temp_directory_path() / ("ombrix-depth-" + std::to_string(::getpid()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    std::ofstream(dir / "deep.drl") << deep_source();
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  fs::path dir;
+  void SetUp() override { dir.write("deep.drl", deep_source()); }
+  support::TempDir dir;
 };
 
 TEST_F(Depth, a_thousand_nested_layers_load_render_diff_write_json_and_are_destroyed) {
@@ -133,7 +127,7 @@ TEST_F(Depth, a_thousand_nested_layers_load_render_diff_write_json_and_are_destr
 // top-level layers would build a tree deeper than the parser ever allows.
 TEST_F(Depth, a_long_chain_of_bases_ends_in_a_diagnostic_not_a_stack_overflow) {
   constexpr int kChain = 5000;
-  std::ofstream out(dir / "deep.drl", std::ios::trunc);
+  std::ofstream out(dir.path() / "deep.drl", std::ios::trunc);
   out << "App:\n Child << L1\n";
   for (int level = 1; level < kChain; ++level) {
     out << "L" << level << ":\n Child << L" << level + 1 << "\n";

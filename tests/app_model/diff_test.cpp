@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <limits>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -14,8 +13,8 @@
 #include <vector>
 
 #include "app_model/app.h"
-#include "app_model/fixture_app.h"
 #include "app_model/internal/app_internal.h"
+#include "support/fixture_app.h"
 #include "theme_language/engine.h"
 
 namespace {
@@ -28,7 +27,7 @@ using Ombrix::PatchKind;
 using Ombrix::RenderNode;
 using Lines = std::vector<std::string>;
 
-std::unique_ptr<OApp> load_app() { return fixture_app::load("Page"); }
+using support::load_app;
 
 // One line per patch: kind, path, parent path and index where the kind carries them.
 Lines describe(const std::vector<Patch>& patches) {
@@ -63,7 +62,7 @@ void set_rows(OApp& app, const std::vector<std::pair<std::string, std::string>>&
 }
 
 TEST(Diff, first_render_inserts_the_whole_tree_and_an_unchanged_one_gives_nothing) {
-  auto app = load_app();
+  auto app = load_app("Page");
   app->pending_editor_values.emplace_back("Page/Note", "draft");
   const std::vector<Patch> first = app->render_patches();
   EXPECT_EQ(describe(first), (Lines{"insert Page in  at 0", "editorvalue Page/Note = draft"}));
@@ -77,7 +76,7 @@ TEST(Diff, first_render_inserts_the_whole_tree_and_an_unchanged_one_gives_nothin
 }
 
 TEST(Diff, a_changed_text_and_a_new_child_give_the_update_then_the_insert) {
-  auto app = load_app();
+  auto app = load_app("Page");
   app->hidden_paths.insert("Page/Body/Extra");
   app->render_patches();
 
@@ -95,7 +94,7 @@ TEST(Diff, a_changed_text_and_a_new_child_give_the_update_then_the_insert) {
 }
 
 TEST(Diff, renamed_rows_are_removed_and_inserted_and_reordered_ones_give_nothing) {
-  auto app = load_app();
+  auto app = load_app("Page");
   set_rows(*app, {{"a", "A"}, {"b", "B"}});
   app->render_patches();
 
@@ -118,7 +117,7 @@ TEST(Diff, renamed_rows_are_removed_and_inserted_and_reordered_ones_give_nothing
 }
 
 TEST(Diff, duplicate_names_match_the_last_old_child) {
-  auto app = load_app();
+  auto app = load_app("Page");
   set_rows(*app, {{"x", "one"}, {"x", "two"}});
   app->render_patches();
 
@@ -135,7 +134,7 @@ TEST(Diff, duplicate_names_match_the_last_old_child) {
 }
 
 TEST(Diff, a_changed_kind_replaces_the_node_and_nothing_below_it) {
-  auto app = load_app();
+  auto app = load_app("Page");
   app->render_patches();
 
   // The roots match whatever their names; "Swap" turns from a text into a button.
@@ -153,7 +152,7 @@ TEST(Diff, a_changed_kind_replaces_the_node_and_nothing_below_it) {
 }
 
 TEST(Diff, queued_editor_texts_come_last_in_queue_order_and_drain_the_queue) {
-  auto app = load_app();
+  auto app = load_app("Page");
   app->render_patches();
 
   app->pending_editor_values.emplace_back("Page/Note", "first");
@@ -166,7 +165,7 @@ TEST(Diff, queued_editor_texts_come_last_in_queue_order_and_drain_the_queue) {
 }
 
 TEST(Diff, events_show_up_in_the_next_patch_list) {
-  auto app = load_app();
+  auto app = load_app("Page");
   const std::vector<Patch> first = app->render_patches();
   EXPECT_EQ(first[0].node.children[0].style.fill, "#101010");
 

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,7 +10,8 @@
 
 #include "app_model/app.h"
 #include "fuzz/harness.h"
-#include "theme_language/logger.h"
+#include "support/files.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -23,12 +21,7 @@ using Ombrix::RenderNode;
 const std::string kModel = std::string(OMBRIX_FIXTURES_DIR) + "/app";
 const fs::path kRegressions = fs::path(OMBRIX_FIXTURES_DIR) / "fuzz_regressions";
 
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using support::read_bytes;
 
 void for_each_input(const std::string& target, const std::function<void(const fs::path&)>& run) {
   if (!fs::is_directory(kRegressions / target)) return;
@@ -39,21 +32,12 @@ void for_each_input(const std::string& target, const std::function<void(const fs
   }
 }
 
-void quiet(const std::string&) {}
-
+// The replayed inputs' diagnostics are kept off the output.
 class FuzzRegression : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Drelm::set_log_function(quiet);
-    work = fs::temp_directory_path() / ("ombrix-fuzz-regression-" + std::to_string(::getpid()));
-    fs::remove_all(work);
-    fs::create_directories(work);
-  }
-  void TearDown() override {
-    Drelm::set_log_function(nullptr);
-    fs::remove_all(work);
-  }
-  fs::path work;
+  support::LogCapture quiet;
+  support::TempDir scratch;
+  const fs::path work = scratch.path();
 };
 
 TEST_F(FuzzRegression, saved_inputs_replay_through_every_target) {

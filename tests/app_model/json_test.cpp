@@ -15,8 +15,9 @@
 #include <nlohmann/json.hpp>
 
 #include "app_model/app.h"
-#include "app_model/fixture_app.h"
 #include "app_model/internal/app_internal.h"
+#include "support/files.h"
+#include "support/fixture_app.h"
 #include "theme_language/engine.h"
 
 namespace {
@@ -26,7 +27,7 @@ using Keys = std::vector<std::string>;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
 
-std::unique_ptr<OApp> load_app(const std::string& root) { return fixture_app::load(root); }
+using support::load_app;
 
 Keys keys(const Json& object) {
   Keys names;
@@ -214,13 +215,6 @@ namespace {
 const std::string kDocs = std::string(OMBRIX_FIXTURES_DIR) + "/../../docs";
 const std::string kExamples = kDocs + "/examples";
 
-std::string read_text(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 // The guides show each node with the style keys the example is about, not all of them.
 void keep_style_keys(Json& json, const Keys& shown) {
   if (json.is_array()) {
@@ -313,7 +307,7 @@ TEST(Json, the_guides_examples_load_and_show_what_the_code_writes) {
       if (step.change) step.change(app);
       Json written = Json::parse(step.patches ? app.render_patches_json() : app.render_tree_json());
       keep_style_keys(written, example.shown);
-      EXPECT_EQ(written.dump(2) + "\n", read_text(kExamples + "/output/" + step.output))
+      EXPECT_EQ(written.dump(2) + "\n", support::read_bytes(kExamples + "/output/" + step.output))
           << step.output;
     }
   }
@@ -329,12 +323,12 @@ TEST(Json, the_guides_examples_load_and_show_what_the_code_writes) {
   for (std::size_t at; (at = log.find(kExamples + "/")) != std::string::npos;) {
     log.erase(at, kExamples.size() + 1);
   }
-  EXPECT_EQ(log, read_text(kExamples + "/output/errors.log"));
+  EXPECT_EQ(log, support::read_bytes(kExamples + "/output/errors.log"));
 
   // Every example block of a guide follows a marker naming the file it is taken from.
   std::size_t blocks = 0;
   for (const char* guide : {"/theme-language.md", "/render-json.md"}) {
-    std::istringstream lines(read_text(kDocs + guide));
+    std::istringstream lines(support::read_bytes(kDocs + guide));
     std::string line;
     std::string source;
     while (std::getline(lines, line)) {
@@ -353,7 +347,7 @@ TEST(Json, the_guides_examples_load_and_show_what_the_code_writes) {
       ++blocks;
       EXPECT_FALSE(source.empty()) << guide << ": a block without its example file:\n" << block;
       if (!source.empty()) {
-        EXPECT_NE(read_text(kExamples + "/" + source).find(block), std::string::npos)
+        EXPECT_NE(support::read_bytes(kExamples + "/" + source).find(block), std::string::npos)
             << guide << ": not in " << source << ":\n"
             << block;
       }

@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app_model/app.h"
 #include "app_model/internal/app_internal.h"
-#include "app_model/fixture_app.h"
+#include "support/files.h"
+#include "support/fixture_app.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 
@@ -21,10 +18,9 @@ using Ombrix::NodeType;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
 
-std::unique_ptr<OApp> load_app(const std::string& root) { return fixture_app::load(root); }
-
-using fixture_app::child;
-using fixture_app::child_names;
+using support::child;
+using support::child_names;
+using support::load_app;
 
 TEST(RenderTree, kinds_come_from_the_nearest_named_layer_of_the_base_chain) {
   auto app = load_app("Render");
@@ -240,30 +236,21 @@ TEST(RenderTree, a_subtree_built_on_its_own_equals_its_place_in_the_whole_tree) 
 
 namespace {
 
-namespace fs = std::filesystem;
-
 // The fixture model plus one extra style file, loaded from a directory of its own.
 class ExtraStyles {
  public:
-  explicit ExtraStyles(const std::string& source)
-      : dir(fs::temp_directory_path() / ("ombrix-render-" + std::to_string(::getpid()))) {
-    fs::create_directories(dir);
-    std::ofstream(dir / "extra.drl") << source;
-  }
-  ~ExtraStyles() { fs::remove_all(dir); }
-  ExtraStyles(const ExtraStyles&) = delete;
-  ExtraStyles& operator=(const ExtraStyles&) = delete;
+  explicit ExtraStyles(const std::string& source) { dir.write("extra.drl", source); }
 
   std::unique_ptr<OApp> load(const std::string& root) const {
     auto app = std::make_unique<OApp>();
     app->root_name = root;
-    EXPECT_TRUE(app->init(fixture_app::kDir + "/themes", fixture_app::kDir + "/styles",
+    EXPECT_TRUE(app->init(support::kFixtureApp + "/themes", support::kFixtureApp + "/styles",
                           "Dusk (North)", {dir.string()}));
     return app;
   }
 
  private:
-  fs::path dir;
+  support::TempDir dir;
 };
 
 TEST(RenderTree, the_border_is_the_first_border_layer_whether_node_or_detail) {

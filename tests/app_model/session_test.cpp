@@ -1,51 +1,36 @@
-// A user's session on the demo interface: the demo's own styles and themes,
-// wired the way the demo program wires them, driven by clicks and inputs, with
-// the exact patch list checked after every step.
+// A user's session on the demo interface: the demo's own styles, themes and
+// wiring, driven by clicks and inputs, with the exact patch list checked after
+// every step.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app_model/app.h"
-#include "theme_language/logger.h"
+#include "examples/demo/wiring.h"
+#include "support/log_capture.h"
 
 namespace {
 
-using Ombrix::ListEntry;
-using Ombrix::NodeType;
 using Ombrix::OApp;
 using Ombrix::Patch;
 using Ombrix::PatchKind;
 using Ombrix::RenderNode;
+using ombrix_demo::kCode;
+using ombrix_demo::kDialog;
+using ombrix_demo::kFormat;
+using ombrix_demo::kNote;
+using ombrix_demo::kPreview;
+using ombrix_demo::kTabs;
+using ombrix_demo::kThemeList;
 using Lines = std::vector<std::string>;
 
 const std::string kDemo = std::string(OMBRIX_FIXTURES_DIR) + "/../../examples/demo";
 const std::string kThemesDir = kDemo + "/themes";
-
-const std::string kTabs = "App/Title Bar/Tabs/";
-const std::string kViews = "App/Content/";
-const std::string kNote = "App/Content/Share/Note";
-const std::string kFormat = "App/Content/Share/Format";
-const std::string kPreview = "App/Content/Share/Preview";
-const std::string kCode = "App/Content/Share/Code";
-const std::string kThemeList = "App/Content/Settings/Themes";
-const std::string kDialog = "App/Theme Directories";
-const std::string kSources = "App/Theme Directories/Sources";
-const char* const kTabNames[] = {"Share", "Settings"};
-
-Lines log_lines;
-void capture_log(const std::string& message) { log_lines.push_back(message); }
-
-std::string read_text(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+// The rows of the theme-directory list, by node path.
+const std::string kSources = kDialog + "/Sources";
 
 // One line per patch with all four addressing fields; an empty parent path and
 // an index of 0 are left out, except that an insert always shows its index.
@@ -91,101 +76,36 @@ const RenderNode* find_node(const RenderNode& node, const std::string& path) {
   return nullptr;
 }
 
-// A cut-down version of the demo program: the note, its format, the tabs, the
-// dialog and the theme sources, with the themes each added source brought.
+// The demo wired as the program wires it, with the selections that reach the
+// format's handler and the theme changes recorded on the way.
 struct Session {
-  OApp app;
-  std::string note;
-  std::string format = "text";
+  ombrix_demo::Demo demo;
   Lines selections;
   Lines theme_changes;
-  std::map<std::string, std::string> source_theme;  // row id -> theme id
-  int next_source = 1;
 
-  void update_share() {
-    const std::string data = format == "mail" ? "mailto:?body=" + note : note;
-    app.texts[kPreview] = "Encoded: " + data;
-    app.qr_data[kCode] = data;
-  }
-
-  void show_tab(const std::string& name) {
-    for (const char* tab : kTabNames) {
-      auto& tab_states = app.node_states[kTabs + tab];
-      if (name == tab) {
-        tab_states.insert("Selected");
-        app.hidden_paths.erase(kViews + tab);
-      } else {
-        tab_states.erase("Selected");
-        app.hidden_paths.insert(kViews + tab);
-      }
-    }
-  }
-
-  void add_source(const std::string& directory) {
-    ListEntry row;
-    row.id = "user-" + std::to_string(next_source++);
-    row.fields["path"] = directory;
-    source_theme[row.id] = app.add_theme_json(read_text(directory + "/forest.json"));
-    app.lists["themeSources"].push_back(std::move(row));
-  }
-
-  void remove_source(const std::string& id) {
-    auto& rows = app.lists["themeSources"];
-    const auto row = std::find_if(rows.begin(), rows.end(),
-                                  [&](const ListEntry& entry) { return entry.id == id; });
-    if (row == rows.end() || row->fields.contains("builtin")) return;
-    app.remove_theme(source_theme[id]);
-    source_theme.erase(id);
-    rows.erase(row);
-  }
-
-  void wire() {
-    app.root_name = "App";
-    app.states.insert("Desktop");
-    show_tab("Share");
-    for (const char* tab : kTabNames) {
-      app.click_handlers[kTabs + tab] = [this, name = std::string(tab)] { show_tab(name); };
-    }
-    app.input_handlers[kNote] = [this](const std::string& text) {
-      note = text;
-      update_share();
-    };
-    app.combo_options[kFormat] = {{"text", "Plain text"}, {"mail", "E-mail draft"}};
-    app.combo_selected[kFormat] = format;
-    app.select_handlers[kFormat] = [this](const std::string& id) {
-      selections.push_back(id);
-      format = id;
-      update_share();
-    };
-    app.hidden_paths.insert(kDialog);
-    app.click_handlers["App/Content/Settings/Directories"] = [this] {
-      app.hidden_paths.erase(kDialog);
-    };
-    app.click_handlers[kDialog + "/Actions/Close"] = [this] { app.hidden_paths.insert(kDialog); };
-
-    ListEntry builtin;
-    builtin.id = "builtin";
-    builtin.fields["path"] = kThemesDir;
-    builtin.fields["builtin"] = "1";
-    app.lists["themeSources"] = {builtin};
-    app.action_handlers["themeSources"] = [this](const std::string&, const std::string& row,
-                                                 const std::string& what) {
-      if (what == "remove") remove_source(row);
-      if (what == "add") add_source(kThemesDir + "/extra");
-    };
+  Session() {
+    demo.themes_dir = kThemesDir;
+    ombrix_demo::wire(demo);
+    OApp& app = demo.app;
+    app.select_handlers[kFormat] =
+        [this, select = app.select_handlers.at(kFormat)](const std::string& id) {
+          selections.push_back(id);
+          select(id);
+        };
     app.on_theme_changed = [this](const std::string& id) { theme_changes.push_back(id); };
   }
+  Session(const Session&) = delete;  // the handlers hold on to this one
+  Session& operator=(const Session&) = delete;
 };
 
 TEST(Session, clicks_and_inputs_on_the_demo_interface_give_the_expected_patches) {
-  log_lines.clear();
-  Drelm::set_log_function(capture_log);
   Session session;
-  OApp& app = session.app;
-  session.wire();
-  ASSERT_TRUE(app.init(kThemesDir, kDemo + "/styles", "Midnight (Ombrix)", {}));
-  Drelm::set_log_function(nullptr);
-  EXPECT_EQ(log_lines, Lines{});
+  OApp& app = session.demo.app;
+  {
+    const support::LogCapture capture;
+    ASSERT_TRUE(app.init(kThemesDir, kDemo + "/styles", "Midnight (Ombrix)", {}));
+    EXPECT_EQ(capture.lines(), Lines{});
+  }
   EXPECT_TRUE(app.engine().unresolved_links().empty());
   EXPECT_EQ(session.theme_changes, Lines{"Midnight (Ombrix)"});
 
@@ -218,7 +138,7 @@ TEST(Session, clicks_and_inputs_on_the_demo_interface_give_the_expected_patches)
     EXPECT_EQ(find_node(root, kTabs + "Settings")->style.fill, "#25272b");
     EXPECT_EQ(find_node(root, kPreview)->text, "Nothing to share yet.");
     const RenderNode& format = *find_node(root, kFormat);
-    EXPECT_EQ(format.comboOptions.size(), 2u);
+    EXPECT_EQ(format.comboOptions.size(), 3u);
     EXPECT_EQ(format.comboSelected, "text");
   }
   {
@@ -241,8 +161,10 @@ TEST(Session, clicks_and_inputs_on_the_demo_interface_give_the_expected_patches)
     EXPECT_EQ(describe(patches),
               (Lines{"update " + kFormat, "update " + kPreview, "update " + kCode}));
     EXPECT_EQ(patch_for(patches, kFormat).node.comboSelected, "mail");
-    EXPECT_EQ(patch_for(patches, kPreview).node.text, "Encoded: mailto:?body=Lunch at noon");
-    EXPECT_EQ(patch_for(patches, kCode).node.style.qrData, "mailto:?body=Lunch at noon");
+    EXPECT_EQ(patch_for(patches, kPreview).node.text,
+              "Encoded: mailto:?subject=Note&body=Lunch%20at%20noon");
+    EXPECT_EQ(patch_for(patches, kCode).node.style.qrData,
+              "mailto:?subject=Note&body=Lunch%20at%20noon");
   }
   {
     SCOPED_TRACE("an option the combo box does not offer");
@@ -388,7 +310,7 @@ TEST(Session, clicks_and_inputs_on_the_demo_interface_give_the_expected_patches)
     SCOPED_TRACE("removing the added source again");
     app.dispatch(kSources + "/user-1/Remove", "click");
     EXPECT_EQ(app.themes.size(), 2u);
-    EXPECT_EQ(app.lists.at("themeSources").size(), 1u);
+    EXPECT_EQ(app.lists.at(ombrix_demo::kSources).size(), 1u);
     patches = app.render_patches();
     EXPECT_EQ(describe(patches), (Lines{
                                      "remove " + kThemeList + "/Forest (Ombrix)",
@@ -418,9 +340,10 @@ TEST(Session, clicks_and_inputs_on_the_demo_interface_give_the_expected_patches)
     EXPECT_TRUE(app.pending_editor_values.empty());
     // The view comes back with what was stored while it was hidden, in the new theme.
     const RenderNode& view = patch_for(patches, "App/Content/Share").node;
-    EXPECT_EQ(find_node(view, kPreview)->text, "Encoded: mailto:?body=Lunch at noon");
+    EXPECT_EQ(find_node(view, kPreview)->text,
+              "Encoded: mailto:?subject=Note&body=Lunch%20at%20noon");
     EXPECT_EQ(find_node(view, kFormat)->comboSelected, "mail");
-    EXPECT_EQ(find_node(view, kCode)->style.qrData, "mailto:?body=Lunch at noon");
+    EXPECT_EQ(find_node(view, kCode)->style.qrData, "mailto:?subject=Note&body=Lunch%20at%20noon");
     EXPECT_EQ(find_node(view, "App/Content/Share/Heading")->style.textColor, "#1f2328");
   }
   {

@@ -7,29 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "support/log_capture.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
-#include "theme_language/logger.h"
 
 namespace Drelm {
 namespace {
 
 using Events = std::vector<std::string>;
-
-std::vector<std::string>& logged() {
-  static std::vector<std::string> lines;
-  return lines;
-}
-
-// Captures library messages for the duration of one test.
-class LogCapture {
- public:
-  LogCapture() {
-    logged().clear();
-    set_log_function([](const std::string& message) { logged().push_back(message); });
-  }
-  ~LogCapture() { set_log_function(nullptr); }
-};
 
 // Records "<label>.change" and "<label>.link" for an attribute's callbacks.
 void watch(DAttribute* attribute, const std::string& label, Events& events) {
@@ -74,7 +59,7 @@ TEST(AttributeLinks, find_link_target_searches_bare_names_upward_and_paths_from_
 }
 
 TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_loop_cyclic) {
-  LogCapture capture;
+  support::LogCapture capture;
   Events events;  // outlives the tree, whose teardown may call back
   DLayer root;
   auto* ns = dMake<DLayer>(&root, "Ombrix");
@@ -96,7 +81,7 @@ TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_lo
   EXPECT_EQ(b->link()->target, nullptr);
   EXPECT_TRUE(b->link()->cyclic);
   EXPECT_EQ(b->dependents(false), std::vector<DAttribute*>{a});
-  EXPECT_EQ(logged(),
+  EXPECT_EQ(capture.lines(),
             (std::vector<std::string>{
                 "engine: cyclic link `Button/A` on attribute `Ombrix/Button/B`.",
                 "engine: unresolved link `Theme/Nothing` on attribute `Ombrix/Button/Lost`.",
@@ -106,16 +91,16 @@ TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_lo
   EXPECT_EQ(events, (Events{"hover.change", "lost.change"}));
 
   // Reported again at every resolution; a link found later is taken.
-  logged().clear();
+  capture.lines().clear();
   lost->resolve_links();
-  EXPECT_EQ(logged().size(), 2u);
+  EXPECT_EQ(capture.lines().size(), 2u);
   auto* theme = dMake<DLayer>(&root, "Theme");
   auto* nothing = dMake<DAttribute>(theme, "Nothing");
-  logged().clear();
+  capture.lines().clear();
   lost->resolve_links();
   EXPECT_EQ(lost->link()->target, nothing);
   EXPECT_EQ(nothing->dependents(false), std::vector<DAttribute*>{lost});
-  EXPECT_EQ(logged().size(), 1u);
+  EXPECT_EQ(capture.lines().size(), 1u);
 
   // A path that finds nothing later keeps the earlier target.
   theme->destroy_child(nothing);
@@ -124,11 +109,11 @@ TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_lo
   auto* other = dMake<DAttribute>(theme, "Other");
   lost->resolve_links();
   theme->set_object_name("Renamed");
-  logged().clear();
+  capture.lines().clear();
   lost->resolve_links();
   EXPECT_EQ(lost->link()->target, other);
   EXPECT_FALSE(lost->link()->cyclic);
-  EXPECT_EQ(logged(),
+  EXPECT_EQ(capture.lines(),
             (std::vector<std::string>{
                 "engine: unresolved link `Theme/Other` on attribute `Ombrix/Button/Lost`.",
                 "engine: unresolved link `Gone` on attribute `Ombrix/Button/Lost.Hover`.",
@@ -137,15 +122,15 @@ TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_lo
   // Resolving the cyclic one again after its partner moved away clears the mark.
   a->create_link(std::string("Lost"));
   a->resolve_links();
-  logged().clear();
+  capture.lines().clear();
   b->resolve_links();
   EXPECT_EQ(b->link()->target, a);
   EXPECT_FALSE(b->link()->cyclic);
-  EXPECT_TRUE(logged().empty());
+  EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST(AttributeLinks, an_empty_link_path_is_never_reported) {
-  LogCapture capture;
+  support::LogCapture capture;
   DAttribute unnamed("");
   unnamed.set_value(DValue(4.0));
   DLayer root;
@@ -153,7 +138,7 @@ TEST(AttributeLinks, an_empty_link_path_is_never_reported) {
   ASSERT_TRUE(linked->create_link(&unnamed));
   EXPECT_EQ(linked->link()->path, "");
   linked->resolve_links();
-  EXPECT_TRUE(logged().empty());
+  EXPECT_TRUE(capture.lines().empty());
   EXPECT_EQ(linked->link()->target, &unnamed);
   EXPECT_EQ(linked->as<double>({}), 4.0);
 }

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -13,56 +12,28 @@
 #include <utility>
 #include <vector>
 
+#include "support/drelm_tree.h"
+#include "support/files.h"
+#include "support/log_capture.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
-#include "theme_language/logger.h"
 
 namespace Drelm {
 namespace {
 
 namespace fs = std::filesystem;
 using Texts = std::vector<std::string>;
+using support::child_names;
+using support::TempDir;
 
 const std::string kStyle = std::string(OMBRIX_FIXTURES_DIR) + "/drelm/style";
 const std::string kExtra = std::string(OMBRIX_FIXTURES_DIR) + "/drelm/extra";
 
-Texts& logged() {
-  static Texts lines;
-  return lines;
-}
-
 // Collects library messages for the lifetime of a test.
 class EngineTest : public testing::Test {
  protected:
-  void SetUp() override {
-    logged().clear();
-    set_log_function([](const std::string& message) { logged().push_back(message); });
-  }
-  void TearDown() override { set_log_function(nullptr); }
+  support::LogCapture capture;
 };
-
-// A scratch directory, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "drelm_engine_XXXXXX").string();
-    path = mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path); }
-  std::string write(const std::string& relative, const std::string& contents) const {
-    const fs::path file = fs::path(path) / relative;
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary) << contents;
-    return file.string();
-  }
-  std::string path;
-};
-
-Texts child_names(const DObject* object) {
-  Texts names;
-  for (const auto& child : object->children()) names.push_back(child->object_name());
-  return names;
-}
 
 DAttribute* attribute(const DEngine& engine, const std::string& layer, const char* name) {
   DLayer* found = engine.find_layer(layer);
@@ -80,21 +51,22 @@ double number(DAttribute* attribute, const Texts& active = {}) {
 TEST_F(EngineTest, fixture_directories_load_into_one_tree_as_the_application_loads_them) {
   DEngine engine;
   engine.load_files(kStyle + "/widgets", "Ombrix");
-  EXPECT_EQ(logged(), (Texts{
-                          "engine: " + kStyle + "/widgets/broken.drl: Failed to load file.",
-                          "lexer: " + kStyle +
-                              "/widgets/broken.drl:2: Found `#` with 5 hex digits; expected 3, "
-                              "4, 6, or 8 for a color: #abcde",
-                      }));
+  EXPECT_EQ(capture.lines(),
+            (Texts{
+                "engine: " + kStyle + "/widgets/broken.drl: Failed to load file.",
+                "lexer: " + kStyle +
+                    "/widgets/broken.drl:2: Found `#` with 5 hex digits; expected 3, "
+                    "4, 6, or 8 for a color: #abcde",
+            }));
   engine.load_files(kStyle + "/mounts", "");
   engine.load_files(kExtra, "");
-  EXPECT_EQ(logged().size(), 2u);
+  EXPECT_EQ(capture.lines().size(), 2u);
 
   // Files load in path order (_parts/ sorts before base.drl); _draft.drl and broken.drl add
   // nothing.
-  EXPECT_EQ(child_names(engine.root()), (Texts{"Ombrix", "App", "Theme"}));
+  EXPECT_EQ(child_names(*engine.root()), (Texts{"Ombrix", "App", "Theme"}));
   DLayer* ombrix = engine.find_layer("Ombrix");
-  EXPECT_EQ(child_names(ombrix),
+  EXPECT_EQ(child_names(*ombrix),
             (Texts{"Panel", "Control", "Small Spacer", "Large Spacer", "Button"}));
   EXPECT_EQ(engine.find_layer("Ombrix/Button")->path(), "Ombrix/Button");
   EXPECT_EQ(engine.find_layer(std::deque<std::string>{"Ombrix", "Panel", "Header"})->path(),
@@ -107,12 +79,12 @@ TEST_F(EngineTest, fixture_directories_load_into_one_tree_as_the_application_loa
   Texts button{"Fill",         "Label.Color", "Label.Size", "Glow",
                "Label.Shadow", "Opacity",     "Icon",       "Border Width"};
   button.insert(button.end(), corners.begin(), corners.end());
-  EXPECT_EQ(child_names(engine.find_layer("Ombrix/Button")), button);
+  EXPECT_EQ(child_names(*engine.find_layer("Ombrix/Button")), button);
   Texts app{"Fill", "Missing",      "Label.Color", "Label.Size",
             "Glow", "Label.Shadow", "Opacity",     "Border Width"};
   app.insert(app.end(), corners.begin(), corners.end());
   app.push_back("Icon");
-  EXPECT_EQ(child_names(engine.find_layer("App")), app);
+  EXPECT_EQ(child_names(*engine.find_layer("App")), app);
 
   EXPECT_EQ(engine.find_layer("Ombrix/Button")->base_path(), "Control");
   EXPECT_EQ(engine.find_layer("Ombrix/Button")->base(), engine.find_layer("Ombrix/Control"));
@@ -128,7 +100,8 @@ TEST_F(EngineTest, fixture_directories_load_into_one_tree_as_the_application_loa
   EXPECT_EQ(keys, (Texts{"Focus", "Focus:Hover"}));
 
   engine.resolve_links();
-  EXPECT_EQ(logged().back(), "engine: unresolved link `Theme/Nothing` on attribute `App/Missing`.");
+  EXPECT_EQ(capture.lines().back(),
+            "engine: unresolved link `Theme/Nothing` on attribute `App/Missing`.");
   const auto unresolved = engine.unresolved_links();
   ASSERT_EQ(unresolved.size(), 1u);
   EXPECT_EQ(unresolved[0].attribute_path, "App/Missing");
@@ -165,7 +138,7 @@ TEST_F(EngineTest, later_files_and_later_directory_loads_win) {
   second.write("3.drl", "Space/A:\n    Size: 3\n");
 
   DEngine engine;
-  engine.load_files(first.path, "Space");
+  engine.load_files(first.string(), "Space");
   EXPECT_EQ(number(attribute(engine, "Space/A", "Size")), 2.0);
   EXPECT_EQ(attribute(engine, "Space/A", "Gap")->link(), nullptr);
   EXPECT_EQ(number(attribute(engine, "Space/A", "Gap")), 4.0);
@@ -173,13 +146,13 @@ TEST_F(EngineTest, later_files_and_later_directory_loads_win) {
   EXPECT_EQ(engine.find_layer("Space/B")->base_path(), "A");
   EXPECT_EQ(engine.find_layer("Space/B")->base(), engine.find_layer("Space/A"));
 
-  engine.load_files(second.path, "");
+  engine.load_files(second.string(), "");
   EXPECT_EQ(number(attribute(engine, "Space/A", "Size")), 3.0);
   // The same namespace name reuses its layer.
-  engine.load_files(second.path, "Space");
-  EXPECT_EQ(child_names(engine.root()), (Texts{"Space"}));
-  EXPECT_EQ(child_names(engine.find_layer("Space")), (Texts{"A", "B", "Space"}));
-  EXPECT_TRUE(logged().empty());
+  engine.load_files(second.string(), "Space");
+  EXPECT_EQ(child_names(*engine.root()), (Texts{"Space"}));
+  EXPECT_EQ(child_names(*engine.find_layer("Space")), (Texts{"A", "B", "Space"}));
+  EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST_F(EngineTest, discovery_takes_drl_files_in_every_directory_in_path_order) {
@@ -201,10 +174,10 @@ TEST_F(EngineTest, discovery_takes_drl_files_in_every_directory_in_path_order) {
     dir.write(file, layer + ":\n    Name: \"" + file + "\"\n");
   }
   DEngine engine;
-  engine.load_files(dir.path, "");
-  EXPECT_EQ(child_names(engine.root()),
+  engine.load_files(dir.string(), "");
+  EXPECT_EQ(child_names(*engine.root()),
             (Texts{"FromHidden", "FromB", "FromPart", "FromAZ", "FromAB", "FromA", "FromXY"}));
-  EXPECT_TRUE(logged().empty());
+  EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST_F(EngineTest, symbolic_links_are_followed_but_a_directory_is_not_entered_inside_itself) {
@@ -212,19 +185,19 @@ TEST_F(EngineTest, symbolic_links_are_followed_but_a_directory_is_not_entered_in
   dir.write("top.drl", "Top:\n    X: 1\n");
   dir.write("sub/inner.drl", "Inner:\n    X: 1\n");
   dir.write("other/linked.drl", "Linked:\n    X: 1\n");
-  fs::create_directory_symlink("..", fs::path(dir.path) / "sub" / "up");
-  fs::create_directory_symlink(".", fs::path(dir.path) / "sub" / "self");
-  fs::create_directory_symlink(dir.path, fs::path(dir.path) / "sub" / "root");
-  fs::create_directory_symlink("../other", fs::path(dir.path) / "sub" / "elsewhere");
-  fs::create_symlink("../top.drl", fs::path(dir.path) / "sub" / "alias.drl");
-  fs::create_symlink("nowhere.drl", fs::path(dir.path) / "dangling.drl");
+  fs::create_directory_symlink("..", dir.path() / "sub" / "up");
+  fs::create_directory_symlink(".", dir.path() / "sub" / "self");
+  fs::create_directory_symlink(dir.string(), dir.path() / "sub" / "root");
+  fs::create_directory_symlink("../other", dir.path() / "sub" / "elsewhere");
+  fs::create_symlink("../top.drl", dir.path() / "sub" / "alias.drl");
+  fs::create_symlink("nowhere.drl", dir.path() / "dangling.drl");
 
   DEngine engine;
-  engine.load_files(dir.path, "");
-  Texts names = child_names(engine.root());
+  engine.load_files(dir.string(), "");
+  Texts names = child_names(*engine.root());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Texts{"Inner", "Linked", "Top"}));
-  EXPECT_TRUE(logged().empty());
+  EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST_F(EngineTest, broken_files_and_missing_directories_are_logged_and_skipped) {
@@ -233,31 +206,33 @@ TEST_F(EngineTest, broken_files_and_missing_directories_are_logged_and_skipped) 
   dir.write("2.drl", "Parser:\nNext: 1\n");
   dir.write("3.drl", "Good:\n    X: 1\n");
   DEngine engine;
-  engine.load_files(dir.path + "/", "Space");
-  const std::string base = dir.path + "/";
-  EXPECT_EQ(logged(), (Texts{
-                          "engine: " + base + "1.drl: Failed to load file.",
-                          "lexer: " + base +
-                              "1.drl:2: Found `#` with 5 hex digits; expected 3, 4, 6, or 8 for a "
-                              "color: #abcde",
-                          "engine: " + base + "2.drl: Failed to load file.",
-                          "parser: " + base +
-                              "2.drl:1: Found unexpected line end; expected indented attributes.",
-                      }));
-  EXPECT_EQ(child_names(engine.find_layer("Space")), (Texts{"Good"}));
+  engine.load_files(dir.string() + "/", "Space");
+  const std::string base = dir.string() + "/";
+  EXPECT_EQ(
+      capture.lines(),
+      (Texts{
+          "engine: " + base + "1.drl: Failed to load file.",
+          "lexer: " + base +
+              "1.drl:2: Found `#` with 5 hex digits; expected 3, 4, 6, or 8 for a "
+              "color: #abcde",
+          "engine: " + base + "2.drl: Failed to load file.",
+          "parser: " + base + "2.drl:1: Found unexpected line end; expected indented attributes.",
+      }));
+  EXPECT_EQ(child_names(*engine.find_layer("Space")), (Texts{"Good"}));
 
-  logged().clear();
+  capture.lines().clear();
   DEngine empty;
-  empty.load_files(dir.path + "/missing", "Space");
+  empty.load_files(dir.string() + "/missing", "Space");
   empty.load_files(base + "3.drl", "Space");
-  EXPECT_EQ(logged(), (Texts{
-                          "engine: " + base +
-                              "missing: Failed to read files because no directory was found at "
-                              "the given path.",
-                          "engine: " + base +
-                              "3.drl: Failed to read files because no directory was found at the "
-                              "given path.",
-                      }));
+  EXPECT_EQ(capture.lines(),
+            (Texts{
+                "engine: " + base +
+                    "missing: Failed to read files because no directory was found at "
+                    "the given path.",
+                "engine: " + base +
+                    "3.drl: Failed to read files because no directory was found at the "
+                    "given path.",
+            }));
   EXPECT_TRUE(empty.root()->children().empty());
   EXPECT_EQ(empty.find_layer("Space"), nullptr);
   EXPECT_EQ(empty.find_layer(""), nullptr);
@@ -268,7 +243,7 @@ TEST_F(EngineTest, broken_files_and_missing_directories_are_logged_and_skipped) 
 TEST_F(EngineTest, a_file_that_cannot_be_opened_is_reported_on_standard_error_and_counts_as_empty) {
   TempDir dir;
   dir.write("good.drl", "Good:\n    X: 1\n");
-  const fs::path locked = fs::path(dir.path) / "locked.drl";
+  const fs::path locked = dir.path() / "locked.drl";
   if (geteuid() != 0) {
     dir.write("locked.drl", "Locked:\n    X: 1\n");
     fs::permissions(locked, fs::perms::none);
@@ -281,18 +256,18 @@ TEST_F(EngineTest, a_file_that_cannot_be_opened_is_reported_on_standard_error_an
   }
   DEngine engine;
   testing::internal::CaptureStderr();
-  engine.load_files(dir.path, "");
+  engine.load_files(dir.string(), "");
   EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "read_file: Could not read file: " + locked.string() + "\n");
-  EXPECT_EQ(child_names(engine.root()), (Texts{"Good"}));
-  EXPECT_TRUE(logged().empty());
+  EXPECT_EQ(child_names(*engine.root()), (Texts{"Good"}));
+  EXPECT_TRUE(capture.lines().empty());
 }
 
 TEST_F(EngineTest, unresolved_links_lists_links_without_target_in_tree_order) {
   TempDir dir;
   dir.write("links.drl", "A:\n    X: B/Y\n    Z: 1 @Hover: Theme/Q\nB:\n    Y: A/X\n");
   DEngine engine;
-  engine.load_files(dir.path, "");
+  engine.load_files(dir.string(), "");
   auto before = engine.unresolved_links();
   ASSERT_EQ(before.size(), 3u);
   EXPECT_EQ(before[0].attribute_path, "A/X");
@@ -308,8 +283,8 @@ TEST_F(EngineTest, unresolved_links_lists_links_without_target_in_tree_order) {
   EXPECT_FALSE(after[0].cyclic);
   EXPECT_EQ(after[1].attribute_path, "B/Y");
   EXPECT_TRUE(after[1].cyclic);
-  EXPECT_EQ(logged(), (Texts{"engine: unresolved link `Theme/Q` on attribute `A/Z.Hover`.",
-                             "engine: cyclic link `A/X` on attribute `B/Y`."}));
+  EXPECT_EQ(capture.lines(), (Texts{"engine: unresolved link `Theme/Q` on attribute `A/Z.Hover`.",
+                                    "engine: cyclic link `A/X` on attribute `B/Y`."}));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "support/drelm_tree.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 
@@ -22,11 +23,7 @@ DAttribute* attribute(DObject* parent, const std::string& name, const DValue& va
   return created;
 }
 
-std::vector<std::string> child_names(const DObject& object) {
-  std::vector<std::string> names;
-  for (const auto& child : object.children()) names.push_back(child->object_name());
-  return names;
-}
+using support::child_names;
 
 TEST(LayerInheritance, resolve_bases_refuses_the_layer_itself_and_its_ancestors) {
   DLayer root;

@@ -1,17 +1,17 @@
 #include "theme_language/internal/load_limits.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+#include "support/log_capture.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
-#include "theme_language/logger.h"
 #include "theme_language/parser.h"
 
 namespace Drelm {
@@ -19,27 +19,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string>& logged() {
-  static std::vector<std::string> lines;
-  return lines;
-}
-
 class LoadLimits : public testing::Test {
  protected:
-  void SetUp() override {
-    logged().clear();
-    set_log_function([](const std::string& message) { logged().push_back(message); });
-    std::string pattern = (fs::temp_directory_path() / "drelm_limits_XXXXXX").string();
-    dir = mkdtemp(pattern.data());
-  }
-  void TearDown() override {
-    set_log_function(nullptr);
-    fs::remove_all(dir);
-  }
-  void write(const std::string& name, const std::string& text) {
-    std::ofstream(fs::path(dir) / name, std::ios::binary) << text;
-  }
-  std::string dir;
+  support::LogCapture capture;
+  support::TempDir dir;
 };
 
 DLayerNode parse(const std::string& text) {
@@ -67,17 +50,17 @@ TEST_F(LoadLimits, lowerings_are_counted_with_every_expansion_and_saturate) {
 TEST_F(LoadLimits, a_file_that_expands_beyond_its_budget_is_refused_whole) {
   std::string doubling;
   for (int i = 0; i < 24; ++i) doubling += "(a, b) ";
-  write("huge.drl", "Kept: 1\n" + doubling + "Leaf: 1\n");
-  write("small.drl", "(A, B) (C, D):\n    Fill: #fff\n");
+  dir.write("huge.drl", "Kept: 1\n" + doubling + "Leaf: 1\n");
+  dir.write("small.drl", "(A, B) (C, D):\n    Fill: #fff\n");
   DEngine engine;
-  engine.load_files(dir, "");
-  ASSERT_EQ(logged().size(), 1u);
-  EXPECT_EQ(logged()[0].rfind("engine: " + dir +
-                                  "/huge.drl: Failed to load file because its "
-                                  "declarations expand to more than ",
-                              0),
+  engine.load_files(dir.string(), "");
+  ASSERT_EQ(capture.lines().size(), 1u);
+  EXPECT_EQ(capture.lines()[0].rfind("engine: " + dir.string() +
+                                         "/huge.drl: Failed to load file because its "
+                                         "declarations expand to more than ",
+                                     0),
             0u)
-      << logged()[0];
+      << capture.lines()[0];
   EXPECT_EQ(engine.root()->find_attribute("Kept"), nullptr);
   ASSERT_NE(engine.find_layer("B D"), nullptr);
   EXPECT_NE(engine.find_layer("B D")->find_attribute("Fill"), nullptr);
@@ -91,16 +74,16 @@ TEST_F(LoadLimits, ordinary_interfaces_load_whole_and_silently) {
   for (int cell = 2; cell <= 20; ++cell) grid += ", C" + std::to_string(cell);
   grid += "):\n";
   for (int a = 1; a <= 30; ++a) grid += "            A" + std::to_string(a) + ": 1\n";
-  write("grid.drl", grid);
+  dir.write("grid.drl", grid);
   {
     DEngine engine;
-    engine.load_files(dir, "");
-    EXPECT_EQ(logged(), std::vector<std::string>{});
+    engine.load_files(dir.string(), "");
+    EXPECT_EQ(capture.lines(), std::vector<std::string>{});
     EXPECT_EQ(count_layers(engine.root()), 1u + 1 + 20 + 400);
     ASSERT_NE(engine.find_layer("Grid/R20/C20"), nullptr);
     EXPECT_EQ(engine.find_layer("Grid/R20/C20")->attributes().size(), 30u);
   }
-  fs::remove(fs::path(dir) / "grid.drl");
+  fs::remove(dir.path() / "grid.drl");
 
   // 300 instances of a widget of 101 objects loaded earlier, then an unrelated base.
   std::string card = "Card:\n";
@@ -109,20 +92,20 @@ TEST_F(LoadLimits, ordinary_interfaces_load_whole_and_silently) {
     for (int a = 1; a <= 9; ++a) card += "        A" + std::to_string(a) + ": 1\n";
   }
   card += "Small:\n    Only: 1\n";
-  const fs::path widgets = fs::path(dir) / "widgets";
+  const fs::path widgets = dir.path() / "widgets";
   fs::create_directories(widgets);
   std::ofstream(widgets / "card.drl", std::ios::binary) << card;
   std::string app = "App:\n";
   for (int item = 1; item <= 300; ++item)
     app += "    Item" + std::to_string(item) + " << Ombrix/Card\n";
   app += "    Footer << Ombrix/Small\n";
-  const fs::path mounts = fs::path(dir) / "mounts";
+  const fs::path mounts = dir.path() / "mounts";
   fs::create_directories(mounts);
   std::ofstream(mounts / "app.drl", std::ios::binary) << app;
   DEngine engine;
   engine.load_files(widgets.string(), "Ombrix");
   engine.load_files(mounts.string(), "");
-  EXPECT_EQ(logged(), std::vector<std::string>{});
+  EXPECT_EQ(capture.lines(), std::vector<std::string>{});
   for (const char* item : {"App/Item1", "App/Item293", "App/Item300"}) {
     SCOPED_TRACE(item);
     DLayer* layer = engine.find_layer(item);
@@ -143,23 +126,24 @@ TEST_F(LoadLimits, bases_that_double_every_level_are_refused_whole_where_they_ou
   text += "L24:\n    Leaf: 1\n";
   // Unrelated bases that come after the refusal.
   text += "Small:\n    Only: 1\nFooter << Small\n";
-  write("doubling.drl", text);
+  dir.write("doubling.drl", text);
   DEngine engine;
-  engine.load_files(dir, "");
+  engine.load_files(dir.string(), "");
   EXPECT_LT(count_layers(engine.root()), std::size_t(1000000));
   // Both layers of one level are refused, each on its own; no other is.
-  ASSERT_EQ(logged().size(), 2u);
-  const std::string level = logged()[0].substr(8, logged()[0].find('/') - 8);
+  ASSERT_EQ(capture.lines().size(), 2u);
+  const std::string level = capture.lines()[0].substr(8, capture.lines()[0].find('/') - 8);
   const std::string next = "L" + std::to_string(std::stoi(level.substr(1)) + 1);
   for (std::size_t i = 0; i < 2; ++i) {
     const std::string layer = level + (i == 0 ? "/A" : "/B");
-    SCOPED_TRACE(logged()[i]);
-    EXPECT_EQ(logged()[i].rfind("engine: " + layer + ": Failed to apply base `" + next +
-                                    "` because it would copy more than ",
-                                0),
+    SCOPED_TRACE(capture.lines()[i]);
+    EXPECT_EQ(capture.lines()[i].rfind("engine: " + layer + ": Failed to apply base `" + next +
+                                           "` because it would copy more than ",
+                                       0),
               0u);
-    EXPECT_NE(logged()[i].find(" objects, out of proportion to the " + std::to_string(text.size()) +
-                               " bytes of source read; the layer inherits nothing."),
+    EXPECT_NE(capture.lines()[i].find(" objects, out of proportion to the " +
+                                      std::to_string(text.size()) +
+                                      " bytes of source read; the layer inherits nothing."),
               std::string::npos);
     // Refused whole: neither the copies nor the kind or states of the base.
     DLayer* refused = engine.find_layer(layer);
@@ -176,11 +160,11 @@ TEST_F(LoadLimits, bases_that_double_every_level_are_refused_whole_where_they_ou
   EXPECT_NE(engine.find_layer("Footer")->find_attribute("Only"), nullptr);
 
   // A later load does not give the refused layer its base after all.
-  fs::remove(fs::path(dir) / "doubling.drl");
-  write("later.drl", "Later: 1\n");
-  engine.load_files(dir, "");
+  fs::remove(dir.path() / "doubling.drl");
+  dir.write("later.drl", "Later: 1\n");
+  engine.load_files(dir.string(), "");
   EXPECT_EQ(engine.find_layer(level + "/A")->base(), nullptr);
-  EXPECT_EQ(logged().size(), 2u);
+  EXPECT_EQ(capture.lines().size(), 2u);
 }
 
 TEST_F(LoadLimits, inheritance_never_nests_layers_deeper_than_the_parser_allows) {
@@ -192,14 +176,15 @@ TEST_F(LoadLimits, inheritance_never_nests_layers_deeper_than_the_parser_allows)
   for (int level = 1; level < 1000; ++level) text += std::string(level, ' ') + "D:\n";
   text += std::string(1000, ' ') + "Bottom << Tall\n";
   text += "Shallow << Tall\n";
-  write("deep.drl", text);
+  dir.write("deep.drl", text);
   DEngine engine;
-  engine.load_files(dir, "");
-  ASSERT_EQ(logged().size(), 1u) << logged()[0];
-  EXPECT_NE(logged()[0].find("/Bottom: Failed to apply base `Tall` because the layers would nest "
-                             "deeper than 1024 levels; the layer inherits nothing."),
-            std::string::npos)
-      << logged()[0];
+  engine.load_files(dir.string(), "");
+  ASSERT_EQ(capture.lines().size(), 1u) << capture.lines()[0];
+  EXPECT_NE(
+      capture.lines()[0].find("/Bottom: Failed to apply base `Tall` because the layers would nest "
+                              "deeper than 1024 levels; the layer inherits nothing."),
+      std::string::npos)
+      << capture.lines()[0];
   // The shallow copy is made in full.
   std::string path = "Shallow";
   for (int level = 1; level < 100; ++level) path += "/T";

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/drelm_tree.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
@@ -44,11 +45,7 @@ std::unique_ptr<DLayer> lower_sources(const std::vector<std::string>& sources) {
   return root;
 }
 
-Texts child_names(const DObject* object) {
-  Texts names;
-  for (const auto& child : object->children()) names.push_back(child->object_name());
-  return names;
-}
+using support::child_names;
 
 const DValue& state_value(DAttribute* attribute, const std::string& key) {
   return attribute->states(false).at(key)->value();
@@ -112,7 +109,7 @@ TEST(Loader, statements_are_lowered_by_line_and_equal_lines_keep_the_kind_order)
 
   DLayer root;
   DLoader(&root).lower(file);
-  EXPECT_EQ(child_names(&root), (Texts{"Panel", "Late", "S", "A", "L", "G.Z"}));
+  EXPECT_EQ(child_names(root), (Texts{"Panel", "Late", "S", "A", "L", "G.Z"}));
   EXPECT_EQ(root.find_attribute("S")->value(), DValue{});
   EXPECT_EQ(state_value(root.find_attribute("S"), "Hover"), DValue{1.0});
 
@@ -124,9 +121,9 @@ TEST(Loader, statements_are_lowered_by_line_and_equal_lines_keep_the_kind_order)
       "    Glow: 2\n"
       "(X, Y)/(A, B): 1\n",
   });
-  EXPECT_EQ(child_names(parsed.get()), (Texts{"Glow", "Label.Shadow", "X", "Y"}));
-  EXPECT_EQ(child_names(parsed->find_layer("X")), (Texts{"A", "B"}));
-  EXPECT_EQ(child_names(parsed->find_layer("Y")), (Texts{"A", "B"}));
+  EXPECT_EQ(child_names(*parsed), (Texts{"Glow", "Label.Shadow", "X", "Y"}));
+  EXPECT_EQ(child_names(*parsed->find_layer("X")), (Texts{"A", "B"}));
+  EXPECT_EQ(child_names(*parsed->find_layer("Y")), (Texts{"A", "B"}));
 
   // A group-set whose group expands to nothing declares nothing, not ungrouped names.
   DLayerNode groupless;
@@ -136,8 +133,8 @@ TEST(Loader, statements_are_lowered_by_line_and_equal_lines_keep_the_kind_order)
       {{name_of({{"P", "Q"}})}, name_of({{"G"}}, 3), name_of({}, 3)}, {attribute_node("N", 4)}});
   DLayer groupless_root;
   DLoader(&groupless_root).lower(groupless);
-  EXPECT_EQ(child_names(groupless_root.find_layer("P")), (Texts{"G.N"}));
-  EXPECT_EQ(child_names(groupless_root.find_layer("Q")), (Texts{"G.N"}));
+  EXPECT_EQ(child_names(*groupless_root.find_layer("P")), (Texts{"G.N"}));
+  EXPECT_EQ(child_names(*groupless_root.find_layer("Q")), (Texts{"G.N"}));
 }
 
 TEST(Loader, which_value_wins_within_one_file) {
@@ -171,12 +168,12 @@ TEST(Loader, which_value_wins_within_one_file) {
   });
   DLayer* a = root->find_layer("A");
   ASSERT_NE(a, nullptr);
-  EXPECT_EQ(child_names(root.get()), (Texts{"A", "B", "C"}));
-  EXPECT_EQ(child_names(a), (Texts{"Fill", "Size", "Gap", "Edge", "Width"}));
+  EXPECT_EQ(child_names(*root), (Texts{"A", "B", "C"}));
+  EXPECT_EQ(child_names(*a), (Texts{"Fill", "Size", "Gap", "Edge", "Width"}));
 
   DAttribute* fill = a->find_attribute("Fill");
   EXPECT_EQ(fill->value(), DValue{std::string("#ff666666")});
-  EXPECT_EQ(child_names(fill), (Texts{"Narrow", "Mobile:Narrow"}));
+  EXPECT_EQ(child_names(*fill), (Texts{"Narrow", "Mobile:Narrow"}));
   EXPECT_EQ(state_value(fill, "Narrow"), DValue{std::string("#ff333333")});
   EXPECT_EQ(state_value(fill, "Mobile:Narrow"), DValue{std::string("#ff777777")});
 
@@ -192,10 +189,10 @@ TEST(Loader, which_value_wins_within_one_file) {
   EXPECT_EQ(state_value(a->find_attribute("Edge"), "Narrow"), DValue{9.0});
   DAttribute* width = a->find_attribute("Width");
   EXPECT_EQ(width->value(), DValue{});
-  EXPECT_EQ(child_names(width), (Texts{"Narrow"}));
+  EXPECT_EQ(child_names(*width), (Texts{"Narrow"}));
   EXPECT_EQ(state_value(width, "Narrow"), DValue{8.0});
 
-  EXPECT_EQ(child_names(root->find_layer("B")), (Texts{"X", "Y"}));
+  EXPECT_EQ(child_names(*root->find_layer("B")), (Texts{"X", "Y"}));
   EXPECT_EQ(root->find_layer("B")->base_path(), "A");
   EXPECT_EQ(root->find_layer("C")->base_path(), "B");
 }

@@ -1,16 +1,14 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+#include "support/log_capture.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
-#include "theme_language/logger.h"
 #include "theme_language/parser.h"
 
 namespace {
@@ -19,12 +17,7 @@ namespace fs = std::filesystem;
 
 const fs::path kRegressions = fs::path(OMBRIX_FIXTURES_DIR) / "fuzz_regressions";
 
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
+using support::read_bytes;
 
 std::vector<fs::path> inputs(const std::string& target) {
   std::vector<fs::path> files;
@@ -36,8 +29,6 @@ std::vector<fs::path> inputs(const std::string& target) {
   }
   return files;
 }
-
-void quiet(const std::string&) {}
 
 TEST(FuzzRegression, saved_sources_lex_and_parse_to_diagnostics_with_lines) {
   for (const char* target : {"parse", "load"}) {
@@ -59,15 +50,12 @@ TEST(FuzzRegression, saved_sources_lex_and_parse_to_diagnostics_with_lines) {
 }
 
 TEST(FuzzRegression, saved_sources_load_and_resolve_in_an_engine) {
-  const fs::path dir =
-      fs::temp_directory_path() / ("drelm-fuzz-regression-" + std::to_string(::getpid()));
-  Drelm::set_log_function(quiet);
+  const support::LogCapture quiet;  // keeps the inputs' diagnostics off the output
   for (const char* target : {"parse", "load"}) {
     for (const fs::path& file : inputs(target)) {
       SCOPED_TRACE(file.string());
-      fs::remove_all(dir);
-      fs::create_directories(dir);
-      fs::copy_file(file, dir / "input.drl");
+      const support::TempDir dir;
+      fs::copy_file(file, dir.path() / "input.drl");
       Drelm::DEngine engine;
       engine.load_files(dir.string(), "");
       engine.resolve_links();
@@ -79,8 +67,6 @@ TEST(FuzzRegression, saved_sources_load_and_resolve_in_an_engine) {
       }
     }
   }
-  Drelm::set_log_function(nullptr);
-  fs::remove_all(dir);
 }
 
 }  // namespace

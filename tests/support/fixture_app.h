@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the render-tree tests: the fixture model under tests/fixtures/app,
-// and look-ups of rendered children by name.
+// The fixture model under tests/fixtures/app, and look-ups of rendered
+// children by name.
 
 #include <gtest/gtest.h>
 
@@ -12,15 +12,15 @@
 
 #include "app_model/app.h"
 
-namespace fixture_app {
+namespace support {
 
-inline const std::string kDir = std::string(OMBRIX_FIXTURES_DIR) + "/app";
+inline const std::string kFixtureApp = std::string(OMBRIX_FIXTURES_DIR) + "/app";
 
 // The fixture styles and themes with "Dusk (North)" active, rendering from root.
-inline std::unique_ptr<Ombrix::OApp> load(const std::string& root) {
+inline std::unique_ptr<Ombrix::OApp> load_app(const std::string& root) {
   auto app = std::make_unique<Ombrix::OApp>();
   app->root_name = root;
-  EXPECT_TRUE(app->init(kDir + "/themes", kDir + "/styles", "Dusk (North)", {}));
+  EXPECT_TRUE(app->init(kFixtureApp + "/themes", kFixtureApp + "/styles", "Dusk (North)", {}));
   EXPECT_TRUE(app->engine().unresolved_links().empty());
   return app;
 }
@@ -49,4 +49,4 @@ inline std::vector<std::string> child_names(const Ombrix::RenderNode& node) {
   return names;
 }
 
-}  // namespace fixture_app
+}  // namespace support
