@@ -377,6 +377,7 @@ class Runner {
   std::uint64_t listed_epoch = std::numeric_limits<std::uint64_t>::max();
   std::vector<DObject*> all;
   std::unordered_set<const DObject*> alive;
+  std::unordered_set<const DObject*> former_bases;
 
   // ---- objects ----
 
@@ -511,10 +512,25 @@ class Runner {
   }
 
   // An object may go unless a layer that stays keeps it as its base, or keeps
-  // the base layer whose attribute it is: state look-ups read both later.
+  // the base layer whose attribute it is: state look-ups read both later. A
+  // base that finalize dropped may still be held by a state cache, so it is
+  // kept as well.
+  void remember_bases() {
+    list_objects();
+    for (DObject* object : all) {
+      if (DLayer* layer = as_layer(object); layer != nullptr && layer->base() != nullptr) {
+        former_bases.insert(layer->base());
+      }
+    }
+  }
   bool may_destroy(DObject* doomed) {
     std::unordered_set<const DObject*> going;
     subtree(doomed, going);
+    if (std::any_of(going.begin(), going.end(),
+                    [&](const DObject* object) { return former_bases.count(object) != 0; }) ||
+        (as_attribute(doomed) != nullptr && former_bases.count(doomed->parent()) != 0)) {
+      return false;
+    }
     list_objects();
     for (DObject* object : all) {
       DLayer* layer = as_layer(object);
@@ -975,6 +991,7 @@ class Runner {
         return;
     }
 #endif
+    remember_bases();
     changed();
     target->finalize();
     changed();
@@ -1359,6 +1376,7 @@ class Runner {
       return;
     }
     --loads_left;
+    remember_bases();
     changed();
     app->engine().load_files(model + dirs[dir % dirs.size()], spaces[ns % spaces.size()]);
     changed();
