@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app_model/app.h"
+#include "fuzz/calls.h"
 #include "fuzz/harness.h"
 #include "support/files.h"
 #include "support/log_capture.h"
@@ -51,6 +52,7 @@ TEST_F(FuzzRegression, saved_inputs_replay_through_every_target) {
     const std::string patches = fuzz::run_dispatch(read_bytes(file), kModel);
     EXPECT_TRUE(nlohmann::json::accept(patches));
   });
+  for_each_input("calls", [&](const fs::path& file) { fuzz::run_calls(read_bytes(file), kModel); });
 }
 
 TEST_F(FuzzRegression, invalid_utf8_reaches_neither_the_themes_nor_the_json) {
