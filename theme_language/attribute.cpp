@@ -108,7 +108,7 @@ bool DAttribute::has_states() const {
 }
 
 bool DAttribute::Impl::foreign_fresh() const {
-  for (const auto& [counter, value] : foreign_generations) {
+  for (const auto& [counter, value] : states->foreign_generations) {
     if (*counter != value) return false;
   }
   return true;
@@ -135,16 +135,18 @@ void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
     }
   }
   std::uint8_t flags = 0;
-  if (any || !foreign.empty() || attribute.impl) {
-    Impl& record = of(attribute);
-    record.state_cache.clear();
+  if (any || !foreign.empty() || (attribute.impl && attribute.impl->states)) {
+    Impl& owner_record = of(attribute);
+    if (!owner_record.states) owner_record.states = std::make_unique<StateRecord>();
+    StateRecord& record = *owner_record.states;
+    record.entries.clear();
     if (any) {
       auto merged = attribute.states(true);
-      record.state_cache.reserve(merged.size());
+      record.entries.reserve(merged.size());
       for (auto& [name, state] : merged) {
-        record.state_cache.push_back(StateEntry{state, split_conditions(name)});
+        record.entries.push_back(StateEntry{state, split_conditions(name)});
       }
-      if (!record.state_cache.empty()) flags |= kStateEntries;
+      if (!record.entries.empty()) flags |= kStateEntries;
     }
     record.foreign_generations = std::move(foreign);
     if (!record.foreign_generations.empty()) flags |= kForeignTrees;
@@ -159,7 +161,7 @@ DAttribute* DAttribute::state(const std::vector<std::string>& active) {
   if ((states_flags & Impl::kStateEntries) == 0) return nullptr;
   DAttribute* best = nullptr;
   std::size_t best_count = 0;
-  for (const auto& entry : impl->state_cache) {
+  for (const auto& entry : impl->states->entries) {
     // Only strictly more conditions can win, so a tie keeps the earlier name.
     if (entry.conditions.size() <= best_count) continue;
     if (!all_active(entry.conditions, active)) continue;

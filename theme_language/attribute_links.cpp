@@ -82,13 +82,13 @@ void DAttribute::Impl::call_all(Callbacks& callbacks) {
 }
 
 void DAttribute::Impl::notify_all() {
-  call_all(change_callbacks);
-  for_each_dependent([](Impl& dependent) { call_all(dependent.change_callbacks); });
+  call_change();
+  for_each_dependent([](Impl& dependent) { dependent.call_change(); });
 }
 
 void DAttribute::Impl::update_link_dependencies() {
-  call_all(link_change_callbacks);
-  for_each_dependent([](Impl& dependent) { call_all(dependent.link_change_callbacks); });
+  call_link_change();
+  for_each_dependent([](Impl& dependent) { dependent.call_link_change(); });
 }
 
 std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
@@ -127,7 +127,7 @@ void DAttribute::Impl::break_link(bool notify) {
     link->target = nullptr;
   }
   link.reset();
-  call_all(link_change_callbacks);
+  call_link_change();
   if (notify) notify_all();
 }
 
@@ -188,9 +188,13 @@ DAttribute::~DAttribute() {
     impl->remove_dependent(dependent);
     other.link->target = nullptr;
     other.link.reset();
-    Impl::call_all(other.link_change_callbacks);
+    other.call_link_change();
   }
-  if (impl->link) impl->break_link(false);
+  // The value read through the link is kept only for link-change callbacks
+  // that may read it; without them the copy would be thrown away unseen.
+  if (impl->link && impl->callbacks && !impl->callbacks->link_change_callbacks.empty()) {
+    impl->break_link(false);
+  }
   impl->forget_link();
   // A callback above may have linked something here again; cut those links
   // quietly (more callbacks could relink forever) so none outlives this one.
@@ -268,7 +272,7 @@ void DAttribute::resolve_links() {
   if (impl) impl->resolve_own_link();
   const auto states = own_states_by_name(*this);
   for (DAttribute* state : states) state->resolve_links();
-  if (impl) Impl::call_all(impl->change_callbacks);
+  if (impl) impl->call_change();
 }
 
 bool DAttribute::in_link_chain(const DAttribute* other) const {
@@ -289,25 +293,25 @@ void DAttribute::update_link_dependencies() {
 }
 
 DConnectionID DAttribute::on_change(std::function<void()> callback) {
-  Impl& record = Impl::of(*this);
-  record.change_callbacks[record.next_change_id] =
+  Impl::CallbackLists& lists = Impl::of(*this).callback_lists();
+  lists.change_callbacks[lists.next_change_id] =
       std::make_shared<std::function<void()>>(std::move(callback));
-  return record.next_change_id++;
+  return lists.next_change_id++;
 }
 
 DConnectionID DAttribute::on_link_change(std::function<void()> callback) {
-  Impl& record = Impl::of(*this);
-  record.link_change_callbacks[record.next_link_change_id] =
+  Impl::CallbackLists& lists = Impl::of(*this).callback_lists();
+  lists.link_change_callbacks[lists.next_link_change_id] =
       std::make_shared<std::function<void()>>(std::move(callback));
-  return record.next_link_change_id++;
+  return lists.next_link_change_id++;
 }
 
 void DAttribute::disconnect_change(const DConnectionID& id) {
-  if (impl) impl->change_callbacks.erase(id);
+  if (impl && impl->callbacks) impl->callbacks->change_callbacks.erase(id);
 }
 
 void DAttribute::disconnect_link_change(const DConnectionID& id) {
-  if (impl) impl->link_change_callbacks.erase(id);
+  if (impl && impl->callbacks) impl->callbacks->link_change_callbacks.erase(id);
 }
 
 void DAttribute::clone_to(DObject* parent) const {

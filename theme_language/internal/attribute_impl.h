@@ -64,14 +64,32 @@ struct DAttribute::Impl {
   // is registered with its target only, and once.
   std::size_t dependent_slot = 0;
   std::optional<DLink> link;
-  DConnectionID next_change_id;
-  Callbacks change_callbacks;
-  DConnectionID next_link_change_id;
-  Callbacks link_change_callbacks;
-  std::vector<StateEntry> state_cache;
-  // Counters of other trees that the state entries depend on, with their
-  // values then: a base copied from another tree still leads there.
-  std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign_generations;
+  struct CallbackLists {
+    DConnectionID next_change_id;
+    Callbacks change_callbacks;
+    DConnectionID next_link_change_id;
+    Callbacks link_change_callbacks;
+  };
+  struct StateRecord {
+    std::vector<StateEntry> entries;
+    // Counters of other trees that the entries depend on, with their values
+    // then: a base copied from another tree still leads there.
+    std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign_generations;
+  };
+  // Each made on first use: a linked attribute needs neither.
+  std::unique_ptr<CallbackLists> callbacks;
+  std::unique_ptr<StateRecord> states;
+
+  CallbackLists& callback_lists() {
+    if (!callbacks) callbacks = std::make_unique<CallbackLists>();
+    return *callbacks;
+  }
+  void call_change() {
+    if (callbacks) call_all(callbacks->change_callbacks);
+  }
+  void call_link_change() {
+    if (callbacks) call_all(callbacks->link_change_callbacks);
+  }
 
   // Read side.
   static bool state_cache_fresh(const DAttribute& attribute) {
