@@ -21,8 +21,6 @@ DObject::DObject() = default;
 
 DObject::DObject(DKind kind) : object_kind(kind) {}
 
-DObject::DKind DObject::kind() const { return object_kind; }
-
 void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }

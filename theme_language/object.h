@@ -79,6 +79,9 @@ class DObject {
   DKind object_kind = DKind::OBJECT;
 };
 
+// Inline: the render walk asks it of every child.
+inline DObject::DKind DObject::kind() const { return object_kind; }
+
 // Creates a T under `parent`, which owns it. REQUIRES: parent is not null.
 template <typename T, typename... Args>
 T* dMake(DObject* parent, Args&&... args) {
