@@ -73,7 +73,7 @@ class DObject {
   std::vector<std::unique_ptr<DObject>> child_list;
   DObject* parent_object = nullptr;
   mutable std::unique_ptr<Extra> extra;
-  std::uint32_t version = 0;
+  std::size_t version = 0;
   // Lets hot paths tell layers and attributes apart without a dynamic_cast;
   // set by the derived constructor, back to OBJECT once that part is gone.
   DKind object_kind = DKind::OBJECT;
