@@ -6,8 +6,9 @@
 #include <variant>
 
 #include "theme_language/internal/attribute_impl.h"
-#include "theme_language/layer.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
+#include "theme_language/layer.h"
 
 namespace Drelm {
 
@@ -30,6 +31,13 @@ std::vector<std::string> split_conditions(const std::string& name) {
   return pieces;
 }
 
+bool has_attribute_child(const DObject& object) {
+  for (const auto& child : object.children()) {
+    if (as_attribute(child.get()) != nullptr) return true;
+  }
+  return false;
+}
+
 bool all_active(const std::vector<std::string>& conditions,
                 const std::vector<std::string>& active) {
   for (const std::string& condition : conditions) {
@@ -50,8 +58,7 @@ void add_own_states(const DObject& attribute,
 
 }  // namespace
 
-DAttribute::DAttribute(const std::string& name)
-    : DObject(DKind::ATTRIBUTE), impl(std::make_unique<Impl>(this)) {
+DAttribute::DAttribute(const std::string& name) : DObject(DKind::ATTRIBUTE) {
   set_object_name(name);
 }
 
@@ -70,10 +77,8 @@ std::string DAttribute::path() const {
 
 const DValue& DAttribute::value() const {
   const DAttribute* current = this;
-  while (current->impl->link && current->impl->link->target != nullptr) {
-    current = current->impl->link->target;
-  }
-  return current->impl->value;
+  while (DAttribute* next = Impl::target_of(*current)) current = next;
+  return current->own_value;
 }
 
 std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherited) const {
@@ -102,45 +107,61 @@ bool DAttribute::has_states() const {
   return !states(true).empty();
 }
 
-bool DAttribute::Impl::state_cache_stale() const {
-  if (state_cache_stamps.empty()) return true;
-  for (const auto& [object, version] : state_cache_stamps) {
-    if (object->children_version() != version) return true;
+bool DAttribute::Impl::foreign_fresh() const {
+  for (const auto& [counter, value] : states->foreign_generations) {
+    if (*counter != value) return false;
   }
-  return false;
+  return true;
 }
 
-void DAttribute::Impl::rebuild_state_cache() {
-  // Without stamps the cache counts as stale, so a rebuild that fails half-way
-  // is never used; the stamps are put in place last.
-  state_cache_stamps.clear();
-  state_cache.clear();
-  std::vector<std::pair<const DObject*, std::size_t>> stamps;
-  stamps.emplace_back(owner, owner->children_version());
-  if (DLayer* layer = as_layer(owner->DObject::parent())) {
+void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
+  // Untrusted until complete, so a rebuild that fails half-way is never used.
+  attribute.states_generation = nullptr;
+  attribute.states_flags = 0;
+  const std::uint32_t* generation = tree_generation(attribute);
+  bool any = has_attribute_child(attribute);
+  std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign;
+  // The same walk as states(true): what it reaches is what the entries depend on.
+  if (DLayer* layer = as_layer(attribute.DObject::parent())) {
     std::vector<const DLayer*> seen{layer};
     for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
       if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
       seen.push_back(base);
-      stamps.emplace_back(base, base->children_version());
-      DAttribute* inherited_from = base->find_attribute(owner->object_name());
+      const std::uint32_t* other = tree_generation(*base);
+      if (other != generation) foreign.emplace_back(other, *other);
+      DAttribute* inherited_from = base->find_attribute(attribute.object_name());
       if (inherited_from == nullptr) break;
-      stamps.emplace_back(inherited_from, inherited_from->children_version());
+      any = any || has_attribute_child(*inherited_from);
     }
   }
-  auto merged = owner->states(true);
-  state_cache.reserve(merged.size());
-  for (auto& [name, state] : merged) {
-    state_cache.push_back(StateEntry{state, split_conditions(name)});
+  std::uint8_t flags = 0;
+  if (any || !foreign.empty() || (attribute.impl && attribute.impl->states)) {
+    Impl& owner_record = of(attribute);
+    if (!owner_record.states) owner_record.states = std::make_unique<StateRecord>();
+    StateRecord& record = *owner_record.states;
+    record.entries.clear();
+    if (any) {
+      auto merged = attribute.states(true);
+      record.entries.reserve(merged.size());
+      for (auto& [name, state] : merged) {
+        record.entries.push_back(StateEntry{state, split_conditions(name)});
+      }
+      if (!record.entries.empty()) flags |= kStateEntries;
+    }
+    record.foreign_generations = std::move(foreign);
+    if (!record.foreign_generations.empty()) flags |= kForeignTrees;
   }
-  state_cache_stamps = std::move(stamps);
+  attribute.states_flags = flags;
+  attribute.states_checked_at = *generation;
+  attribute.states_generation = generation;
 }
 
 DAttribute* DAttribute::state(const std::vector<std::string>& active) {
-  if (impl->state_cache_stale()) impl->rebuild_state_cache();
+  if (!Impl::state_cache_fresh(*this)) Impl::rebuild_state_cache(*this);
+  if ((states_flags & Impl::kStateEntries) == 0) return nullptr;
   DAttribute* best = nullptr;
   std::size_t best_count = 0;
-  for (const auto& entry : impl->state_cache) {
+  for (const auto& entry : impl->states->entries) {
     // Only strictly more conditions can win, so a tie keeps the earlier name.
     if (entry.conditions.size() <= best_count) continue;
     if (!all_active(entry.conditions, active)) continue;
@@ -157,9 +178,9 @@ const T* DAttribute::as_if(const std::vector<std::string>& active) {
   while (true) {
     // A state's own states are not consulted: it answers with its chain's end.
     if (DAttribute* selected = current->state(active)) return std::get_if<T>(&selected->value());
-    const auto& link = current->impl->link;
-    if (!link || link->target == nullptr) return std::get_if<T>(&current->impl->value);
-    current = link->target;
+    DAttribute* next = Impl::target_of(*current);
+    if (next == nullptr) return std::get_if<T>(&current->own_value);
+    current = next;
   }
 }
 

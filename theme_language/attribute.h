@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -69,7 +70,19 @@ class DAttribute : public DObject {
 
  private:
   struct Impl;
+
+  // Small fields first, so that they fill the end of the DObject part.
+  // kStateEntries: impl holds the state entries; kForeignTrees: they also
+  // depend on the counters of other trees. Most attributes have neither.
+  std::uint8_t states_flags = 0;
+  // How far the state look-up may trust what it found: the tree counter it was
+  // checked against (null before the first look-up) and its value then.
+  std::uint32_t states_checked_at = 0;
+  const std::uint32_t* states_generation = nullptr;
+  // The link, callbacks, dependents and state entries; made on first use, as
+  // most attributes never need them.
   std::unique_ptr<Impl> impl;
+  DValue own_value;
 };
 
 extern template const double* DAttribute::as_if<double>(const std::vector<std::string>&);

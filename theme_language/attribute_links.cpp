@@ -33,13 +33,13 @@ bool DAttribute::Impl::has_dependent(const DAttribute* dependent) const {
 
 void DAttribute::Impl::add_dependent(DAttribute* dependent) {
   dependents.push_back(dependent);
-  dependent->impl->dependent_slot = dependents.size() - 1;
+  of(*dependent).dependent_slot = dependents.size() - 1;
   ++dependents_version;
 }
 
 void DAttribute::Impl::remove_dependent(DAttribute* dependent) {
   ++dependents_version;
-  const std::size_t slot = dependent->impl->dependent_slot;
+  const std::size_t slot = of(*dependent).dependent_slot;
   if (slot < dependents.size() && dependents[slot] == dependent) {
     dependents[slot] = nullptr;
     ++vacant_dependents;
@@ -61,7 +61,7 @@ void DAttribute::Impl::compact_dependents() {
   std::size_t kept = 0;
   for (DAttribute* dependent : dependents) {
     if (dependent == nullptr) continue;
-    dependent->impl->dependent_slot = kept;
+    of(*dependent).dependent_slot = kept;
     dependents[kept++] = dependent;
   }
   dependents.resize(kept);
@@ -82,13 +82,13 @@ void DAttribute::Impl::call_all(Callbacks& callbacks) {
 }
 
 void DAttribute::Impl::notify_all() {
-  call_all(change_callbacks);
-  for_each_dependent([](Impl& dependent) { call_all(dependent.change_callbacks); });
+  call_change();
+  for_each_dependent([](Impl& dependent) { dependent.call_change(); });
 }
 
 void DAttribute::Impl::update_link_dependencies() {
-  call_all(link_change_callbacks);
-  for_each_dependent([](Impl& dependent) { call_all(dependent.link_change_callbacks); });
+  call_link_change();
+  for_each_dependent([](Impl& dependent) { dependent.call_link_change(); });
 }
 
 std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
@@ -122,21 +122,21 @@ std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
 void DAttribute::Impl::break_link(bool notify) {
   if (link->target != nullptr) {
     // Keep what the chain read, so the attribute shows no jump in value.
-    value = owner->value();
-    link->target->impl->remove_dependent(owner);
+    owner->own_value = owner->value();
+    of(*link->target).remove_dependent(owner);
     link->target = nullptr;
   }
   link.reset();
-  call_all(link_change_callbacks);
+  call_link_change();
   if (notify) notify_all();
 }
 
 void DAttribute::Impl::forget_link() {
-  if (link && link->target != nullptr) link->target->impl->remove_dependent(owner);
+  if (link && link->target != nullptr) of(*link->target).remove_dependent(owner);
   link.reset();
 }
 
-void DAttribute::Impl::resolve_links() {
+void DAttribute::Impl::resolve_own_link() {
   if (link) {
     DAttribute* found = find_link_target(owner, link->path);
     const char* problem = nullptr;
@@ -147,18 +147,18 @@ void DAttribute::Impl::resolve_links() {
       // Leaving this one without target keeps the resolved links free of loops.
       link->cyclic = true;
       if (link->target != nullptr) {
-        link->target->impl->remove_dependent(owner);
+        of(*link->target).remove_dependent(owner);
         link->target = nullptr;
       }
       problem = "cyclic";
     } else {
       link->cyclic = false;
       if (found != link->target) {
-        if (link->target != nullptr) link->target->impl->remove_dependent(owner);
+        if (link->target != nullptr) of(*link->target).remove_dependent(owner);
         // Set only once registered: a failed registration must not leave a
         // target that does not list this attribute.
         link->target = nullptr;
-        found->impl->add_dependent(owner);
+        of(*found).add_dependent(owner);
         link->target = found;
       }
     }
@@ -167,53 +167,59 @@ void DAttribute::Impl::resolve_links() {
           owner->path() + "`.");
     }
   }
-  const auto states = own_states_by_name(*owner);
-  for (DAttribute* state : states) state->resolve_links();
-  call_all(change_callbacks);
 }
 
 // ---- DAttribute: write side ----------------------------------------------------
 
 DAttribute::~DAttribute() {
+  // Most attributes never had a link, callback or dependent.
+  if (!impl) {
+    forget_kind();
+    return;
+  }
   const std::vector<DAttribute*> snapshot = impl->dependents;
   for (DAttribute* dependent : snapshot) {
     if (dependent == nullptr) continue;
-    Impl& other = *dependent->impl;
+    Impl& other = Impl::of(*dependent);
     // Only links that still lead here: one that a callback moved elsewhere
     // during this loop is not this attribute's to break.
     if (!other.link || other.link->target != this) continue;
-    other.value = dependent->value();
+    dependent->own_value = dependent->value();
     impl->remove_dependent(dependent);
     other.link->target = nullptr;
     other.link.reset();
-    Impl::call_all(other.link_change_callbacks);
+    other.call_link_change();
   }
-  if (impl->link) impl->break_link(false);
+  // The value read through the link is kept only for link-change callbacks
+  // that may read it; without them the copy would be thrown away unseen.
+  if (impl->link && impl->callbacks && !impl->callbacks->link_change_callbacks.empty()) {
+    impl->break_link(false);
+  }
   impl->forget_link();
   // A callback above may have linked something here again; cut those links
   // quietly (more callbacks could relink forever) so none outlives this one.
   for (DAttribute* dependent : impl->dependents) {
     if (dependent == nullptr) continue;
-    Impl& other = *dependent->impl;
+    Impl& other = Impl::of(*dependent);
     if (!other.link || other.link->target != this) continue;
-    other.value = dependent->value();
+    dependent->own_value = dependent->value();
     other.link.reset();
   }
   forget_kind();
 }
 
 void DAttribute::set_value(const DValue& value) {
-  if (impl->link) {
+  if (Impl::linked(*this)) {
     // Copied first: the value may be the one read through the link.
     DValue stored = value;
     impl->break_link(false);
-    impl->value = std::move(stored);
+    own_value = std::move(stored);
     impl->notify_all();
     return;
   }
-  if (impl->value == value) return;
-  impl->value = value;
-  impl->notify_all();
+  if (own_value == value) return;
+  own_value = value;
+  if (impl) impl->notify_all();
 }
 
 void DAttribute::set_value(const char* text) {
@@ -221,12 +227,13 @@ void DAttribute::set_value(const char* text) {
   set_value(DValue(std::string(text)));
 }
 
-const DLink* DAttribute::link() const { return impl->link ? &*impl->link : nullptr; }
+const DLink* DAttribute::link() const { return Impl::linked(*this) ? &*impl->link : nullptr; }
 
 bool DAttribute::create_link(DAttribute* target) {
   if (target == nullptr || target->in_link_chain(this)) return false;
-  impl->value = DValue();
-  if (impl->link) {
+  Impl& record = Impl::of(*this);
+  own_value = DValue();
+  if (record.link) {
     impl->break_link(false);
     // A link-change callback may have linked the target back to this one.
     if (target->in_link_chain(this)) return false;
@@ -235,64 +242,76 @@ bool DAttribute::create_link(DAttribute* target) {
   // Built and registered before it is stored: a failure on the way leaves no
   // target that does not list this attribute.
   DLink made{target->path(), target, false};
-  target->impl->add_dependent(this);
-  impl->link = std::move(made);
-  target->impl->update_link_dependencies();
-  impl->notify_all();
+  Impl& target_record = Impl::of(*target);
+  target_record.add_dependent(this);
+  record.link = std::move(made);
+  target_record.update_link_dependencies();
+  record.notify_all();
   return true;
 }
 
 bool DAttribute::create_link(const std::string& path) {
   if (path.empty()) return false;
-  impl->value = DValue();
-  if (impl->link) {
-    impl->break_link(false);
-    impl->forget_link();
+  Impl& record = Impl::of(*this);
+  own_value = DValue();
+  if (record.link) {
+    record.break_link(false);
+    record.forget_link();
   }
-  impl->link = DLink{path, nullptr, false};
-  impl->update_link_dependencies();
-  impl->notify_all();
+  record.link = DLink{path, nullptr, false};
+  record.update_link_dependencies();
+  record.notify_all();
   return true;
 }
 
 void DAttribute::break_link(bool notify) {
-  if (impl->link) impl->break_link(notify);
+  if (Impl::linked(*this)) impl->break_link(notify);
 }
 
-void DAttribute::resolve_links() { impl->resolve_links(); }
+void DAttribute::resolve_links() {
+  if (impl) impl->resolve_own_link();
+  const auto states = own_states_by_name(*this);
+  for (DAttribute* state : states) state->resolve_links();
+  if (impl) impl->call_change();
+}
 
 bool DAttribute::in_link_chain(const DAttribute* other) const {
   if (other == nullptr) return false;
   for (const DAttribute* current = this; current != nullptr;) {
     if (current == other) return true;
-    const auto& link = current->impl->link;
-    current = link ? link->target : nullptr;
+    current = Impl::target_of(*current);
   }
   return false;
 }
 
 std::vector<DAttribute*> DAttribute::dependents(bool recursive) const {
-  return impl->dependents_of(recursive);
+  return impl ? impl->dependents_of(recursive) : std::vector<DAttribute*>{};
 }
 
-void DAttribute::update_link_dependencies() { impl->update_link_dependencies(); }
+void DAttribute::update_link_dependencies() {
+  if (impl) impl->update_link_dependencies();
+}
 
 DConnectionID DAttribute::on_change(std::function<void()> callback) {
-  impl->change_callbacks[impl->next_change_id] =
+  Impl::CallbackLists& lists = Impl::of(*this).callback_lists();
+  lists.change_callbacks[lists.next_change_id] =
       std::make_shared<std::function<void()>>(std::move(callback));
-  return impl->next_change_id++;
+  return lists.next_change_id++;
 }
 
 DConnectionID DAttribute::on_link_change(std::function<void()> callback) {
-  impl->link_change_callbacks[impl->next_link_change_id] =
+  Impl::CallbackLists& lists = Impl::of(*this).callback_lists();
+  lists.link_change_callbacks[lists.next_link_change_id] =
       std::make_shared<std::function<void()>>(std::move(callback));
-  return impl->next_link_change_id++;
+  return lists.next_link_change_id++;
 }
 
-void DAttribute::disconnect_change(const DConnectionID& id) { impl->change_callbacks.erase(id); }
+void DAttribute::disconnect_change(const DConnectionID& id) {
+  if (impl && impl->callbacks) impl->callbacks->change_callbacks.erase(id);
+}
 
 void DAttribute::disconnect_link_change(const DConnectionID& id) {
-  impl->link_change_callbacks.erase(id);
+  if (impl && impl->callbacks) impl->callbacks->link_change_callbacks.erase(id);
 }
 
 void DAttribute::clone_to(DObject* parent) const {
@@ -311,8 +330,8 @@ void DAttribute::clone_to(DObject* parent) const {
 
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent) {
   auto* copy = dMake<DAttribute>(parent, source.object_name());
-  copy->impl->value = source.impl->value;
-  if (source.impl->link && !source.impl->link->path.empty()) {
+  copy->own_value = source.own_value;
+  if (Impl::linked(source) && !source.impl->link->path.empty()) {
     copy->create_link(source.impl->link->path);
   }
   if (source.children().empty()) return copy;

@@ -12,6 +12,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/internal/layer_impl.h"
 #include "theme_language/internal/load_limits.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/logger.h"
 
@@ -87,6 +88,7 @@ void refuse_base(DLayer& layer, DLayer*& base, const std::string& reason) {
   log("engine: " + layer.path() + ": Failed to apply base `" + layer.base_path() + "` because " +
       reason + "; the layer inherits nothing.");
   base = nullptr;
+  raise_tree_generation(layer);
   layer.set_base_path("");
 }
 
@@ -97,7 +99,10 @@ void DLayer::resolve_bases() {
     // The own namespace first, so a namespace may shadow a top-level name.
     DLayer* candidate = namespace_root()->find_layer(impl->base_path);
     if (!accepts_base(this, candidate)) candidate = root()->find_layer(impl->base_path);
-    if (accepts_base(this, candidate)) impl->base = candidate;
+    if (accepts_base(this, candidate)) {
+      impl->base = candidate;
+      raise_tree_generation(*this);
+    }
   }
   for (DLayer* layer : children()) layer->resolve_bases();
 }
@@ -124,6 +129,7 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
     // would merge a half-built layer, so nothing is inherited.
     if (base->finalizing) {
       base = nullptr;
+      raise_tree_generation(layer);
     } else if (!base->finalized) {
       if (budget.nesting > kMaxFinalizeNesting) {
         refuse_base(
@@ -138,7 +144,10 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
   // However the base was set (a copy keeps its original's), it must not lead
   // back to the layer or to one containing it, or the merge would copy the
   // layer into itself: it is refused as resolve_bases refuses it.
-  if (base != nullptr && !accepts_base(&layer, base)) base = nullptr;
+  if (base != nullptr && !accepts_base(&layer, base)) {
+    base = nullptr;
+    raise_tree_generation(layer);
+  }
   if (base != nullptr) merge_within(*base, layer, budget);
   layer.finalizing = false;
   layer.finalized = true;
@@ -269,6 +278,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // end for anything that follows it.
   if (derived->impl->base == nullptr && !base_chain_contains(base, {derived})) {
     derived->impl->base = base;
+    raise_tree_generation(*derived);
   }
 }
 
@@ -350,6 +360,7 @@ void DLayer::clone_to(DObject* parent) const {
 DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent) {
   auto* copy = dMake<DLayer>(parent, source.object_name());
   copy->impl->base = source.impl->base;
+  if (copy->impl->base != nullptr) raise_tree_generation(*copy);
   copy->impl->base_path = source.impl->base_path;
   copy->finalized = source.finalized;
   // The copy lies outside the source, so its child lists stay as they are.

@@ -4,74 +4,80 @@
 #include <map>
 #include <unordered_map>
 
+#include "theme_language/internal/object_access.h"
+
 namespace Drelm {
 
-struct DObject::Impl {
-  std::string name;
-  std::vector<std::unique_ptr<DObject>> children;
-  std::size_t children_version = 0;
-  DObject* parent = nullptr;
+struct DObject::Extra {
   DConnectionID next_destroyed_id;
   std::map<DConnectionID, std::function<void()>> destroyed_callbacks;
-  // Lets hot paths tell layers and attributes apart without a dynamic_cast;
-  // set by the derived constructor, back to OBJECT once that part is gone.
-  DKind kind = DKind::OBJECT;
   // Raised by set_object_name of any child.
-  std::size_t child_renames = 0;
+  std::uint32_t child_renames = 0;
+  // Kept up to date only while this object is a root.
+  std::uint32_t generation = 0;
 };
 
-DObject::DObject() : impl(std::make_unique<Impl>()) {}
+DObject::DObject() = default;
 
-DObject::DObject(DKind kind) : impl(std::make_unique<Impl>()) { impl->kind = kind; }
+DObject::DObject(DKind kind) : object_kind(kind) {}
 
-DObject::DKind DObject::kind() const { return impl->kind; }
+void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 
-void DObject::forget_kind() { impl->kind = DKind::OBJECT; }
-
-std::size_t DObject::child_renames() const { return impl->child_renames; }
+std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
-  std::vector<DConnectionID> ids;
-  ids.reserve(impl->destroyed_callbacks.size());
-  for (const auto& entry : impl->destroyed_callbacks) ids.push_back(entry.first);
-  for (const auto& id : ids) {
-    auto it = impl->destroyed_callbacks.find(id);
-    if (it == impl->destroyed_callbacks.end()) continue;
-    auto callback = it->second;  // a copy: the callback may disconnect itself
-    if (callback) callback();
+  if (extra && !extra->destroyed_callbacks.empty()) {
+    std::vector<DConnectionID> ids;
+    ids.reserve(extra->destroyed_callbacks.size());
+    for (const auto& entry : extra->destroyed_callbacks) ids.push_back(entry.first);
+    for (const auto& id : ids) {
+      auto it = extra->destroyed_callbacks.find(id);
+      if (it == extra->destroyed_callbacks.end()) continue;
+      auto callback = it->second;  // a copy: the callback may disconnect itself
+      if (callback) callback();
+    }
+    extra->destroyed_callbacks.clear();
   }
-  impl->destroyed_callbacks.clear();
+  if (child_list.empty()) return;
   // First child first; each child tears down its own subtree. Taken out of the
   // list first, so that a child's callback never meets a deleted sibling there.
-  auto doomed = std::move(impl->children);
-  impl->children.clear();
+  auto doomed = std::move(child_list);
+  child_list.clear();
   for (auto& child : doomed) child.reset();
 }
 
-const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return impl->children; }
+const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
 
-std::size_t DObject::children_version() const { return impl->children_version; }
+std::size_t DObject::children_version() const { return version; }
 
-const std::string& DObject::object_name() const { return impl->name; }
+const std::string& DObject::object_name() const { return name; }
 
 void DObject::set_object_name(const std::string& name) {
-  impl->name = name;
-  if (impl->parent != nullptr) ++impl->parent->impl->child_renames;
+  this->name = name;
+  if (parent_object != nullptr) {
+    if (!parent_object->extra) parent_object->extra = std::make_unique<Extra>();
+    ++parent_object->extra->child_renames;
+  }
+  raise_tree_generation(*this);
 }
 
-DObject* DObject::parent() const { return impl->parent; }
+DObject* DObject::parent() const { return parent_object; }
 
 DObject* DObject::add_child(std::unique_ptr<DObject> child) {
   if (child == nullptr) return nullptr;
-  child->impl->parent = this;
+  // The child was a root until now: caches that hold its counter must not
+  // trust it any more.
+  if (child->extra) ++child->extra->generation;
+  child->parent_object = this;
   DObject* raw = child.get();
-  impl->children.push_back(std::move(child));
-  ++impl->children_version;
+  child_list.push_back(std::move(child));
+  ++version;
+  raise_tree_generation(*this);
   return raw;
 }
 
 void DObject::destroy_child(DObject* child) {
-  auto& list = impl->children;
+  auto& list = child_list;
   auto it = std::find_if(list.begin(), list.end(),
                          [child](const std::unique_ptr<DObject>& c) { return c.get() == child; });
   if (it == list.end()) return;
@@ -79,7 +85,8 @@ void DObject::destroy_child(DObject* child) {
   // the child's destructor sees a consistent list and no cache hands it out.
   std::unique_ptr<DObject> doomed = std::move(*it);
   list.erase(it);
-  ++impl->children_version;
+  ++version;
+  raise_tree_generation(*this);
   doomed.reset();
 }
 
@@ -90,10 +97,10 @@ void DObject::reorder_children(const std::vector<DObject*>& order) {
   for (const DObject* wanted : order) pulled.emplace(wanted, nullptr);
   std::vector<std::size_t> vacant;
   vacant.reserve(order.size());
-  for (std::size_t i = 0; i < impl->children.size(); ++i) {
-    auto it = pulled.find(impl->children[i].get());
+  for (std::size_t i = 0; i < child_list.size(); ++i) {
+    auto it = pulled.find(child_list[i].get());
     if (it == pulled.end()) continue;
-    it->second = std::move(impl->children[i]);
+    it->second = std::move(child_list[i]);
     vacant.push_back(i);
   }
   // Entries that are no child, and repeats, are passed over: filling a place
@@ -102,16 +109,34 @@ void DObject::reorder_children(const std::vector<DObject*>& order) {
   for (const DObject* wanted : order) {
     auto it = pulled.find(wanted);
     if (it == pulled.end() || it->second == nullptr) continue;
-    impl->children[vacant[k++]] = std::move(it->second);
+    child_list[vacant[k++]] = std::move(it->second);
   }
-  ++impl->children_version;
+  ++version;
+  raise_tree_generation(*this);
 }
 
 DConnectionID DObject::on_destroyed(std::function<void()> callback) {
-  impl->destroyed_callbacks[impl->next_destroyed_id] = std::move(callback);
-  return impl->next_destroyed_id++;
+  if (!extra) extra = std::make_unique<Extra>();
+  extra->destroyed_callbacks[extra->next_destroyed_id] = std::move(callback);
+  return extra->next_destroyed_id++;
 }
 
-void DObject::disconnect_destroyed(const DConnectionID& id) { impl->destroyed_callbacks.erase(id); }
+void DObject::disconnect_destroyed(const DConnectionID& id) {
+  if (extra) extra->destroyed_callbacks.erase(id);
+}
+
+const std::uint32_t* tree_generation(const DObject& object) {
+  const DObject* root = &object;
+  while (root->parent_object != nullptr) root = root->parent_object;
+  if (!root->extra) root->extra = std::make_unique<DObject::Extra>();
+  return &root->extra->generation;
+}
+
+void raise_tree_generation(DObject& object) {
+  DObject* root = &object;
+  while (root->parent_object != nullptr) root = root->parent_object;
+  // Without a record nobody holds the counter yet.
+  if (root->extra) ++root->extra->generation;
+}
 
 }  // namespace Drelm

@@ -63,9 +63,24 @@ class DObject {
   std::size_t child_renames() const;
 
  private:
-  struct Impl;
-  std::unique_ptr<Impl> impl;
+  // The rarely used parts (destroyed callbacks, rename count, the structure
+  // counter of a tree's root); made on first use.
+  struct Extra;
+  friend const std::uint32_t* tree_generation(const DObject& object);
+  friend void raise_tree_generation(DObject& object);
+
+  std::string name;
+  std::vector<std::unique_ptr<DObject>> child_list;
+  DObject* parent_object = nullptr;
+  mutable std::unique_ptr<Extra> extra;
+  std::size_t version = 0;
+  // Lets hot paths tell layers and attributes apart without a dynamic_cast;
+  // set by the derived constructor, back to OBJECT once that part is gone.
+  DKind object_kind = DKind::OBJECT;
 };
+
+// Inline: the render walk asks it of every child.
+inline DObject::DKind DObject::kind() const { return object_kind; }
 
 // Creates a T under `parent`, which owns it. REQUIRES: parent is not null.
 template <typename T, typename... Args>

@@ -145,7 +145,7 @@ TEST(Attribute, inherited_states_come_through_the_base_chain_with_nearer_names_w
   EXPECT_TRUE(late_fill->has_states());
 }
 
-TEST(Attribute, state_cache_is_rebuilt_exactly_when_a_stamped_child_list_changes) {
+TEST(Attribute, state_cache_follows_every_change_of_the_tree) {
   DLayer root;
   auto* base = dMake<DLayer>(&root, "Base");
   auto* derived = dMake<DLayer>(&root, "Derived");
@@ -164,10 +164,10 @@ TEST(Attribute, state_cache_is_rebuilt_exactly_when_a_stamped_child_list_changes
   auto* own = add_state(fill, "Hover", 2);
   EXPECT_EQ(fill->state({"Hover"}), own);
 
-  // A rename changes no child list, so the cached conditions stay until one does.
+  // A renamed state is matched by its new name at the next look-up.
   own->set_object_name("Pressed");
-  EXPECT_EQ(fill->state({"Hover"}), own);
-  EXPECT_EQ(fill->state({"Pressed"}), nullptr);
+  EXPECT_EQ(fill->state({"Hover"}), inherited);
+  EXPECT_EQ(fill->state({"Pressed"}), own);
   fill->reorder_children({});
   EXPECT_EQ(fill->state({"Hover"}), inherited);
   EXPECT_EQ(fill->state({"Pressed"}), own);
@@ -176,6 +176,23 @@ TEST(Attribute, state_cache_is_rebuilt_exactly_when_a_stamped_child_list_changes
   fill->destroy_child(own);
   EXPECT_EQ(fill->state({"Pressed"}), nullptr);
   EXPECT_EQ(fill->state({"Hover"}), inherited);
+
+  // A layer looked up while it stood alone, then placed in the tree and given
+  // a base: both the move and the base are noticed.
+  auto alone = std::make_unique<DLayer>("Alone");
+  alone->set_base_path("Base");
+  auto* alone_fill = dMake<DAttribute>(alone.get(), "Fill");
+  EXPECT_EQ(alone_fill->state({"Hover"}), nullptr);
+  root.add_child(std::move(alone));
+  EXPECT_EQ(alone_fill->state({"Hover"}), nullptr);
+  root.resolve_bases();
+  EXPECT_EQ(alone_fill->state({"Hover"}), inherited);
+
+  // Destroying and adding the base attribute's states.
+  base_fill->destroy_child(inherited);
+  EXPECT_EQ(alone_fill->state({"Hover"}), nullptr);
+  auto* again = add_state(base_fill, "Hover", 3);
+  EXPECT_EQ(alone_fill->state({"Hover"}), again);
 }
 
 TEST(Attribute, as_if_yields_only_the_exact_alternative) {

@@ -4,6 +4,7 @@
 // the write side (attribute_links.cpp). Not part of the library's interface.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -31,7 +32,26 @@ struct DAttribute::Impl {
   // from one notification to the next.
   using Callbacks = std::map<DConnectionID, std::shared_ptr<std::function<void()>>>;
 
+  static constexpr std::uint8_t kStateEntries = 1;
+  static constexpr std::uint8_t kForeignTrees = 2;
+
   explicit Impl(DAttribute* owner) : owner(owner) {}
+
+  // The record of `attribute`, made when it has none yet.
+  static Impl& of(DAttribute& attribute) {
+    if (!attribute.impl) attribute.impl = std::make_unique<Impl>(&attribute);
+    return *attribute.impl;
+  }
+  static const std::optional<DLink>* link_of(const DAttribute& attribute) {
+    return attribute.impl ? &attribute.impl->link : nullptr;
+  }
+  // The resolved link target, or null.
+  static DAttribute* target_of(const DAttribute& attribute) {
+    return attribute.impl && attribute.impl->link ? attribute.impl->link->target : nullptr;
+  }
+  static bool linked(const DAttribute& attribute) {
+    return attribute.impl && attribute.impl->link.has_value();
+  }
 
   DAttribute* owner;
   // In registration order. A dependent that leaves is nulled in place and the
@@ -44,17 +64,41 @@ struct DAttribute::Impl {
   // is registered with its target only, and once.
   std::size_t dependent_slot = 0;
   std::optional<DLink> link;
-  DValue value;
-  DConnectionID next_change_id;
-  Callbacks change_callbacks;
-  DConnectionID next_link_change_id;
-  Callbacks link_change_callbacks;
-  std::vector<StateEntry> state_cache;
-  std::vector<std::pair<const DObject*, std::size_t>> state_cache_stamps;
+  struct CallbackLists {
+    DConnectionID next_change_id;
+    Callbacks change_callbacks;
+    DConnectionID next_link_change_id;
+    Callbacks link_change_callbacks;
+  };
+  struct StateRecord {
+    std::vector<StateEntry> entries;
+    // Counters of other trees that the entries depend on, with their values
+    // then: a base copied from another tree still leads there.
+    std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign_generations;
+  };
+  // Each made on first use: a linked attribute needs neither.
+  std::unique_ptr<CallbackLists> callbacks;
+  std::unique_ptr<StateRecord> states;
+
+  CallbackLists& callback_lists() {
+    if (!callbacks) callbacks = std::make_unique<CallbackLists>();
+    return *callbacks;
+  }
+  void call_change() {
+    if (callbacks) call_all(callbacks->change_callbacks);
+  }
+  void call_link_change() {
+    if (callbacks) call_all(callbacks->link_change_callbacks);
+  }
 
   // Read side.
-  bool state_cache_stale() const;
-  void rebuild_state_cache();
+  static bool state_cache_fresh(const DAttribute& attribute) {
+    return attribute.states_generation != nullptr &&
+           *attribute.states_generation == attribute.states_checked_at &&
+           ((attribute.states_flags & kForeignTrees) == 0 || attribute.impl->foreign_fresh());
+  }
+  bool foreign_fresh() const;
+  static void rebuild_state_cache(DAttribute& attribute);
 
   // Write side. REQUIRES for break_link: the attribute is linked.
   void break_link(bool notify);
@@ -62,7 +106,8 @@ struct DAttribute::Impl {
   // while the link was being replaced or the attribute destroyed, which must
   // not stay registered with its target.
   void forget_link();
-  void resolve_links();
+  // The own link only; DAttribute::resolve_links goes on to the states.
+  void resolve_own_link();
   std::vector<DAttribute*> dependents_of(bool recursive) const;
   void notify_all();
   void update_link_dependencies();
@@ -99,7 +144,7 @@ struct DAttribute::Impl {
           !frame.owner->has_dependent(dependent)) {
         continue;
       }
-      Impl& next = *dependent->impl;
+      Impl& next = of(*dependent);
       step(next);
       // Taken after the step, as a nested walk would take it.
       if (!next.dependents.empty()) {
