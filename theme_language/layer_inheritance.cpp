@@ -345,8 +345,8 @@ void DLayer::clone_to(DObject* parent) const {
   // A copy placed inside this layer would be copied again with its children,
   // its copy too, and so on: then the copy is made aside first, while it
   // cannot land there, and copied in its turn. Most parents lie outside, and
-  // a layer without children cannot hold one.
-  if (!DObject::children().empty()) {
+  // a layer without children can only hold a copy placed in itself.
+  if (parent == this || !DObject::children().empty()) {
     for (const DObject* up = parent; up != nullptr; up = up->parent()) {
       if (up != this) continue;
       DObject aside;

@@ -279,6 +279,12 @@ TEST(LayerInheritance, clone_to_copies_attributes_first_then_layers) {
   EXPECT_EQ(child_names(*c_copy), (std::vector<std::string>{"a", "D"}));
   EXPECT_EQ(child_names(*c_copy->find_layer("D")), (std::vector<std::string>{"d", "E"}));
   EXPECT_TRUE(c_copy->find_layer("D/E")->DObject::children().empty());
+
+  // A layer without children copied into itself.
+  auto* empty = layer(&root, "Empty");
+  empty->clone_to(empty);
+  EXPECT_EQ(child_names(*empty), (std::vector<std::string>{"Empty"}));
+  EXPECT_TRUE(empty->find_layer("Empty")->DObject::children().empty());
 }
 
 TEST(LayerInheritance, callbacks_run_by_a_merge_may_rename_and_destroy_derived_children) {
