@@ -97,10 +97,13 @@ const std::vector<DError>& DParser::errors() const { return impl->errors; }
 
 // ---- Token primitives ----
 
+// The list ends with ENDFILE and advance never passes one, so the current
+// token is always inside the list.
 const DToken& DParser::peek(std::uint64_t k) const {
   const auto& tokens = impl->tokens;
+  if (k == 0) return tokens[impl->current];
   const std::uint64_t last = tokens.size() - 1;
-  if (impl->current >= last || k >= last - impl->current) return tokens[last];
+  if (k >= last - impl->current) return tokens[last];
   return tokens[impl->current + k];
 }
 
@@ -118,6 +121,14 @@ bool DParser::match(DTokenType type) {
   if (!check(type)) return false;
   advance();
   return true;
+}
+
+// The parser owns its tokens and never steps back, so the text of a consumed
+// word is moved out rather than copied.
+std::string DParser::take_lexeme() {
+  DToken& token = impl->tokens[impl->current];
+  if (token.type != DTokenType::ENDFILE) ++impl->current;
+  return std::move(token.lexeme);
 }
 
 void DParser::report_error(std::uint64_t line, const std::string& message) {
@@ -180,10 +191,15 @@ void DParser::parse_statement(DLayerNode& node) {
   if (!declaration.name.parts.empty()) {
     // A value on the same line makes an attribute; a colon at the line end
     // opens a layer body.
+    // Built in place: nothing below touches the parent's lists meanwhile.
     if (check(DTokenType::COLON) && !check(DTokenType::NEWLINE, 1)) {
-      node.attributes.push_back(parse_attribute(std::move(declaration)));
+      DAttributeNode& attribute = node.attributes.emplace_back();
+      attribute.declaration = std::move(declaration);
+      parse_attribute(attribute);
     } else {
-      node.layer_nodes.push_back(parse_layer(std::move(declaration)));
+      DLayerNode& layer = node.layer_nodes.emplace_back();
+      layer.declaration = std::move(declaration);
+      parse_layer(layer);
     }
   } else if (declaration.group.parts.empty()) {
     report_error(peek().line, "Expected a name.");
@@ -197,9 +213,8 @@ void DParser::parse_statement(DLayerNode& node) {
 }
 
 // layer -> declaration ["<<" reference] (":" block | NEWLINE)
-DLayerNode DParser::parse_layer(DDeclaration declaration) {
-  DLayerNode node;
-  node.declaration = std::move(declaration);
+// REQUIRES: node holds the declaration and nothing else.
+void DParser::parse_layer(DLayerNode& node) {
   if (match(DTokenType::INHERIT)) {
     if (check(DTokenType::WORD)) {
       node.inherits = parse_reference();
@@ -213,7 +228,6 @@ DLayerNode DParser::parse_layer(DDeclaration declaration) {
     report_unexpected("; expected line end after layer declaration.");
     synchronize();
   }
-  return node;
 }
 
 // block -> NEWLINE INDENT item+ DEDENT
@@ -257,11 +271,12 @@ void DParser::parse_state_set_item(DStateSet& set) {
   DDeclaration declaration = parse_declaration();
   if (!declaration.name.parts.empty()) {
     const std::uint64_t line = declaration.name.line;
-    DAttributeNode attribute = parse_attribute(std::move(declaration));
+    DAttributeNode& attribute = set.attributes.emplace_back();
+    attribute.declaration = std::move(declaration);
+    parse_attribute(attribute);
     if (!attribute.states.empty()) {
       report_error(line, "Found invalid inline state in state-set attribute.");
-    } else {
-      set.attributes.push_back(std::move(attribute));
+      set.attributes.pop_back();
     }
   } else if (declaration.group.parts.empty()) {
     report_error(peek().line, "Expected a name.");
@@ -295,27 +310,28 @@ std::vector<DAttributeNode> DParser::parse_group_attributes() {
       report_error(peek().line, "Found invalid group in group-set attribute declaration.");
       valid = false;
     }
-    DAttributeNode attribute = parse_attribute(std::move(declaration));
-    if (valid) attributes.push_back(std::move(attribute));
+    DAttributeNode& attribute = attributes.emplace_back();
+    attribute.declaration = std::move(declaration);
+    parse_attribute(attribute);
+    if (!valid) attributes.pop_back();
   });
   return attributes;
 }
 
 // attribute -> declaration ":" expression (state+ NEWLINE | NEWLINE [INDENT (state NEWLINE)+
 // DEDENT])
-DAttributeNode DParser::parse_attribute(DDeclaration declaration) {
-  DAttributeNode node;
-  node.declaration = std::move(declaration);
+// REQUIRES: node holds the declaration and nothing else.
+void DParser::parse_attribute(DAttributeNode& node) {
   if (node.declaration.name.parts.empty()) report_error(peek().line, "Expected an attribute name.");
   if (!match(DTokenType::COLON)) {
     report_unexpected("; expected a colon `:` after attribute declaration.");
     synchronize();
-    return node;
+    return;
   }
   node.value = parse_expression();
   if (is_empty_literal(node.value)) {
     synchronize();
-    return node;
+    return;
   }
 
   if (check(DTokenType::AT)) {
@@ -341,7 +357,6 @@ DAttributeNode DParser::parse_attribute(DDeclaration declaration) {
     report_unexpected("; expected a line end after attribute.");
     synchronize();
   }
-  return node;
 }
 
 // state -> "@" conditions ":" expression
@@ -360,7 +375,7 @@ std::vector<std::string> DParser::parse_conditions() {
   std::vector<std::string> conditions;
   do {
     if (check(DTokenType::WORD)) {
-      conditions.push_back(advance().lexeme);
+      conditions.push_back(take_lexeme());
     } else {
       report_unexpected("; expected a state name.");
     }
@@ -400,14 +415,15 @@ DDeclaration DParser::parse_declaration() {
 
 // path -> name ("/" name)* ["." name]
 DParser::DPath DParser::parse_path() {
-  std::vector<DName> names;
-  names.push_back(parse_name());
-  while (match(DTokenType::SLASH)) names.push_back(parse_name());
-
   DPath path;
+  DName last = parse_name();
+  while (match(DTokenType::SLASH)) {
+    path.traversal.push_back(std::move(last));
+    last = parse_name();
+  }
+
   if (match(DTokenType::DOT)) {
-    path.group = std::move(names.back());
-    names.pop_back();
+    path.group = std::move(last);
     path.name = parse_name();
     if (check(DTokenType::SLASH)) {
       report_error(peek().line, "Found `/` after `.`; traversal must precede grouping.");
@@ -415,18 +431,14 @@ DParser::DPath DParser::parse_path() {
     }
     if (path.group.parts.empty()) report_error(path.group.line, "Expected a name in group.");
   } else {
-    path.name = std::move(names.back());
-    names.pop_back();
+    path.name = std::move(last);
   }
 
-  path.traversal.reserve(names.size());
-  for (auto& name : names) {
-    if (name.parts.empty()) {
-      report_error(name.line, "Expected a name in traversal.");
-    } else {
-      path.traversal.push_back(std::move(name));
-    }
-  }
+  std::erase_if(path.traversal, [this](const DName& name) {
+    if (!name.parts.empty()) return false;
+    report_error(name.line, "Expected a name in traversal.");
+    return true;
+  });
   return path;
 }
 
@@ -434,6 +446,10 @@ DParser::DPath DParser::parse_path() {
 DName DParser::parse_name() {
   DName name;
   name.line = peek().line;
+  // Most names are plain words: one part each, sized once.
+  std::uint64_t words = 0;
+  while (check(DTokenType::WORD, words)) ++words;
+  name.parts.reserve(words);
   while (true) {
     if (match(DTokenType::PAREN_OPEN)) {
       std::vector<std::string> alternatives;
@@ -451,7 +467,8 @@ DName DParser::parse_name() {
       }
       name.parts.push_back(std::move(alternatives));
     } else if (check(DTokenType::WORD)) {
-      name.parts.push_back({advance().lexeme});
+      auto& part = name.parts.emplace_back();
+      part.push_back(take_lexeme());
     } else {
       return name;
     }
@@ -462,7 +479,11 @@ DName DParser::parse_name() {
 std::string DParser::parse_words() {
   std::string words;
   while (check(DTokenType::WORD)) {
-    if (!words.empty()) words += ' ';
+    if (words.empty()) {
+      words = take_lexeme();
+      continue;
+    }
+    words += ' ';
     words += advance().lexeme;
   }
   return words;
@@ -471,16 +492,68 @@ std::string DParser::parse_words() {
 // word -> WORD
 std::string DParser::parse_word() {
   if (!check(DTokenType::WORD)) return {};
-  return advance().lexeme;
+  return take_lexeme();
 }
 
 // reference -> path, with every name reduced to plain text
 DReference DParser::parse_reference() {
+  if (is_plain_reference()) return parse_plain_reference();
   DPath path = parse_path();
   DReference reference;
   reference.traversal = to_referenceable(path.traversal);
   if (!path.group.parts.empty()) reference.group = to_referenceable(path.group);
   reference.name = to_referenceable(path.name);
+  return reference;
+}
+
+// Whether the reference ahead is words separated by "/" with at most one "."
+// before the last name: no expansion, no empty name, nothing to report.
+bool DParser::is_plain_reference() const {
+  std::uint64_t k = 0;
+  const auto skip_words = [this, &k] {
+    if (!check(DTokenType::WORD, k)) return false;
+    while (check(DTokenType::WORD, k)) ++k;
+    return !check(DTokenType::PAREN_OPEN, k);
+  };
+  while (true) {
+    if (!skip_words()) return false;
+    if (check(DTokenType::SLASH, k)) {
+      ++k;
+      continue;
+    }
+    if (check(DTokenType::DOT, k)) {
+      ++k;
+      return skip_words() && !check(DTokenType::SLASH, k);
+    }
+    return true;
+  }
+}
+
+// The texts parse_reference would make of a plain reference, without the
+// names in between.
+// REQUIRES: is_plain_reference().
+DReference DParser::parse_plain_reference() {
+  // Words of one name join with a space, as to_referenceable joins parts.
+  const auto take_name = [this] {
+    std::string text = take_lexeme();
+    while (check(DTokenType::WORD)) {
+      text += ' ';
+      text += advance().lexeme;
+    }
+    return text;
+  };
+  DReference reference;
+  std::string text = take_name();
+  while (match(DTokenType::SLASH)) {
+    reference.traversal.push_back(std::move(text));
+    text = take_name();
+  }
+  if (match(DTokenType::DOT)) {
+    reference.group = std::move(text);
+    reference.name = take_name();
+  } else {
+    reference.name = std::move(text);
+  }
   return reference;
 }
 
@@ -531,6 +604,7 @@ std::string DParser::parse_string() {
   const std::string_view body = lexeme.size() >= 2
                                     ? std::string_view(lexeme).substr(1, lexeme.size() - 2)
                                     : std::string_view();
+  if (body.find('\\') == std::string_view::npos) return std::string(body);
   std::string text;
   text.reserve(body.size());
   for (std::size_t i = 0; i < body.size(); ++i) {
