@@ -79,7 +79,40 @@ struct DParser::Impl {
   std::vector<DError> errors;
 };
 
-DParser::DParser(const std::vector<DToken>& tokens) : DParser(std::vector<DToken>(tokens)) {}
+namespace {
+
+// Whether the parser ever reads the token's text: content and punctuation
+// name themselves in diagnostics, the layout tokens do not.
+bool is_lexeme_read(DTokenType type) {
+  switch (type) {
+    case DTokenType::INDENT:
+    case DTokenType::DEDENT:
+    case DTokenType::NEWLINE:
+    case DTokenType::ENDFILE:
+    case DTokenType::ERROR:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// A copy without the texts nobody reads: indentation runs are often too long
+// for a string's inline buffer.
+std::vector<DToken> copy_for_parsing(const std::vector<DToken>& tokens) {
+  std::vector<DToken> copy;
+  copy.reserve(tokens.size() + 1);
+  for (const DToken& token : tokens) {
+    DToken& added = copy.emplace_back();
+    if (is_lexeme_read(token.type)) added.lexeme = token.lexeme;
+    added.type = token.type;
+    added.line = token.line;
+  }
+  return copy;
+}
+
+}  // namespace
+
+DParser::DParser(const std::vector<DToken>& tokens) : DParser(copy_for_parsing(tokens)) {}
 
 DParser::DParser(std::vector<DToken>&& tokens) : impl(std::make_unique<Impl>()) {
   impl->tokens = std::move(tokens);
@@ -99,7 +132,7 @@ const std::vector<DError>& DParser::errors() const { return impl->errors; }
 
 // The list ends with ENDFILE and advance never passes one, so the current
 // token is always inside the list.
-const DToken& DParser::peek(std::uint64_t k) const {
+inline const DToken& DParser::peek(std::uint64_t k) const {
   const auto& tokens = impl->tokens;
   if (k == 0) return tokens[impl->current];
   const std::uint64_t last = tokens.size() - 1;
@@ -107,17 +140,17 @@ const DToken& DParser::peek(std::uint64_t k) const {
   return tokens[impl->current + k];
 }
 
-bool DParser::check(DTokenType type, std::uint64_t k) const { return peek(k).type == type; }
+inline bool DParser::check(DTokenType type, std::uint64_t k) const { return peek(k).type == type; }
 
-bool DParser::is_end_reached() const { return check(DTokenType::ENDFILE); }
+inline bool DParser::is_end_reached() const { return check(DTokenType::ENDFILE); }
 
-const DToken& DParser::advance() {
+inline const DToken& DParser::advance() {
   const DToken& token = peek();
   if (token.type != DTokenType::ENDFILE) ++impl->current;
   return token;
 }
 
-bool DParser::match(DTokenType type) {
+inline bool DParser::match(DTokenType type) {
   if (!check(type)) return false;
   advance();
   return true;
@@ -125,7 +158,7 @@ bool DParser::match(DTokenType type) {
 
 // The parser owns its tokens and never steps back, so the text of a consumed
 // word is moved out rather than copied.
-std::string DParser::take_lexeme() {
+inline std::string DParser::take_lexeme() {
   DToken& token = impl->tokens[impl->current];
   if (token.type != DTokenType::ENDFILE) ++impl->current;
   return std::move(token.lexeme);
