@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -165,6 +166,14 @@ void DLexer::lex_start() {
   const char* text = impl->data();
   std::size_t position = impl->position;
   bool has_tab = false;
+  // Indentation runs are long: skip whole words of spaces first.
+  constexpr std::uint64_t spaces = 0x2020202020202020;
+  std::uint64_t word = 0;
+  while (impl->source.size() - position >= sizeof word) {
+    std::memcpy(&word, text + position, sizeof word);
+    if (word != spaces) break;
+    position += sizeof word;
+  }
   while (text[position] == ' ' || text[position] == '\t') {
     if (text[position] == '\t') has_tab = true;
     ++position;

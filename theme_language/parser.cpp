@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -27,8 +28,10 @@ bool is_empty_literal(const DExpression& expression) {
 
 }  // namespace
 
-std::string describe(const DToken& token) {
-  switch (token.type) {
+namespace {
+
+std::string describe_token(DTokenType type, std::string_view lexeme) {
+  switch (type) {
     case DTokenType::WORD:
     case DTokenType::BOOL:
     case DTokenType::NUMBER:
@@ -43,7 +46,7 @@ std::string describe(const DToken& token) {
     case DTokenType::PAREN_CLOSE:
     case DTokenType::COMMA:
     case DTokenType::INHERIT:
-      return "`" + token.lexeme + "`";
+      return "`" + std::string(lexeme) + "`";
     case DTokenType::INDENT:
       return "indent";
     case DTokenType::DEDENT:
@@ -58,6 +61,10 @@ std::string describe(const DToken& token) {
   return "unknown";
 }
 
+}  // namespace
+
+std::string describe(const DToken& token) { return describe_token(token.type, token.lexeme); }
+
 std::string to_string(DParser::DBlockContext context) {
   switch (context) {
     case DParser::DBlockContext::LAYER_DEFINITION:
@@ -70,8 +77,21 @@ std::string to_string(DParser::DBlockContext context) {
   return "unknown";
 }
 
+struct DParser::Token {
+  const char* text = "";
+  std::size_t size = 0;
+  DTokenType type = DTokenType::ERROR;
+  std::uint64_t line = 0;
+
+  std::string_view lexeme() const { return {text, size}; }
+};
+
 struct DParser::Impl {
-  std::vector<DToken> tokens;
+  // The texts of the tokens: a list handed over is kept whole; from a list to
+  // copy only the texts read are kept, in one buffer.
+  std::vector<DToken> owned;
+  std::string texts;
+  std::vector<Token> tokens;
   std::uint64_t current = 0;
   // Blocks open around the current token.
   std::uint64_t block_depth = 0;
@@ -96,31 +116,48 @@ bool is_lexeme_read(DTokenType type) {
   }
 }
 
-// A copy without the texts nobody reads: indentation runs are often too long
-// for a string's inline buffer.
-std::vector<DToken> copy_for_parsing(const std::vector<DToken>& tokens) {
-  std::vector<DToken> copy;
-  copy.reserve(tokens.size() + 1);
+}  // namespace
+
+DParser::DParser(const std::vector<DToken>& tokens) : impl(std::make_unique<Impl>()) {
+  std::size_t total = 0;
   for (const DToken& token : tokens) {
-    DToken& added = copy.emplace_back();
-    if (is_lexeme_read(token.type)) added.lexeme = token.lexeme;
+    if (is_lexeme_read(token.type)) total += token.lexeme.size();
+  }
+  // Sized once: the tokens point into it.
+  impl->texts.resize(total);
+  char* text = impl->texts.data();
+  impl->tokens.reserve(tokens.size() + 1);
+  for (const DToken& token : tokens) {
+    Token& added = impl->tokens.emplace_back();
+    if (is_lexeme_read(token.type) && !token.lexeme.empty()) {
+      std::memcpy(text, token.lexeme.data(), token.lexeme.size());
+      added.text = text;
+      added.size = token.lexeme.size();
+      text += added.size;
+    }
     added.type = token.type;
     added.line = token.line;
   }
-  return copy;
+  end_with_endfile();
 }
 
-}  // namespace
-
-DParser::DParser(const std::vector<DToken>& tokens) : DParser(copy_for_parsing(tokens)) {}
-
 DParser::DParser(std::vector<DToken>&& tokens) : impl(std::make_unique<Impl>()) {
-  impl->tokens = std::move(tokens);
-  // Guards peek and advance against a hand-made list that breaks the
-  // precondition; lexer output already ends this way.
-  if (impl->tokens.empty() || impl->tokens.back().type != DTokenType::ENDFILE) {
-    const std::uint64_t line = impl->tokens.empty() ? 1 : impl->tokens.back().line;
-    impl->tokens.push_back(DToken{"", DTokenType::ENDFILE, line});
+  impl->owned = std::move(tokens);
+  // The list is never changed again, so its texts stay where they are.
+  impl->tokens.reserve(impl->owned.size() + 1);
+  for (const DToken& token : impl->owned) {
+    impl->tokens.push_back(Token{token.lexeme.data(), token.lexeme.size(), token.type, token.line});
+  }
+  end_with_endfile();
+}
+
+// Guards peek and advance against a hand-made list that breaks the
+// precondition; lexer output already ends this way.
+void DParser::end_with_endfile() {
+  auto& tokens = impl->tokens;
+  if (tokens.empty() || tokens.back().type != DTokenType::ENDFILE) {
+    const std::uint64_t line = tokens.empty() ? 1 : tokens.back().line;
+    tokens.push_back(Token{"", 0, DTokenType::ENDFILE, line});
   }
 }
 
@@ -132,7 +169,7 @@ const std::vector<DError>& DParser::errors() const { return impl->errors; }
 
 // The list ends with ENDFILE and advance never passes one, so the current
 // token is always inside the list.
-inline const DToken& DParser::peek(std::uint64_t k) const {
+inline const DParser::Token& DParser::peek(std::uint64_t k) const {
   const auto& tokens = impl->tokens;
   if (k == 0) return tokens[impl->current];
   const std::uint64_t last = tokens.size() - 1;
@@ -144,8 +181,8 @@ inline bool DParser::check(DTokenType type, std::uint64_t k) const { return peek
 
 inline bool DParser::is_end_reached() const { return check(DTokenType::ENDFILE); }
 
-inline const DToken& DParser::advance() {
-  const DToken& token = peek();
+inline const DParser::Token& DParser::advance() {
+  const Token& token = peek();
   if (token.type != DTokenType::ENDFILE) ++impl->current;
   return token;
 }
@@ -156,12 +193,9 @@ inline bool DParser::match(DTokenType type) {
   return true;
 }
 
-// The parser owns its tokens and never steps back, so the text of a consumed
-// word is moved out rather than copied.
 inline std::string DParser::take_lexeme() {
-  DToken& token = impl->tokens[impl->current];
-  if (token.type != DTokenType::ENDFILE) ++impl->current;
-  return std::move(token.lexeme);
+  const Token& token = advance();
+  return std::string(token.text, token.size);
 }
 
 void DParser::report_error(std::uint64_t line, const std::string& message) {
@@ -169,7 +203,8 @@ void DParser::report_error(std::uint64_t line, const std::string& message) {
 }
 
 void DParser::report_unexpected(const std::string& tail) {
-  report_error(peek().line, "Found unexpected " + describe(peek()) + tail);
+  report_error(peek().line,
+               "Found unexpected " + describe_token(peek().type, peek().lexeme()) + tail);
 }
 
 // ---- Recovery ----
@@ -422,7 +457,7 @@ DExpression DParser::parse_expression() {
     case DTokenType::WORD:
       return parse_reference();
     case DTokenType::BOOL:
-      return DLiteral{advance().lexeme == "true"};
+      return DLiteral{advance().lexeme() == "true"};
     case DTokenType::NUMBER:
       return DLiteral{parse_number()};
     case DTokenType::STRING:
@@ -432,7 +467,8 @@ DExpression DParser::parse_expression() {
     default:
       break;
   }
-  report_error(peek().line, "Found " + describe(peek()) + " where expression was expected.");
+  report_error(peek().line, "Found " + describe_token(peek().type, peek().lexeme()) +
+                                " where expression was expected.");
   return DLiteral{};
 }
 
@@ -517,7 +553,7 @@ std::string DParser::parse_words() {
       continue;
     }
     words += ' ';
-    words += advance().lexeme;
+    words += advance().lexeme();
   }
   return words;
 }
@@ -571,7 +607,7 @@ DReference DParser::parse_plain_reference() {
     std::string text = take_lexeme();
     while (check(DTokenType::WORD)) {
       text += ' ';
-      text += advance().lexeme;
+      text += advance().lexeme();
     }
     return text;
   };
@@ -616,27 +652,27 @@ std::vector<std::string> DParser::to_referenceable(const std::vector<DName>& nam
 }
 
 double DParser::parse_number() {
-  const DToken& token = advance();
-  const std::string& lexeme = token.lexeme;
+  const Token& token = advance();
+  const std::string_view lexeme = token.lexeme();
   double value = 0.0;
   const char* end = lexeme.data() + lexeme.size();
   const auto [rest, error] = std::from_chars(lexeme.data(), end, value, std::chars_format::general);
   if (error == std::errc() && rest == end) return value;
   if (error == std::errc::result_out_of_range) {
-    report_error(token.line, "Found `" + lexeme + "`; this number is too large to represent.");
+    report_error(token.line,
+                 "Found `" + std::string(lexeme) + "`; this number is too large to represent.");
   } else {
-    report_error(token.line, "Found `" + lexeme + "` where number was expected.");
+    report_error(token.line, "Found `" + std::string(lexeme) + "` where number was expected.");
   }
   return 0.0;
 }
 
 std::string DParser::parse_string() {
-  const DToken& token = advance();
-  const std::string& lexeme = token.lexeme;
+  const Token& token = advance();
+  const std::string_view lexeme = token.lexeme();
   // Without the quotes; a lexer-built token always has both.
-  const std::string_view body = lexeme.size() >= 2
-                                    ? std::string_view(lexeme).substr(1, lexeme.size() - 2)
-                                    : std::string_view();
+  const std::string_view body =
+      lexeme.size() >= 2 ? lexeme.substr(1, lexeme.size() - 2) : std::string_view();
   if (body.find('\\') == std::string_view::npos) return std::string(body);
   std::string text;
   text.reserve(body.size());
@@ -673,9 +709,8 @@ std::string DParser::parse_string() {
 
 // REQUIRES: a COLOR token, that is "#" and 3, 4, 6 or 8 hexadecimal digits.
 DColor DParser::parse_color() {
-  const std::string& lexeme = advance().lexeme;
-  const std::string_view digits =
-      lexeme.empty() ? std::string_view() : std::string_view(lexeme).substr(1);
+  const std::string_view lexeme = advance().lexeme();
+  const std::string_view digits = lexeme.empty() ? std::string_view() : lexeme.substr(1);
   std::string normal;
   normal.reserve(8);
   if (digits.size() == 3 || digits.size() == 4) {

@@ -41,15 +41,20 @@ class DParser {
   const std::vector<DError>& errors() const;
 
  private:
+  // A token as the parser reads it; its text lives in the parser.
+  struct Token;
+
   // Token primitives
-  const DToken& peek(std::uint64_t k = 0) const;
+  const Token& peek(std::uint64_t k = 0) const;
   bool check(DTokenType type, std::uint64_t k = 0) const;
   bool is_end_reached() const;
-  const DToken& advance();
+  const Token& advance();
   bool match(DTokenType type);
   std::string take_lexeme();
   void report_error(std::uint64_t line, const std::string& message);
   void report_unexpected(const std::string& tail);
+
+  void end_with_endfile();
 
   // Recovery
   void synchronize();
