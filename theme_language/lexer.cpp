@@ -1,6 +1,9 @@
 #include "theme_language/lexer.h"
 
-#include <stdexcept>
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -8,16 +11,31 @@ namespace Drelm {
 
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+enum : unsigned char { kDigit = 1, kLetter = 2, kHexDigit = 4, kWordByte = 8 };
 
-bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-bool is_hex_digit(char c) {
-  return is_digit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+constexpr std::array<unsigned char, 256> make_classes() {
+  std::array<unsigned char, 256> classes{};
+  for (int c = '0'; c <= '9'; ++c) classes[c] = kDigit | kHexDigit | kWordByte;
+  for (int c = 'A'; c <= 'Z'; ++c) classes[c] = kLetter | kWordByte;
+  for (int c = 'a'; c <= 'z'; ++c) classes[c] = kLetter | kWordByte;
+  for (int c = 'A'; c <= 'F'; ++c) classes[c] |= kHexDigit;
+  for (int c = 'a'; c <= 'f'; ++c) classes[c] |= kHexDigit;
+  classes['_'] = kWordByte;
+  classes['-'] = kWordByte;
+  return classes;
 }
 
-// Bytes 0x80 and above end a word: names are plain ASCII.
-bool is_word_byte(char c) { return is_letter(c) || is_digit(c) || c == '_' || c == '-'; }
+// Bytes 0x80 and above belong to no class: names are plain ASCII.
+constexpr std::array<unsigned char, 256> kClasses = make_classes();
+
+bool has_class(char c, unsigned char mask) {
+  return (kClasses[static_cast<unsigned char>(c)] & mask) != 0;
+}
+
+bool is_digit(char c) { return has_class(c, kDigit); }
+bool is_hex_digit(char c) { return has_class(c, kHexDigit); }
+bool is_word_byte(char c) { return has_class(c, kWordByte); }
+bool is_word_start(char c) { return has_class(c, kLetter) || c == '_'; }
 
 }  // namespace
 
@@ -68,14 +86,27 @@ std::string to_string(DTokenType type) {
 
 struct DLexer::Impl {
   std::string source;
-  std::uint64_t position = 0;
+  // Every scan may read source[position] at position == size: the string's
+  // terminating zero stops it like any byte outside the class scanned.
+  std::size_t position = 0;
   std::uint64_t line = 1;
   bool at_line_start = true;
   // Strictly increasing; the bottom 0 is never popped.
   std::vector<std::uint64_t> indent_stack{0};
-  std::uint64_t start = 0;
+  std::size_t start = 0;
   std::vector<DToken> tokens;
   std::vector<DError> errors;
+
+  const char* data() const { return source.data(); }
+  bool is_end_reached() const { return position >= source.size(); }
+  char peek(std::size_t k = 0) const {
+    return k < source.size() - std::min(position, source.size()) ? source[position + k] : '\0';
+  }
+  bool match(char c) {
+    if (is_end_reached() || source[position] != c) return false;
+    ++position;
+    return true;
+  }
 };
 
 DLexer::DLexer(const std::string& source) : impl(std::make_unique<Impl>()) {
@@ -91,32 +122,11 @@ DLexer::~DLexer() = default;
 
 const std::vector<DError>& DLexer::errors() const { return impl->errors; }
 
-// ---- Byte primitives ----
-
-char DLexer::advance() {
-  if (is_end_reached()) throw std::out_of_range("DLexer::advance past the end of the source");
-  return impl->source[impl->position++];
-}
-
-char DLexer::peek(std::uint64_t k) const {
-  const std::uint64_t size = impl->source.size();
-  if (impl->position >= size || k >= size - impl->position) return '\0';
-  return impl->source[impl->position + k];
-}
-
-bool DLexer::check(char c, std::uint64_t k) const { return peek(k) == c; }
-
-bool DLexer::match(char c) {
-  if (is_end_reached() || !check(c)) return false;
-  ++impl->position;
-  return true;
-}
-
-bool DLexer::is_end_reached() const { return impl->position >= impl->source.size(); }
-
 void DLexer::add_token(DTokenType type) {
-  impl->tokens.push_back(
-      DToken{impl->source.substr(impl->start, impl->position - impl->start), type, impl->line});
+  DToken& token = impl->tokens.emplace_back();
+  token.lexeme.assign(impl->data() + impl->start, impl->position - impl->start);
+  token.type = type;
+  token.line = impl->line;
 }
 
 void DLexer::report_error(const std::string& message) {
@@ -126,10 +136,12 @@ void DLexer::report_error(const std::string& message) {
 // ---- Steps ----
 
 std::vector<DToken> DLexer::build_tokens() {
-  while (!is_end_reached()) {
+  // Real sources hold one token per five to six bytes; one growth at most.
+  impl->tokens.reserve(impl->source.size() / 5 + 8);
+  while (!impl->is_end_reached()) {
     if (impl->at_line_start) {
       lex_start();
-      if (is_end_reached()) break;
+      if (impl->is_end_reached()) break;
     }
     impl->start = impl->position;
     next_token();
@@ -143,20 +155,36 @@ std::vector<DToken> DLexer::build_tokens() {
     add_token(DTokenType::DEDENT);
   }
   add_token(DTokenType::ENDFILE);
-  return impl->tokens;  // the lexer keeps its own list
+  // Called once: the list is handed over, not copied.
+  return std::move(impl->tokens);
 }
 
 // Turns the leading blanks of a content line into INDENT or DEDENT tokens.
 void DLexer::lex_start() {
   impl->at_line_start = false;
   impl->start = impl->position;
+  const char* text = impl->data();
+  std::size_t position = impl->position;
   bool has_tab = false;
-  while (check(' ') || check('\t')) {
-    if (advance() == '\t') has_tab = true;
+  // Indentation runs are long: skip whole words of spaces first.
+  constexpr std::uint64_t spaces = 0x2020202020202020;
+  std::uint64_t word = 0;
+  while (impl->source.size() - position >= sizeof word) {
+    std::memcpy(&word, text + position, sizeof word);
+    if (word != spaces) break;
+    position += sizeof word;
   }
-  if (is_end_reached()) return;
+  while (text[position] == ' ' || text[position] == '\t') {
+    if (text[position] == '\t') has_tab = true;
+    ++position;
+  }
+  impl->position = position;
+  if (impl->is_end_reached()) return;
   // Blank and comment lines neither open nor close a level.
-  if (check('\n') || check('\r') || check('\0') || (check('/') && check('/', 1))) return;
+  const char next = text[position];
+  if (next == '\n' || next == '\r' || next == '\0' || (next == '/' && impl->peek(1) == '/')) {
+    return;
+  }
   if (has_tab) report_error("Found tab in indentation; indent with spaces instead.");
 
   const std::uint64_t width = impl->position - impl->start;
@@ -176,8 +204,9 @@ void DLexer::lex_start() {
                " leading spaces but " + std::to_string(stack.back()) + " were expected.");
 }
 
+// REQUIRES: the end of the source is not reached.
 void DLexer::next_token() {
-  const char c = advance();
+  const char c = impl->source[impl->position++];
   switch (c) {
     case ' ':
     case '\t':
@@ -204,7 +233,7 @@ void DLexer::next_token() {
       add_token(DTokenType::AT);
       break;
     case '<':
-      if (match('<')) {
+      if (impl->match('<')) {
         add_token(DTokenType::INHERIT);
         break;
       }
@@ -212,7 +241,7 @@ void DLexer::next_token() {
       report_error("Found single `<`; did you mean `<<` for inheritance?");
       break;
     case '\r':
-      if (!match('\n')) {
+      if (!impl->match('\n')) {
         add_token(DTokenType::ERROR);
         report_error("Found unexpected character '\r'");
         break;
@@ -226,8 +255,12 @@ void DLexer::next_token() {
       impl->at_line_start = true;
       break;
     case '/':
-      if (match('/')) {
-        while (!is_end_reached() && !check('\n') && !check('\0')) advance();
+      if (impl->match('/')) {
+        const char* text = impl->data();
+        std::size_t position = impl->position;
+        // The terminating zero ends the scan at the end of the source.
+        while (text[position] != '\n' && text[position] != '\0') ++position;
+        impl->position = position;
         break;
       }
       add_token(DTokenType::SLASH);
@@ -239,23 +272,24 @@ void DLexer::next_token() {
       read_color();
       break;
     case 't':
-      if (check('r') && check('u', 1) && check('e', 2)) {
-        for (int i = 0; i < 3; ++i) advance();
+      if (impl->peek() == 'r' && impl->peek(1) == 'u' && impl->peek(2) == 'e') {
+        impl->position += 3;
         add_token(DTokenType::BOOL);
         break;
       }
       read_word();
       break;
     case 'f':
-      if (check('a') && check('l', 1) && check('s', 2) && check('e', 3)) {
-        for (int i = 0; i < 4; ++i) advance();
+      if (impl->peek() == 'a' && impl->peek(1) == 'l' && impl->peek(2) == 's' &&
+          impl->peek(3) == 'e') {
+        impl->position += 4;
         add_token(DTokenType::BOOL);
         break;
       }
       read_word();
       break;
     case '-':
-      if (is_digit(peek())) {
+      if (is_digit(impl->peek())) {
         read_number();
         break;
       }
@@ -264,7 +298,7 @@ void DLexer::next_token() {
     default:
       if (is_digit(c)) {
         read_number();
-      } else if (is_letter(c) || c == '_') {
+      } else if (is_word_start(c)) {
         read_word();
       } else {
         add_token(DTokenType::ERROR);
@@ -276,23 +310,31 @@ void DLexer::next_token() {
 
 // REQUIRES: the opening quote has been consumed.
 void DLexer::read_string() {
-  // A line feed or zero byte ends the attempt, even right after a backslash.
-  const auto is_broken = [this] { return is_end_reached() || check('\n') || check('\0'); };
-  while (!is_broken()) {
-    const char c = advance();
+  // A line feed or zero byte ends the attempt, even right after a backslash;
+  // so does the end of the source, whose terminating zero stops the scan.
+  const char* text = impl->data();
+  std::size_t position = impl->position;
+  const auto is_broken = [text](std::size_t at) { return text[at] == '\n' || text[at] == '\0'; };
+  while (!is_broken(position)) {
+    const char c = text[position++];
     if (c == '"') {
+      impl->position = position;
       add_token(DTokenType::STRING);
       return;
     }
-    if (c == '\\' && !is_broken()) advance();
+    if (c == '\\' && !is_broken(position)) ++position;
   }
+  impl->position = position;
   add_token(DTokenType::ERROR);
   report_error("Found non-terminated string: " + impl->tokens.back().lexeme);
 }
 
 // REQUIRES: the "#" has been consumed.
 void DLexer::read_color() {
-  while (is_hex_digit(peek())) advance();
+  const char* text = impl->data();
+  std::size_t position = impl->position;
+  while (is_hex_digit(text[position])) ++position;
+  impl->position = position;
   const std::uint64_t count = impl->position - impl->start - 1;
   if (count == 3 || count == 4 || count == 6 || count == 8) {
     add_token(DTokenType::COLOR);
@@ -305,16 +347,22 @@ void DLexer::read_color() {
 
 // REQUIRES: the first digit, or a "-" before a digit, has been consumed.
 void DLexer::read_number() {
-  while (is_digit(peek())) advance();
-  if (check('.') && is_digit(peek(1))) {
-    advance();
-    while (is_digit(peek())) advance();
+  const char* text = impl->data();
+  std::size_t position = impl->position;
+  while (is_digit(text[position])) ++position;
+  if (text[position] == '.' && is_digit(text[position + 1])) {
+    position += 2;
+    while (is_digit(text[position])) ++position;
   }
+  impl->position = position;
   add_token(DTokenType::NUMBER);
 }
 
 void DLexer::read_word() {
-  while (is_word_byte(peek())) advance();
+  const char* text = impl->data();
+  std::size_t position = impl->position;
+  while (is_word_byte(text[position])) ++position;
+  impl->position = position;
   add_token(DTokenType::WORD);
 }
 

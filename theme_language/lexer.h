@@ -73,12 +73,6 @@ class DLexer {
   void add_token(DTokenType type);
   void report_error(const std::string& message);
 
-  char advance();
-  char peek(std::uint64_t k = 0) const;
-  bool check(char c, std::uint64_t k = 0) const;
-  bool match(char c);
-  bool is_end_reached() const;
-
   struct Impl;
   std::unique_ptr<Impl> impl;
 };

@@ -7,9 +7,9 @@
 #include <utility>
 #include <variant>
 
+#include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
-#include "theme_language/internal/tree_access.h"
 
 namespace Drelm {
 
@@ -42,6 +42,58 @@ std::size_t state_set_line(const DStateSet& state_set) {
   for (const auto& attribute : state_set.attributes) consider(attribute.declaration.name.line);
   for (const auto& group_set : state_set.group_sets) consider(group_set.declaration.name.line);
   return line;
+}
+
+// The text that expand() gives for a name written without alternatives: its
+// non-empty parts joined by spaces. Empty text means expand() gives nothing.
+// Returns false, leaving `text` unspecified, when a part has alternatives.
+bool join_plain(const DName& name, std::string& text) {
+  text.clear();
+  for (const auto& part : name.parts) {
+    if (part.size() != 1) return false;
+    const std::string& word = part.front();
+    if (word.empty()) continue;
+    if (!text.empty()) text += ' ';
+    text += word;
+  }
+  return true;
+}
+
+enum class DPlainTargets { EXPANDS, NONE, ONE };
+
+// Nearly every declaration has no alternatives: its one target, if any, is
+// made here without the lists that expand_declaration builds.
+DPlainTargets plain_target(const DDeclaration& declaration, DTarget& target) {
+  std::string group;
+  if (!join_plain(declaration.group, group) || !join_plain(declaration.name, target.name)) {
+    return DPlainTargets::EXPANDS;
+  }
+  target.layer_path.resize(declaration.traversal.size());
+  for (std::size_t i = 0; i < declaration.traversal.size(); ++i) {
+    if (!join_plain(declaration.traversal[i], target.layer_path[i])) return DPlainTargets::EXPANDS;
+  }
+  for (const auto& name : target.layer_path) {
+    if (name.empty()) return DPlainTargets::NONE;
+  }
+  if (target.name.empty()) return DPlainTargets::NONE;
+  if (!group.empty()) target.name.insert(0, group + '.');
+  return DPlainTargets::ONE;
+}
+
+// Calls `lower` for each target of the declaration, in expand_declaration's order.
+template <typename Lower>
+void for_each_target(const DDeclaration& declaration, Lower&& lower) {
+  DTarget target;
+  switch (plain_target(declaration, target)) {
+    case DPlainTargets::ONE:
+      lower(target);
+      return;
+    case DPlainTargets::NONE:
+      return;
+    case DPlainTargets::EXPANDS:
+      for (const auto& expanded : expand_declaration(declaration)) lower(expanded);
+      return;
+  }
 }
 
 }  // namespace
@@ -118,6 +170,15 @@ std::vector<std::vector<std::string>> expand_traversal(const std::vector<DName>&
 }
 
 std::vector<DTarget> expand_declaration(const DDeclaration& declaration) {
+  DTarget target;
+  switch (plain_target(declaration, target)) {
+    case DPlainTargets::ONE:
+      return {std::move(target)};
+    case DPlainTargets::NONE:
+      return {};
+    case DPlainTargets::EXPANDS:
+      break;
+  }
   auto groups = expand(declaration.group);
   if (groups.empty()) groups.emplace_back();
   const auto names = expand(declaration.name);
@@ -173,9 +234,9 @@ void DLoader::lower_statements(const DLayerNode& node, DLayer* layer) {
       case 0: {
         const auto& state_set = node.state_sets[statement.index];
         for (const auto& attribute_node : state_set.attributes) {
-          for (const auto& target : expand_declaration(attribute_node.declaration)) {
+          for_each_target(attribute_node.declaration, [&](const DTarget& target) {
             lower_attribute(attribute_node, target, layer, state_set.conditions);
-          }
+          });
         }
         for (const auto& group_set : state_set.group_sets) {
           lower_group_set(group_set, layer, state_set.conditions);
@@ -184,18 +245,18 @@ void DLoader::lower_statements(const DLayerNode& node, DLayer* layer) {
       }
       case 1: {
         const auto& attribute_node = node.attributes[statement.index];
-        for (const auto& target : expand_declaration(attribute_node.declaration)) {
+        for_each_target(attribute_node.declaration, [&](const DTarget& target) {
           lower_attribute(attribute_node, target, layer, no_states);
-        }
+        });
         break;
       }
       case 2: {
         const auto& layer_node = node.layer_nodes[statement.index];
-        for (const auto& target : expand_declaration(layer_node.declaration)) {
+        for_each_target(layer_node.declaration, [&](const DTarget& target) {
           DLayer* declared = this->layer(target.name, this->layer(target.layer_path, layer));
           if (layer_node.inherits) declared->set_base_path(reference_path(*layer_node.inherits));
           lower_statements(layer_node, declared);
-        }
+        });
         break;
       }
       default:

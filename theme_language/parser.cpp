@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -27,8 +28,10 @@ bool is_empty_literal(const DExpression& expression) {
 
 }  // namespace
 
-std::string describe(const DToken& token) {
-  switch (token.type) {
+namespace {
+
+std::string describe_token(DTokenType type, std::string_view lexeme) {
+  switch (type) {
     case DTokenType::WORD:
     case DTokenType::BOOL:
     case DTokenType::NUMBER:
@@ -43,7 +46,7 @@ std::string describe(const DToken& token) {
     case DTokenType::PAREN_CLOSE:
     case DTokenType::COMMA:
     case DTokenType::INHERIT:
-      return "`" + token.lexeme + "`";
+      return "`" + std::string(lexeme) + "`";
     case DTokenType::INDENT:
       return "indent";
     case DTokenType::DEDENT:
@@ -58,6 +61,10 @@ std::string describe(const DToken& token) {
   return "unknown";
 }
 
+}  // namespace
+
+std::string describe(const DToken& token) { return describe_token(token.type, token.lexeme); }
+
 std::string to_string(DParser::DBlockContext context) {
   switch (context) {
     case DParser::DBlockContext::LAYER_DEFINITION:
@@ -70,8 +77,21 @@ std::string to_string(DParser::DBlockContext context) {
   return "unknown";
 }
 
+struct DParser::Token {
+  const char* text = "";
+  std::size_t size = 0;
+  DTokenType type = DTokenType::ERROR;
+  std::uint64_t line = 0;
+
+  std::string_view lexeme() const { return {text, size}; }
+};
+
 struct DParser::Impl {
-  std::vector<DToken> tokens;
+  // The texts of the tokens: a list handed over is kept whole; from a list to
+  // copy only the texts read are kept, in one buffer.
+  std::vector<DToken> owned;
+  std::string texts;
+  std::vector<Token> tokens;
   std::uint64_t current = 0;
   // Blocks open around the current token.
   std::uint64_t block_depth = 0;
@@ -79,15 +99,65 @@ struct DParser::Impl {
   std::vector<DError> errors;
 };
 
-DParser::DParser(const std::vector<DToken>& tokens) : DParser(std::vector<DToken>(tokens)) {}
+namespace {
+
+// Whether the parser ever reads the token's text: content and punctuation
+// name themselves in diagnostics, the layout tokens do not.
+bool is_lexeme_read(DTokenType type) {
+  switch (type) {
+    case DTokenType::INDENT:
+    case DTokenType::DEDENT:
+    case DTokenType::NEWLINE:
+    case DTokenType::ENDFILE:
+    case DTokenType::ERROR:
+      return false;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+DParser::DParser(const std::vector<DToken>& tokens) : impl(std::make_unique<Impl>()) {
+  std::size_t total = 0;
+  for (const DToken& token : tokens) {
+    if (is_lexeme_read(token.type)) total += token.lexeme.size();
+  }
+  // Sized once: the tokens point into it.
+  impl->texts.resize(total);
+  char* text = impl->texts.data();
+  impl->tokens.reserve(tokens.size() + 1);
+  for (const DToken& token : tokens) {
+    Token& added = impl->tokens.emplace_back();
+    if (is_lexeme_read(token.type) && !token.lexeme.empty()) {
+      std::memcpy(text, token.lexeme.data(), token.lexeme.size());
+      added.text = text;
+      added.size = token.lexeme.size();
+      text += added.size;
+    }
+    added.type = token.type;
+    added.line = token.line;
+  }
+  end_with_endfile();
+}
 
 DParser::DParser(std::vector<DToken>&& tokens) : impl(std::make_unique<Impl>()) {
-  impl->tokens = std::move(tokens);
-  // Guards peek and advance against a hand-made list that breaks the
-  // precondition; lexer output already ends this way.
-  if (impl->tokens.empty() || impl->tokens.back().type != DTokenType::ENDFILE) {
-    const std::uint64_t line = impl->tokens.empty() ? 1 : impl->tokens.back().line;
-    impl->tokens.push_back(DToken{"", DTokenType::ENDFILE, line});
+  impl->owned = std::move(tokens);
+  // The list is never changed again, so its texts stay where they are.
+  impl->tokens.reserve(impl->owned.size() + 1);
+  for (const DToken& token : impl->owned) {
+    impl->tokens.push_back(Token{token.lexeme.data(), token.lexeme.size(), token.type, token.line});
+  }
+  end_with_endfile();
+}
+
+// Guards peek and advance against a hand-made list that breaks the
+// precondition; lexer output already ends this way.
+void DParser::end_with_endfile() {
+  auto& tokens = impl->tokens;
+  if (tokens.empty() || tokens.back().type != DTokenType::ENDFILE) {
+    const std::uint64_t line = tokens.empty() ? 1 : tokens.back().line;
+    tokens.push_back(Token{"", 0, DTokenType::ENDFILE, line});
   }
 }
 
@@ -97,27 +167,35 @@ const std::vector<DError>& DParser::errors() const { return impl->errors; }
 
 // ---- Token primitives ----
 
-const DToken& DParser::peek(std::uint64_t k) const {
+// The list ends with ENDFILE and advance never passes one, so the current
+// token is always inside the list.
+inline const DParser::Token& DParser::peek(std::uint64_t k) const {
   const auto& tokens = impl->tokens;
+  if (k == 0) return tokens[impl->current];
   const std::uint64_t last = tokens.size() - 1;
-  if (impl->current >= last || k >= last - impl->current) return tokens[last];
+  if (k >= last - impl->current) return tokens[last];
   return tokens[impl->current + k];
 }
 
-bool DParser::check(DTokenType type, std::uint64_t k) const { return peek(k).type == type; }
+inline bool DParser::check(DTokenType type, std::uint64_t k) const { return peek(k).type == type; }
 
-bool DParser::is_end_reached() const { return check(DTokenType::ENDFILE); }
+inline bool DParser::is_end_reached() const { return check(DTokenType::ENDFILE); }
 
-const DToken& DParser::advance() {
-  const DToken& token = peek();
+inline const DParser::Token& DParser::advance() {
+  const Token& token = peek();
   if (token.type != DTokenType::ENDFILE) ++impl->current;
   return token;
 }
 
-bool DParser::match(DTokenType type) {
+inline bool DParser::match(DTokenType type) {
   if (!check(type)) return false;
   advance();
   return true;
+}
+
+inline std::string DParser::take_lexeme() {
+  const Token& token = advance();
+  return std::string(token.text, token.size);
 }
 
 void DParser::report_error(std::uint64_t line, const std::string& message) {
@@ -125,7 +203,8 @@ void DParser::report_error(std::uint64_t line, const std::string& message) {
 }
 
 void DParser::report_unexpected(const std::string& tail) {
-  report_error(peek().line, "Found unexpected " + describe(peek()) + tail);
+  report_error(peek().line,
+               "Found unexpected " + describe_token(peek().type, peek().lexeme()) + tail);
 }
 
 // ---- Recovery ----
@@ -180,10 +259,15 @@ void DParser::parse_statement(DLayerNode& node) {
   if (!declaration.name.parts.empty()) {
     // A value on the same line makes an attribute; a colon at the line end
     // opens a layer body.
+    // Built in place: nothing below touches the parent's lists meanwhile.
     if (check(DTokenType::COLON) && !check(DTokenType::NEWLINE, 1)) {
-      node.attributes.push_back(parse_attribute(std::move(declaration)));
+      DAttributeNode& attribute = node.attributes.emplace_back();
+      attribute.declaration = std::move(declaration);
+      parse_attribute(attribute);
     } else {
-      node.layer_nodes.push_back(parse_layer(std::move(declaration)));
+      DLayerNode& layer = node.layer_nodes.emplace_back();
+      layer.declaration = std::move(declaration);
+      parse_layer(layer);
     }
   } else if (declaration.group.parts.empty()) {
     report_error(peek().line, "Expected a name.");
@@ -197,9 +281,8 @@ void DParser::parse_statement(DLayerNode& node) {
 }
 
 // layer -> declaration ["<<" reference] (":" block | NEWLINE)
-DLayerNode DParser::parse_layer(DDeclaration declaration) {
-  DLayerNode node;
-  node.declaration = std::move(declaration);
+// REQUIRES: node holds the declaration and nothing else.
+void DParser::parse_layer(DLayerNode& node) {
   if (match(DTokenType::INHERIT)) {
     if (check(DTokenType::WORD)) {
       node.inherits = parse_reference();
@@ -213,7 +296,6 @@ DLayerNode DParser::parse_layer(DDeclaration declaration) {
     report_unexpected("; expected line end after layer declaration.");
     synchronize();
   }
-  return node;
 }
 
 // block -> NEWLINE INDENT item+ DEDENT
@@ -257,11 +339,12 @@ void DParser::parse_state_set_item(DStateSet& set) {
   DDeclaration declaration = parse_declaration();
   if (!declaration.name.parts.empty()) {
     const std::uint64_t line = declaration.name.line;
-    DAttributeNode attribute = parse_attribute(std::move(declaration));
+    DAttributeNode& attribute = set.attributes.emplace_back();
+    attribute.declaration = std::move(declaration);
+    parse_attribute(attribute);
     if (!attribute.states.empty()) {
       report_error(line, "Found invalid inline state in state-set attribute.");
-    } else {
-      set.attributes.push_back(std::move(attribute));
+      set.attributes.pop_back();
     }
   } else if (declaration.group.parts.empty()) {
     report_error(peek().line, "Expected a name.");
@@ -295,27 +378,28 @@ std::vector<DAttributeNode> DParser::parse_group_attributes() {
       report_error(peek().line, "Found invalid group in group-set attribute declaration.");
       valid = false;
     }
-    DAttributeNode attribute = parse_attribute(std::move(declaration));
-    if (valid) attributes.push_back(std::move(attribute));
+    DAttributeNode& attribute = attributes.emplace_back();
+    attribute.declaration = std::move(declaration);
+    parse_attribute(attribute);
+    if (!valid) attributes.pop_back();
   });
   return attributes;
 }
 
 // attribute -> declaration ":" expression (state+ NEWLINE | NEWLINE [INDENT (state NEWLINE)+
 // DEDENT])
-DAttributeNode DParser::parse_attribute(DDeclaration declaration) {
-  DAttributeNode node;
-  node.declaration = std::move(declaration);
+// REQUIRES: node holds the declaration and nothing else.
+void DParser::parse_attribute(DAttributeNode& node) {
   if (node.declaration.name.parts.empty()) report_error(peek().line, "Expected an attribute name.");
   if (!match(DTokenType::COLON)) {
     report_unexpected("; expected a colon `:` after attribute declaration.");
     synchronize();
-    return node;
+    return;
   }
   node.value = parse_expression();
   if (is_empty_literal(node.value)) {
     synchronize();
-    return node;
+    return;
   }
 
   if (check(DTokenType::AT)) {
@@ -341,7 +425,6 @@ DAttributeNode DParser::parse_attribute(DDeclaration declaration) {
     report_unexpected("; expected a line end after attribute.");
     synchronize();
   }
-  return node;
 }
 
 // state -> "@" conditions ":" expression
@@ -360,7 +443,7 @@ std::vector<std::string> DParser::parse_conditions() {
   std::vector<std::string> conditions;
   do {
     if (check(DTokenType::WORD)) {
-      conditions.push_back(advance().lexeme);
+      conditions.push_back(take_lexeme());
     } else {
       report_unexpected("; expected a state name.");
     }
@@ -374,7 +457,7 @@ DExpression DParser::parse_expression() {
     case DTokenType::WORD:
       return parse_reference();
     case DTokenType::BOOL:
-      return DLiteral{advance().lexeme == "true"};
+      return DLiteral{advance().lexeme() == "true"};
     case DTokenType::NUMBER:
       return DLiteral{parse_number()};
     case DTokenType::STRING:
@@ -384,7 +467,8 @@ DExpression DParser::parse_expression() {
     default:
       break;
   }
-  report_error(peek().line, "Found " + describe(peek()) + " where expression was expected.");
+  report_error(peek().line, "Found " + describe_token(peek().type, peek().lexeme()) +
+                                " where expression was expected.");
   return DLiteral{};
 }
 
@@ -400,14 +484,15 @@ DDeclaration DParser::parse_declaration() {
 
 // path -> name ("/" name)* ["." name]
 DParser::DPath DParser::parse_path() {
-  std::vector<DName> names;
-  names.push_back(parse_name());
-  while (match(DTokenType::SLASH)) names.push_back(parse_name());
-
   DPath path;
+  DName last = parse_name();
+  while (match(DTokenType::SLASH)) {
+    path.traversal.push_back(std::move(last));
+    last = parse_name();
+  }
+
   if (match(DTokenType::DOT)) {
-    path.group = std::move(names.back());
-    names.pop_back();
+    path.group = std::move(last);
     path.name = parse_name();
     if (check(DTokenType::SLASH)) {
       report_error(peek().line, "Found `/` after `.`; traversal must precede grouping.");
@@ -415,18 +500,14 @@ DParser::DPath DParser::parse_path() {
     }
     if (path.group.parts.empty()) report_error(path.group.line, "Expected a name in group.");
   } else {
-    path.name = std::move(names.back());
-    names.pop_back();
+    path.name = std::move(last);
   }
 
-  path.traversal.reserve(names.size());
-  for (auto& name : names) {
-    if (name.parts.empty()) {
-      report_error(name.line, "Expected a name in traversal.");
-    } else {
-      path.traversal.push_back(std::move(name));
-    }
-  }
+  std::erase_if(path.traversal, [this](const DName& name) {
+    if (!name.parts.empty()) return false;
+    report_error(name.line, "Expected a name in traversal.");
+    return true;
+  });
   return path;
 }
 
@@ -434,6 +515,10 @@ DParser::DPath DParser::parse_path() {
 DName DParser::parse_name() {
   DName name;
   name.line = peek().line;
+  // Most names are plain words: one part each, sized once.
+  std::uint64_t words = 0;
+  while (check(DTokenType::WORD, words)) ++words;
+  name.parts.reserve(words);
   while (true) {
     if (match(DTokenType::PAREN_OPEN)) {
       std::vector<std::string> alternatives;
@@ -451,7 +536,8 @@ DName DParser::parse_name() {
       }
       name.parts.push_back(std::move(alternatives));
     } else if (check(DTokenType::WORD)) {
-      name.parts.push_back({advance().lexeme});
+      auto& part = name.parts.emplace_back();
+      part.push_back(take_lexeme());
     } else {
       return name;
     }
@@ -462,8 +548,12 @@ DName DParser::parse_name() {
 std::string DParser::parse_words() {
   std::string words;
   while (check(DTokenType::WORD)) {
-    if (!words.empty()) words += ' ';
-    words += advance().lexeme;
+    if (words.empty()) {
+      words = take_lexeme();
+      continue;
+    }
+    words += ' ';
+    words += advance().lexeme();
   }
   return words;
 }
@@ -471,16 +561,68 @@ std::string DParser::parse_words() {
 // word -> WORD
 std::string DParser::parse_word() {
   if (!check(DTokenType::WORD)) return {};
-  return advance().lexeme;
+  return take_lexeme();
 }
 
 // reference -> path, with every name reduced to plain text
 DReference DParser::parse_reference() {
+  if (is_plain_reference()) return parse_plain_reference();
   DPath path = parse_path();
   DReference reference;
   reference.traversal = to_referenceable(path.traversal);
   if (!path.group.parts.empty()) reference.group = to_referenceable(path.group);
   reference.name = to_referenceable(path.name);
+  return reference;
+}
+
+// Whether the reference ahead is words separated by "/" with at most one "."
+// before the last name: no expansion, no empty name, nothing to report.
+bool DParser::is_plain_reference() const {
+  std::uint64_t k = 0;
+  const auto skip_words = [this, &k] {
+    if (!check(DTokenType::WORD, k)) return false;
+    while (check(DTokenType::WORD, k)) ++k;
+    return !check(DTokenType::PAREN_OPEN, k);
+  };
+  while (true) {
+    if (!skip_words()) return false;
+    if (check(DTokenType::SLASH, k)) {
+      ++k;
+      continue;
+    }
+    if (check(DTokenType::DOT, k)) {
+      ++k;
+      return skip_words() && !check(DTokenType::SLASH, k);
+    }
+    return true;
+  }
+}
+
+// The texts parse_reference would make of a plain reference, without the
+// names in between.
+// REQUIRES: is_plain_reference().
+DReference DParser::parse_plain_reference() {
+  // Words of one name join with a space, as to_referenceable joins parts.
+  const auto take_name = [this] {
+    std::string text = take_lexeme();
+    while (check(DTokenType::WORD)) {
+      text += ' ';
+      text += advance().lexeme();
+    }
+    return text;
+  };
+  DReference reference;
+  std::string text = take_name();
+  while (match(DTokenType::SLASH)) {
+    reference.traversal.push_back(std::move(text));
+    text = take_name();
+  }
+  if (match(DTokenType::DOT)) {
+    reference.group = std::move(text);
+    reference.name = take_name();
+  } else {
+    reference.name = std::move(text);
+  }
   return reference;
 }
 
@@ -510,27 +652,28 @@ std::vector<std::string> DParser::to_referenceable(const std::vector<DName>& nam
 }
 
 double DParser::parse_number() {
-  const DToken& token = advance();
-  const std::string& lexeme = token.lexeme;
+  const Token& token = advance();
+  const std::string_view lexeme = token.lexeme();
   double value = 0.0;
   const char* end = lexeme.data() + lexeme.size();
   const auto [rest, error] = std::from_chars(lexeme.data(), end, value, std::chars_format::general);
   if (error == std::errc() && rest == end) return value;
   if (error == std::errc::result_out_of_range) {
-    report_error(token.line, "Found `" + lexeme + "`; this number is too large to represent.");
+    report_error(token.line,
+                 "Found `" + std::string(lexeme) + "`; this number is too large to represent.");
   } else {
-    report_error(token.line, "Found `" + lexeme + "` where number was expected.");
+    report_error(token.line, "Found `" + std::string(lexeme) + "` where number was expected.");
   }
   return 0.0;
 }
 
 std::string DParser::parse_string() {
-  const DToken& token = advance();
-  const std::string& lexeme = token.lexeme;
+  const Token& token = advance();
+  const std::string_view lexeme = token.lexeme();
   // Without the quotes; a lexer-built token always has both.
-  const std::string_view body = lexeme.size() >= 2
-                                    ? std::string_view(lexeme).substr(1, lexeme.size() - 2)
-                                    : std::string_view();
+  const std::string_view body =
+      lexeme.size() >= 2 ? lexeme.substr(1, lexeme.size() - 2) : std::string_view();
+  if (body.find('\\') == std::string_view::npos) return std::string(body);
   std::string text;
   text.reserve(body.size());
   for (std::size_t i = 0; i < body.size(); ++i) {
@@ -566,9 +709,8 @@ std::string DParser::parse_string() {
 
 // REQUIRES: a COLOR token, that is "#" and 3, 4, 6 or 8 hexadecimal digits.
 DColor DParser::parse_color() {
-  const std::string& lexeme = advance().lexeme;
-  const std::string_view digits =
-      lexeme.empty() ? std::string_view() : std::string_view(lexeme).substr(1);
+  const std::string_view lexeme = advance().lexeme();
+  const std::string_view digits = lexeme.empty() ? std::string_view() : lexeme.substr(1);
   std::string normal;
   normal.reserve(8);
   if (digits.size() == 3 || digits.size() == 4) {

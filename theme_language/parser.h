@@ -41,14 +41,20 @@ class DParser {
   const std::vector<DError>& errors() const;
 
  private:
+  // A token as the parser reads it; its text lives in the parser.
+  struct Token;
+
   // Token primitives
-  const DToken& peek(std::uint64_t k = 0) const;
+  const Token& peek(std::uint64_t k = 0) const;
   bool check(DTokenType type, std::uint64_t k = 0) const;
   bool is_end_reached() const;
-  const DToken& advance();
+  const Token& advance();
   bool match(DTokenType type);
+  std::string take_lexeme();
   void report_error(std::uint64_t line, const std::string& message);
   void report_unexpected(const std::string& tail);
+
+  void end_with_endfile();
 
   // Recovery
   void synchronize();
@@ -56,12 +62,12 @@ class DParser {
 
   // Rules, top-down
   void parse_statement(DLayerNode& node);
-  DLayerNode parse_layer(DDeclaration declaration);
+  void parse_layer(DLayerNode& node);
   template <typename Item>
   void parse_block(DBlockContext context, Item&& item);
   void parse_state_set_item(DStateSet& set);
   std::vector<DAttributeNode> parse_group_attributes();
-  DAttributeNode parse_attribute(DDeclaration declaration);
+  void parse_attribute(DAttributeNode& node);
   DState parse_state();
   std::vector<std::string> parse_conditions();
   DExpression parse_expression();
@@ -71,6 +77,8 @@ class DParser {
   std::string parse_words();
   std::string parse_word();
   DReference parse_reference();
+  bool is_plain_reference() const;
+  DReference parse_plain_reference();
   std::string to_referenceable(const DName& name);
   std::vector<std::string> to_referenceable(const std::vector<DName>& names);
   double parse_number();
