@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "app_model/app.h"
+#include "theme_language/layer.h"
+#include "theme_language/object.h"
 
 namespace fuzz {
 
@@ -22,7 +24,8 @@ namespace fuzz {
 // a saved input replays alone.
 inline std::unique_ptr<Ombrix::OApp> fixture_model(const std::string& model_dir,
                                                    const std::string& root,
-                                                   const std::vector<std::string>& extra = {}) {
+                                                   const std::vector<std::string>& extra = {},
+                                                   bool render = true) {
   auto app = std::make_unique<Ombrix::OApp>();
   app->root_name = root;
   app->lists["items"] = {
@@ -32,8 +35,26 @@ inline std::unique_ptr<Ombrix::OApp> fixture_model(const std::string& model_dir,
   };
   app->lists["rows"] = {{"r1", {{"label", "one"}}}, {"r2", {{"label", "two"}}}};
   app->init(model_dir + "/themes", model_dir + "/styles", "", extra);
-  (void)app->render_patches();
+  if (render) (void)app->render_patches();
   return app;
+}
+
+// A source may legitimately make a few hundred thousand objects before the load
+// bounds apply; rendering that many takes far longer than an input may. Such a
+// tree is loaded and checked but not rendered.
+inline constexpr std::size_t kMaxRenderedObjects = 20000;
+
+inline bool small_enough_to_render(const Drelm::DObject& root) {
+  std::size_t count = 0;
+  std::vector<const Drelm::DObject*> pending{&root};
+  while (!pending.empty()) {
+    const Drelm::DObject* object = pending.back();
+    pending.pop_back();
+    count += object->children().size();
+    if (count > kMaxRenderedObjects) return false;
+    for (const auto& child : object->children()) pending.push_back(child.get());
+  }
+  return true;
 }
 
 // The input is one ".drl" file of a user's styles, written to work_dir and
@@ -44,8 +65,10 @@ inline void run_load(std::string_view input, const std::string& model_dir,
     std::ofstream out(work_dir / "input.drl", std::ios::binary | std::ios::trunc);
     out.write(input.data(), std::streamsize(input.size()));
   }
-  auto app = fixture_model(model_dir, "App", {work_dir.string()});
+  auto app = fixture_model(model_dir, "App", {work_dir.string()}, false);
   (void)app->engine().unresolved_links();
+  if (!small_enough_to_render(*app->engine().root())) return;
+  (void)app->render_patches();
   (void)app->render_tree_json();
   (void)app->render_patches_json();
   // A second render under other states and sizes diffs against the first.
