@@ -55,6 +55,9 @@ class DLayer : public DObject {
  private:
   // The engine's way to finalize within the bounds of one load.
   friend void finalize_in_load(DLayer& layer, DLoadBudget& budget);
+  // The library's quick ways to the child layers, through the caches.
+  friend DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+  friend const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
 
   struct Impl;
   std::unique_ptr<Impl> impl;

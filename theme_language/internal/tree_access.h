@@ -43,6 +43,8 @@ inline const DAttribute* as_attribute(const DObject* object) {
 
 // The first child layer of that exact name, or null.
 DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+// As DLayer::children(), without the copy: valid until the child list changes.
+const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
 // building them.
 DLayer* find_layer_path(DLayer& layer, std::string_view path);

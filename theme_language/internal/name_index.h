@@ -1,0 +1,160 @@
+#pragma once
+
+// Private to the layer sources: a small open-addressing index from names to
+// objects, for the look-ups that run for every attribute of every node.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Drelm {
+
+// A hash of the name's bytes: eight at a time, the tail in one load, so that a
+// look-up costs a few instructions more than its length.
+inline std::uint64_t hash_name(std::string_view name) {
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
+  const char* p = name.data();
+  std::size_t n = name.size();
+  std::uint64_t h = n * kMul;
+  while (n >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kMul;
+    h ^= h >> 29;
+    p += 8;
+    n -= 8;
+  }
+  if (n > 0) {
+    std::uint64_t word = 0;
+    if (n >= 4) {
+      std::uint32_t low, high;
+      std::memcpy(&low, p, 4);
+      std::memcpy(&high, p + n - 4, 4);
+      word = (std::uint64_t(high) << 32) | low;
+    } else {
+      word = std::uint64_t(static_cast<unsigned char>(p[0])) |
+             std::uint64_t(static_cast<unsigned char>(p[n / 2])) << 8 |
+             std::uint64_t(static_cast<unsigned char>(p[n - 1])) << 16;
+    }
+    h = (h ^ word ^ n) * kMul;
+  }
+  h ^= h >> 32;
+  h *= kMul;
+  return h ^ (h >> 29);
+}
+
+// Equality of two byte runs of one length, without a library call for the
+// short names an index holds.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+  if (n >= 8) {
+    for (std::size_t i = 0; i + 8 <= n; i += 8) {
+      std::uint64_t x, y;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return false;
+    }
+    std::uint64_t x, y;
+    std::memcpy(&x, a + n - 8, 8);
+    std::memcpy(&y, b + n - 8, 8);
+    return x == y;
+  }
+  if (n >= 4) {
+    std::uint32_t x, y, u, v;
+    std::memcpy(&x, a, 4);
+    std::memcpy(&y, b, 4);
+    std::memcpy(&u, a + n - 4, 4);
+    std::memcpy(&v, b + n - 4, 4);
+    return x == y && u == v;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// Names to objects. The names are copied into the index, so that a rename
+// cannot leave a key dangling and a probe reads no object. A slot holds the
+// upper half of the hash and the entry number plus one (0: empty); it is kept
+// at most half full, so that a miss ends after a probe or two.
+template <typename T>
+class DNameIndex {
+ public:
+  T* find(std::string_view name, std::uint64_t hash) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t mask = slots_.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const std::uint64_t slot = slots_[i];
+      if (slot == 0) return nullptr;
+      if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
+      const Entry& entry = entries_[static_cast<std::uint32_t>(slot) - 1];
+      if (entry.size == name.size() &&
+          same_bytes(names_.data() + entry.offset, name.data(), name.size())) {
+        return entry.object;
+      }
+    }
+  }
+  T* find(std::string_view name) const { return find(name, hash_name(name)); }
+
+  // A name already held keeps its first object, or takes the new one when
+  // `replace`.
+  void add(std::string_view name, T* object, bool replace) {
+    const std::uint64_t hash = hash_name(name);
+    if (2 * (entries_.size() + 1) > slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    std::size_t i = hash & mask;
+    for (;; i = (i + 1) & mask) {
+      const std::uint64_t slot = slots_[i];
+      if (slot == 0) break;
+      if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
+      Entry& entry = entries_[static_cast<std::uint32_t>(slot) - 1];
+      if (entry.size == name.size() &&
+          same_bytes(names_.data() + entry.offset, name.data(), name.size())) {
+        if (replace) entry.object = object;
+        return;
+      }
+    }
+    entries_.push_back(Entry{object, names_.size(), name.size()});
+    names_.append(name);
+    slots_[i] = (std::uint64_t(tag) << 32) | entries_.size();
+  }
+
+  void clear() {
+    slots_.clear();
+    entries_.clear();
+    names_.clear();
+  }
+
+  bool empty() const { return entries_.empty(); }
+
+ private:
+  struct Entry {
+    T* object;
+    std::size_t offset;
+    std::size_t size;
+  };
+
+  void grow() {
+    const std::size_t size = slots_.empty() ? 8 : 2 * slots_.size();
+    slots_.assign(size, 0);
+    const std::size_t mask = size - 1;
+    for (std::size_t e = 0; e < entries_.size(); ++e) {
+      const Entry& entry = entries_[e];
+      const std::uint64_t hash =
+          hash_name(std::string_view(names_.data() + entry.offset, entry.size));
+      std::size_t i = hash & mask;
+      while (slots_[i] != 0) i = (i + 1) & mask;
+      slots_[i] = ((hash >> 32) << 32) | (e + 1);
+    }
+  }
+
+  std::vector<std::uint64_t> slots_;
+  std::vector<Entry> entries_;
+  std::string names_;
+};
+
+}  // namespace Drelm
