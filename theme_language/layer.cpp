@@ -100,8 +100,7 @@ DLayer* DLayer::find_layer(std::deque<std::string> names) {
 DLayer* DLayer::find_layer(const std::string& path) { return find_layer_path(*this, path); }
 
 DAttribute* DLayer::find_attribute(std::string_view name) {
-  if (impl->attribute_stamp.version != children_version()) impl->update_attribute_index(*this);
-  return impl->attribute_index.find(name);
+  return find_attribute_hashed(*this, name, hash_name(name));
 }
 
 DAttribute* DLayer::find_attribute(const std::string& name) {
@@ -173,6 +172,13 @@ DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
     layer.impl->update_layer_index(layer);
   }
   return layer.impl->layer_index.find(name);
+}
+
+DAttribute* find_attribute_hashed(DLayer& layer, std::string_view name, std::uint64_t hash) {
+  if (layer.impl->attribute_stamp.version != layer.children_version()) {
+    layer.impl->update_attribute_index(layer);
+  }
+  return layer.impl->attribute_index.find(name, hash);
 }
 
 const std::vector<DLayer*>& child_layers_of(const DLayer& layer) {

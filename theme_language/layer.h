@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <set>
@@ -58,6 +59,8 @@ class DLayer : public DObject {
   // The library's quick ways to the child layers, through the caches.
   friend DLayer* find_child_layer(const DLayer& layer, std::string_view name);
   friend const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
+  friend DAttribute* find_attribute_hashed(DLayer& layer, std::string_view name,
+                                           std::uint64_t hash);
 
   struct Impl;
   std::unique_ptr<Impl> impl;

@@ -4,10 +4,12 @@
 // of loading and look-up.
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "theme_language/attribute.h"
+#include "theme_language/internal/name_index.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
 
@@ -43,6 +45,11 @@ inline const DAttribute* as_attribute(const DObject* object) {
 
 // The first child layer of that exact name, or null.
 DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+// As DLayer::find_attribute, with the name's hash worked out by the caller.
+DAttribute* find_attribute_hashed(DLayer& layer, std::string_view name, std::uint64_t hash);
+inline DAttribute* find_attribute(DLayer& layer, const DNameKey& key) {
+  return find_attribute_hashed(layer, key.name, key.hash);
+}
 // As DLayer::children(), without the copy: valid until the child list changes.
 const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
