@@ -100,7 +100,10 @@ DLayer* DLayer::find_layer(std::deque<std::string> names) {
 DLayer* DLayer::find_layer(const std::string& path) { return find_layer_path(*this, path); }
 
 DAttribute* DLayer::find_attribute(std::string_view name) {
-  return find_attribute_hashed(*this, name, hash_name(name));
+  const DNameKey key{name, hash_name(name)};
+  DAttribute* found = nullptr;
+  DLayerAccess::find_attributes(*this, &key, 1, &found);
+  return found;
 }
 
 DAttribute* DLayer::find_attribute(const std::string& name) {
@@ -164,7 +167,7 @@ void DLayer::resolve_links() {
   for (DLayer* layer : children()) layer->resolve_links();
 }
 
-DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
+DLayer* DLayerAccess::find_child_layer(const DLayer& layer, std::string_view name) {
   // Unlike the attribute index, this one sees a rename at once, as a walk of
   // the children would.
   const DLayer::Impl::IndexStamp& stamp = layer.impl->layer_stamp;
@@ -174,15 +177,17 @@ DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
   return layer.impl->layer_index.find(name);
 }
 
-DAttribute* find_attribute_hashed(DLayer& layer, std::string_view name, std::uint64_t hash) {
+const std::vector<DLayer*>& DLayerAccess::child_layers(const DLayer& layer) {
+  return layer.impl->current_child_layers(layer);
+}
+
+void DLayerAccess::find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
+                                   DAttribute** out) {
   if (layer.impl->attribute_stamp.version != layer.children_version()) {
     layer.impl->update_attribute_index(layer);
   }
-  return layer.impl->attribute_index.find(name, hash);
-}
-
-const std::vector<DLayer*>& child_layers_of(const DLayer& layer) {
-  return layer.impl->current_child_layers(layer);
+  const auto& index = layer.impl->attribute_index;
+  for (std::size_t i = 0; i < count; ++i) out[i] = index.find(keys[i].name, keys[i].hash);
 }
 
 DLayer* find_layer_path(DLayer& layer, std::string_view path) {

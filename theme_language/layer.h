@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <deque>
 #include <memory>
 #include <set>
@@ -56,11 +55,8 @@ class DLayer : public DObject {
  private:
   // The engine's way to finalize within the bounds of one load.
   friend void finalize_in_load(DLayer& layer, DLoadBudget& budget);
-  // The library's quick ways to the child layers, through the caches.
-  friend DLayer* find_child_layer(const DLayer& layer, std::string_view name);
-  friend const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
-  friend DAttribute* find_attribute_hashed(DLayer& layer, std::string_view name,
-                                           std::uint64_t hash);
+  // The library's quick ways through the look-up caches.
+  friend struct DLayerAccess;
 
   struct Impl;
   std::unique_ptr<Impl> impl;

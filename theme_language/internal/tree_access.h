@@ -43,15 +43,29 @@ inline const DAttribute* as_attribute(const DObject* object) {
              : nullptr;
 }
 
+// The look-ups that go through DLayer's private caches.
+struct DLayerAccess {
+  static DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+  static const std::vector<DLayer*>& child_layers(const DLayer& layer);
+  // out[i] = the attribute of keys[i], as find_attribute would give it.
+  static void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
+                              DAttribute** out);
+};
+
 // The first child layer of that exact name, or null.
-DLayer* find_child_layer(const DLayer& layer, std::string_view name);
-// As DLayer::find_attribute, with the name's hash worked out by the caller.
-DAttribute* find_attribute_hashed(DLayer& layer, std::string_view name, std::uint64_t hash);
-inline DAttribute* find_attribute(DLayer& layer, const DNameKey& key) {
-  return find_attribute_hashed(layer, key.name, key.hash);
+inline DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
+  return DLayerAccess::find_child_layer(layer, name);
 }
 // As DLayer::children(), without the copy: valid until the child list changes.
-const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
+inline const std::vector<DLayer*>& child_layers_of(const DLayer& layer) {
+  return DLayerAccess::child_layers(layer);
+}
+// As DLayer::find_attribute, with the name's hash worked out by the caller.
+inline DAttribute* find_attribute(DLayer& layer, const DNameKey& key) {
+  DAttribute* found = nullptr;
+  DLayerAccess::find_attributes(layer, &key, 1, &found);
+  return found;
+}
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
 // building them.
 DLayer* find_layer_path(DLayer& layer, std::string_view path);
