@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -101,9 +103,11 @@ inline bool same_bytes(const char* a, const char* b, std::size_t n) {
 }
 
 // Names to objects. The names are copied into the index, so that a rename
-// cannot leave a key dangling and a probe reads no object. A slot holds the
-// upper half of the hash and the entry number plus one (0: empty); it is kept
-// at most half full, so that a miss ends after a probe or two.
+// cannot leave a key dangling and a probe reads no object. Each entry is one
+// record in `records_`: the object, the name's length and its bytes, so that a
+// hit reads one or two cache lines past its slot. A slot holds the upper half
+// of the hash and the record's offset plus one (0: empty); slots are kept at
+// most three quarters full.
 template <typename T>
 class DNameIndex {
  public:
@@ -115,11 +119,8 @@ class DNameIndex {
       const std::uint64_t slot = slots_[i];
       if (slot == 0) return nullptr;
       if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
-      const Entry& entry = entries_[static_cast<std::uint32_t>(slot) - 1];
-      if (entry.size == name.size() &&
-          same_bytes(names_.data() + entry.offset, name.data(), name.size())) {
-        return entry.object;
-      }
+      const char* record = records_.data() + (static_cast<std::uint32_t>(slot) - 1);
+      if (same_name(record, name)) return object_at(record);
     }
   }
   T* find(std::string_view name) const { return find(name, hash_name(name)); }
@@ -128,7 +129,7 @@ class DNameIndex {
   // `replace`.
   void add(std::string_view name, T* object, bool replace) {
     const std::uint64_t hash = hash_name(name);
-    if (2 * (entries_.size() + 1) > slots_.size()) grow();
+    if (4 * (count_ + 1) > 3 * slots_.size()) grow();
     const std::size_t mask = slots_.size() - 1;
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
     std::size_t i = hash & mask;
@@ -136,50 +137,70 @@ class DNameIndex {
       const std::uint64_t slot = slots_[i];
       if (slot == 0) break;
       if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
-      Entry& entry = entries_[static_cast<std::uint32_t>(slot) - 1];
-      if (entry.size == name.size() &&
-          same_bytes(names_.data() + entry.offset, name.data(), name.size())) {
-        if (replace) entry.object = object;
+      char* record = records_.data() + (static_cast<std::uint32_t>(slot) - 1);
+      if (same_name(record, name)) {
+        if (replace) std::memcpy(record, &object, sizeof object);
         return;
       }
     }
-    entries_.push_back(Entry{object, names_.size(), name.size()});
-    names_.append(name);
-    slots_[i] = (std::uint64_t(tag) << 32) | entries_.size();
+    const std::size_t offset = records_.size();
+    if (name.size() > kMaxRecords || offset > kMaxRecords - kHeader - name.size()) {
+      throw std::length_error("name index of one layer");
+    }
+    const auto size = static_cast<std::uint32_t>(name.size());
+    records_.resize(offset + kHeader + name.size());
+    char* record = records_.data() + offset;
+    std::memcpy(record, &object, sizeof object);
+    std::memcpy(record + sizeof object, &size, sizeof size);
+    std::memcpy(record + kHeader, name.data(), name.size());
+    slots_[i] = (std::uint64_t(tag) << 32) | (offset + 1);
+    ++count_;
   }
 
   void clear() {
     slots_.clear();
-    entries_.clear();
-    names_.clear();
+    records_.clear();
+    count_ = 0;
   }
 
-  bool empty() const { return entries_.empty(); }
+  bool empty() const { return count_ == 0; }
 
  private:
-  struct Entry {
+  static constexpr std::size_t kHeader = sizeof(T*) + sizeof(std::uint32_t);
+  // Offsets plus one fit in the lower half of a slot.
+  static constexpr std::size_t kMaxRecords = std::numeric_limits<std::uint32_t>::max() - 1;
+
+  static T* object_at(const char* record) {
     T* object;
-    std::size_t offset;
-    std::size_t size;
-  };
+    std::memcpy(&object, record, sizeof object);
+    return object;
+  }
+
+  static bool same_name(const char* record, std::string_view name) {
+    std::uint32_t size;
+    std::memcpy(&size, record + sizeof(T*), sizeof size);
+    return size == name.size() && same_bytes(record + kHeader, name.data(), name.size());
+  }
 
   void grow() {
     const std::size_t size = slots_.empty() ? 8 : 2 * slots_.size();
     slots_.assign(size, 0);
     const std::size_t mask = size - 1;
-    for (std::size_t e = 0; e < entries_.size(); ++e) {
-      const Entry& entry = entries_[e];
+    for (std::size_t offset = 0; offset < records_.size();) {
+      std::uint32_t length;
+      std::memcpy(&length, records_.data() + offset + sizeof(T*), sizeof length);
       const std::uint64_t hash =
-          hash_name(std::string_view(names_.data() + entry.offset, entry.size));
+          hash_name(std::string_view(records_.data() + offset + kHeader, length));
       std::size_t i = hash & mask;
       while (slots_[i] != 0) i = (i + 1) & mask;
-      slots_[i] = ((hash >> 32) << 32) | (e + 1);
+      slots_[i] = ((hash >> 32) << 32) | (offset + 1);
+      offset += kHeader + length;
     }
   }
 
   std::vector<std::uint64_t> slots_;
-  std::vector<Entry> entries_;
-  std::string names_;
+  std::string records_;
+  std::size_t count_ = 0;
 };
 
 }  // namespace Drelm
