@@ -54,6 +54,39 @@ struct PendingPatch {
   std::int32_t index;
 };
 
+// True when both lists hold the same names in the same order, none twice.
+// Uses the scratch space behind its current end and leaves it as it was.
+bool same_unique_names(const std::vector<RenderNode>& old_children,
+                       const std::vector<RenderNode>& new_children,
+                       std::vector<NameEntry>& scratch) {
+  const std::size_t count = new_children.size();
+  if (old_children.size() != count) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (old_children[i].name != new_children[i].name) return false;
+  }
+  if (count <= 8) {
+    for (std::size_t i = 0; i < count; ++i) {
+      for (std::size_t j = i + 1; j < count; ++j) {
+        if (new_children[i].name == new_children[j].name) return false;
+      }
+    }
+    return true;
+  }
+  const std::size_t base = scratch.size();
+  if (scratch.capacity() < base + count) {
+    scratch.reserve(std::max(base + count, 2 * scratch.capacity()));
+  }
+  for (std::size_t i = 0; i < count; ++i) scratch.push_back(NameEntry{new_children[i].name, i});
+  const auto begin = scratch.begin() + static_cast<std::ptrdiff_t>(base);
+  std::sort(begin, scratch.end(), entry_less);
+  const bool unique =
+      std::adjacent_find(begin, scratch.end(), [](const NameEntry& a, const NameEntry& b) {
+        return a.name == b.name;
+      }) == scratch.end();
+  scratch.resize(base);
+  return unique;
+}
+
 // The look-up tables of every level live in one scratch vector: a level appends its
 // two sorted runs, its children append theirs behind them, and the level cuts them
 // off when it is done. Sorted runs searched by bisection order names as ordered maps
@@ -71,6 +104,15 @@ void diff_nodes(const RenderNode& old_node, const RenderNode& new_node,
 
   const std::size_t old_count = old_node.children.size();
   const std::size_t new_count = new_node.children.size();
+  // The usual case: the same names in the same order, each once. Then every
+  // new child matches the old one at its place, nothing is removed or
+  // inserted, and the name tables below are not needed.
+  if (same_unique_names(old_node.children, new_node.children, scratch)) {
+    for (std::size_t i = 0; i < new_count; ++i) {
+      diff_nodes(old_node.children[i], new_node.children[i], out, scratch);
+    }
+    return;
+  }
   const std::size_t base = scratch.size();
   const std::size_t new_base = base + old_count;
   // Grown geometrically: every level of a deep tree asks for a little more room, and
