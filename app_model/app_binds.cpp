@@ -214,8 +214,7 @@ void build_data_list(const std::vector<Drelm::DLayer*>& templates, const std::st
     row_ctx.id = entry.id;
     child_path.assign(path).append(1, '/').append(entry.id);
     RenderNode& row = node.children.emplace_back();
-    build_node_into(row, row_template, child_path, std::move(row_states), nullptr, row_ctx,
-                    context);
+    build_node_into(row, row_template, child_path, row_states, nullptr, row_ctx, context);
     row.name = entry.id;
 
     if (i + 1 == count || separator_template == nullptr) continue;

@@ -27,20 +27,6 @@ bool content_differs(const RenderNode& a, const RenderNode& b) {
          a.comboSelected != b.comboSelected || style_differs(a.style, b.style);
 }
 
-// The node without its subtree: an update refreshes one node, its children get
-// patches of their own.
-RenderNode copy_without_children(const RenderNode& node) {
-  RenderNode copy;
-  copy.type = node.type;
-  copy.name = node.name;
-  copy.path = node.path;
-  copy.text = node.text;
-  copy.style = node.style;
-  copy.comboOptions = node.comboOptions;
-  copy.comboSelected = node.comboSelected;
-  return copy;
-}
-
 }  // namespace
 
 namespace {
@@ -57,33 +43,76 @@ bool entry_less(const NameEntry& a, const NameEntry& b) {
 
 bool entry_name_less(std::string_view name, const NameEntry& entry) { return name < entry.name; }
 
+// A patch found by the walk, made once the walk has counted them all: the
+// list is then reserved once, and no patch with its node and style is moved
+// while it grows. `node` is the new node (the old one for a removal), `parent`
+// the new parent of an insertion.
+struct PendingPatch {
+  PatchKind kind;
+  const RenderNode* node;
+  const RenderNode* parent;
+  std::int32_t index;
+};
+
+// True when both lists hold the same names in the same order, none twice.
+// Uses the scratch space behind its current end and leaves it as it was.
+bool same_unique_names(const std::vector<RenderNode>& old_children,
+                       const std::vector<RenderNode>& new_children,
+                       std::vector<NameEntry>& scratch) {
+  const std::size_t count = new_children.size();
+  if (old_children.size() != count) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (old_children[i].name != new_children[i].name) return false;
+  }
+  if (count <= 8) {
+    for (std::size_t i = 0; i < count; ++i) {
+      for (std::size_t j = i + 1; j < count; ++j) {
+        if (new_children[i].name == new_children[j].name) return false;
+      }
+    }
+    return true;
+  }
+  const std::size_t base = scratch.size();
+  if (scratch.capacity() < base + count) {
+    scratch.reserve(std::max(base + count, 2 * scratch.capacity()));
+  }
+  for (std::size_t i = 0; i < count; ++i) scratch.push_back(NameEntry{new_children[i].name, i});
+  const auto begin = scratch.begin() + static_cast<std::ptrdiff_t>(base);
+  std::sort(begin, scratch.end(), entry_less);
+  const bool unique =
+      std::adjacent_find(begin, scratch.end(), [](const NameEntry& a, const NameEntry& b) {
+        return a.name == b.name;
+      }) == scratch.end();
+  scratch.resize(base);
+  return unique;
+}
+
 // The look-up tables of every level live in one scratch vector: a level appends its
 // two sorted runs, its children append theirs behind them, and the level cuts them
 // off when it is done. Sorted runs searched by bisection order names as ordered maps
 // do, without a heap node per child.
-void diff_nodes(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out,
-                std::vector<NameEntry>& scratch) {
+void diff_nodes(const RenderNode& old_node, const RenderNode& new_node,
+                std::vector<PendingPatch>& out, std::vector<NameEntry>& scratch) {
   if (old_node.type != new_node.type) {
-    Patch patch;
-    patch.kind = PatchKind::replace;
-    patch.path = new_node.path;
-    const std::size_t slash = new_node.path.rfind('/');
-    if (slash != std::string::npos) patch.parentPath = new_node.path.substr(0, slash);
-    patch.node = new_node;
-    out.push_back(std::move(patch));
+    out.push_back(PendingPatch{PatchKind::replace, &new_node, nullptr, 0});
     return;
   }
   if (content_differs(old_node, new_node)) {
-    Patch patch;
-    patch.kind = PatchKind::update;
-    patch.path = new_node.path;
-    patch.node = copy_without_children(new_node);
-    out.push_back(std::move(patch));
+    out.push_back(PendingPatch{PatchKind::update, &new_node, nullptr, 0});
   }
   if (old_node.children.empty() && new_node.children.empty()) return;
 
   const std::size_t old_count = old_node.children.size();
   const std::size_t new_count = new_node.children.size();
+  // The usual case: the same names in the same order, each once. Then every
+  // new child matches the old one at its place, nothing is removed or
+  // inserted, and the name tables below are not needed.
+  if (same_unique_names(old_node.children, new_node.children, scratch)) {
+    for (std::size_t i = 0; i < new_count; ++i) {
+      diff_nodes(old_node.children[i], new_node.children[i], out, scratch);
+    }
+    return;
+  }
   const std::size_t base = scratch.size();
   const std::size_t new_base = base + old_count;
   // Grown geometrically: every level of a deep tree asks for a little more room, and
@@ -114,10 +143,7 @@ void diff_nodes(const RenderNode& old_node, const RenderNode& new_node, std::vec
 
   for (const RenderNode& child : old_node.children) {
     if (find(new_base, new_base + new_count, child.name) != nullptr) continue;
-    Patch patch;
-    patch.kind = PatchKind::remove;
-    patch.path = child.path;
-    out.push_back(std::move(patch));
+    out.push_back(PendingPatch{PatchKind::remove, &child, nullptr, 0});
   }
 
   const auto count = static_cast<std::int32_t>(new_count);
@@ -129,22 +155,54 @@ void diff_nodes(const RenderNode& old_node, const RenderNode& new_node, std::vec
       diff_nodes(old_node.children[match->index], child, out, scratch);
       continue;
     }
-    Patch patch;
-    patch.kind = PatchKind::insert;
-    patch.path = child.path;
-    patch.parentPath = new_node.path;
-    patch.index = i;
-    patch.node = child;
-    out.push_back(std::move(patch));
+    out.push_back(PendingPatch{PatchKind::insert, &child, &new_node, i});
   }
   scratch.resize(base);
+}
+
+// Writes the patch in place at the end of `out`.
+void make_patch(const PendingPatch& pending, std::vector<Patch>& out) {
+  Patch& patch = out.emplace_back();
+  patch.kind = pending.kind;
+  const RenderNode& node = *pending.node;
+  patch.path = node.path;
+  switch (pending.kind) {
+    case PatchKind::replace: {
+      const std::size_t slash = node.path.rfind('/');
+      if (slash != std::string::npos) patch.parentPath.assign(node.path, 0, slash);
+      patch.node = node;
+      break;
+    }
+    case PatchKind::update:
+      // The node without its subtree: an update refreshes one node, its
+      // children get patches of their own.
+      patch.node.type = node.type;
+      patch.node.name = node.name;
+      patch.node.path = node.path;
+      patch.node.text = node.text;
+      patch.node.style = node.style;
+      patch.node.comboOptions = node.comboOptions;
+      patch.node.comboSelected = node.comboSelected;
+      break;
+    case PatchKind::insert:
+      patch.parentPath = pending.parent->path;
+      patch.index = pending.index;
+      patch.node = node;
+      break;
+    case PatchKind::remove:
+    case PatchKind::editorvalue:
+      break;
+  }
 }
 
 }  // namespace
 
 void diff_matched(const RenderNode& old_node, const RenderNode& new_node, std::vector<Patch>& out) {
   std::vector<NameEntry> scratch;
-  diff_nodes(old_node, new_node, out, scratch);
+  std::vector<PendingPatch> pending;
+  diff_nodes(old_node, new_node, pending, scratch);
+  out.reserve(out.size() + pending.size());
+  for (const PendingPatch& entry : pending) make_patch(entry, out);
 }
 
 std::vector<Patch> OApp::render_patches() {

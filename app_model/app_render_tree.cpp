@@ -11,6 +11,7 @@
 
 #include "app_model/app.h"
 #include "app_model/style.h"
+#include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
 
@@ -71,26 +72,58 @@ NodeType kind_of(Drelm::DLayer* layer) {
 
 }  // namespace
 
+namespace {
+
+// Layers derived from "Detail" hold data about their owner; they are never nodes.
+bool is_detail(Drelm::DLayer* layer) {
+  return walk_base_chain(layer->base(),
+                         [](Drelm::DLayer* step) { return step->object_name() == "Detail"; });
+}
+
+// The first child layer named "Border", or null.
+Drelm::DLayer* border_of(const std::vector<Drelm::DLayer*>& child_layers) {
+  for (Drelm::DLayer* child : child_layers) {
+    if (child->object_name() == "Border") return child;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
-                     std::vector<std::string> states, const OTheme* row_theme, const RowCtx& row,
-                     const RenderContext& context) {
+                     const std::vector<std::string>& inherited_states, const OTheme* row_theme,
+                     const RowCtx& row, const RenderContext& context) {
+  // The inherited list serves as it is unless this node adds states of its own.
+  const std::vector<std::string>* states = &inherited_states;
+  std::vector<std::string> own_states;
   if (auto it = context.node_states.find(path); it != context.node_states.end()) {
-    states.insert(states.end(), it->second.begin(), it->second.end());
+    own_states.reserve(inherited_states.size() + it->second.size());
+    own_states.assign(inherited_states.begin(), inherited_states.end());
+    own_states.insert(own_states.end(), it->second.begin(), it->second.end());
+    states = &own_states;
   }
 
-  // The layer tree does not change while a tree is built, so the children can be
-  // listed before they are needed, in the same walk that finds "Border".
-  Drelm::DLayer* border = nullptr;
-  const std::vector<Drelm::DLayer*> children = widget_children_and_border(layer, border);
+  // The layer tree does not change while a tree is built: the cached list of
+  // child layers stays valid throughout, and is walked without touching the
+  // attribute children.
+  const std::vector<Drelm::DLayer*>& child_layers = Drelm::child_layers_of(*layer);
+  Drelm::DLayer* border = border_of(child_layers);
 
   node.type = kind_of(layer);
   node.name = layer->object_name();
-  node.path = path;
-  resolve_style_into(node.style, layer, states, border);
-  if (row.fields != nullptr && apply_state_binds(node.style.binds, row, states)) {
-    node.style = resolve_style(layer, states);
+  // A child's path is written into its node by the parent, which passes it here.
+  if (&node.path != &path) node.path = path;
+  resolve_style_into(node.style, layer, *states, border);
+  if (row.fields != nullptr) {
+    if (states != &own_states) {
+      own_states.assign(inherited_states.begin(), inherited_states.end());
+      states = &own_states;
+    }
+    if (apply_state_binds(node.style.binds, row, own_states)) {
+      node.style = resolve_style(layer, own_states);
+    }
   }
-  apply_mobile_scale(node.style, layer, states, node.type == NodeType::icon, context.size_scale,
+  apply_mobile_scale(node.style, layer, *states, node.type == NodeType::icon, context.size_scale,
                      context.font_scale, context.spacing_scale);
   node.text = node.style.text;
 
@@ -111,27 +144,32 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
 
   const std::string_view binds = node.style.binds;
   if (binds == "ThemeList") {
-    generate_theme_buttons_from(children, path, node, states, context);
+    generate_theme_buttons_from(widget_children(layer), path, node, *states, context);
     return;
   }
   if (binds.starts_with("List:")) {
-    build_data_list(children, path, node, states, context);
+    build_data_list(widget_children(layer), path, node, *states, context);
     return;
   }
   apply_binds(node, row_theme, context.theme_ctx, row);
   if (node.type == NodeType::button) register_list_intent(node, row, context.list_actions);
 
-  node.children.reserve(children.size());
-  std::string child_path;
-  for (Drelm::DLayer* child : children) {
+  // Reserved up front, so that a child's node stays where it is while its own
+  // subtree is built.
+  node.children.reserve(child_layers.size());
+  for (Drelm::DLayer* child : child_layers) {
+    if (is_detail(child)) continue;
     const std::string& child_name = child->object_name();
-    child_path.clear();
-    child_path.reserve(path.size() + 1 + child_name.size());
-    child_path.append(path).append(1, '/').append(child_name);
-    if (context.hidden_paths.contains(child_path)) continue;
-    // Built where it will stay; dropped again when it turns out invisible.
+    // Built where it will stay, its path written in place; dropped again when
+    // the path is hidden or the node turns out invisible.
     RenderNode& built = node.children.emplace_back();
-    build_node_into(built, child, child_path, states, row_theme, row, context);
+    built.path.reserve(path.size() + 1 + child_name.size());
+    built.path.append(path).append(1, '/').append(child_name);
+    if (context.hidden_paths.contains(built.path)) {
+      node.children.pop_back();
+      continue;
+    }
+    build_node_into(built, child, built.path, *states, row_theme, row, context);
     if (!built.style.visible) node.children.pop_back();
   }
 }
@@ -159,7 +197,7 @@ RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const Strin
                               .font_scale = font_scale,
                               .spacing_scale = spacing_scale};
   RenderNode node;
-  build_node_into(node, layer, path, std::move(states), row_theme, row, context);
+  build_node_into(node, layer, path, states, row_theme, row, context);
   return node;
 }
 
@@ -173,18 +211,12 @@ std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
   std::vector<Drelm::DLayer*> widgets;
   border = nullptr;
   if (layer == nullptr) return widgets;
-  // The child layers in child order; attribute children are never widgets. The object
-  // list is read directly: DLayer::children() would hand out a copy per node and render.
-  const auto& objects = layer->Drelm::DObject::children();
-  widgets.reserve(objects.size());
-  for (const std::unique_ptr<Drelm::DObject>& object : objects) {
-    if (object->kind() != Drelm::DObject::DKind::LAYER) continue;
-    auto* child_layer = static_cast<Drelm::DLayer*>(object.get());
-    if (border == nullptr && child_layer->object_name() == "Border") border = child_layer;
-    // Layers derived from "Detail" hold data about their owner; they are never nodes.
-    const bool is_detail = walk_base_chain(
-        child_layer->base(), [](Drelm::DLayer* step) { return step->object_name() == "Detail"; });
-    if (!is_detail) widgets.push_back(child_layer);
+  // The child layers in child order; attribute children are never widgets.
+  const std::vector<Drelm::DLayer*>& child_layers = Drelm::child_layers_of(*layer);
+  border = border_of(child_layers);
+  widgets.reserve(child_layers.size());
+  for (Drelm::DLayer* child : child_layers) {
+    if (!is_detail(child)) widgets.push_back(child);
   }
   return widgets;
 }
@@ -247,7 +279,7 @@ RenderNode OApp::build_render_tree() const {
                               .spacing_scale = mobile_spacing_scale};
 
   RenderNode tree;
-  build_node_into(tree, root, root_name, std::move(state_list), nullptr, RowCtx{}, context);
+  build_node_into(tree, root, root_name, state_list, nullptr, RowCtx{}, context);
 
   checkbox_paths.clear();
   collect_checkbox_paths(tree, checkbox_paths);

@@ -1,6 +1,8 @@
 #include "theme_language/layer.h"
 
 #include <algorithm>
+#include <limits>
+#include <memory>
 #include <utility>
 
 #include "theme_language/attribute.h"
@@ -45,15 +47,17 @@ DLayer* DLayer::namespace_root() {
   return current;
 }
 
-std::vector<DLayer*> DLayer::children() const {
-  if (impl->child_layers_version != children_version()) {
-    impl->child_layers.clear();
-    for (const auto& child : DObject::children()) {
-      if (DLayer* layer = as_layer(child.get())) impl->child_layers.push_back(layer);
+std::vector<DLayer*> DLayer::children() const { return impl->current_child_layers(*this); }
+
+const std::vector<DLayer*>& DLayer::Impl::current_child_layers(const DLayer& owner) {
+  if (child_layers_version != owner.children_version()) {
+    child_layers.clear();
+    for (const auto& child : owner.DObject::children()) {
+      if (DLayer* layer = as_layer(child.get())) child_layers.push_back(layer);
     }
-    impl->child_layers_version = children_version();
+    child_layers_version = owner.children_version();
   }
-  return impl->child_layers;
+  return child_layers;
 }
 
 std::vector<DAttribute*> DLayer::attributes() const {
@@ -96,14 +100,10 @@ DLayer* DLayer::find_layer(std::deque<std::string> names) {
 DLayer* DLayer::find_layer(const std::string& path) { return find_layer_path(*this, path); }
 
 DAttribute* DLayer::find_attribute(std::string_view name) {
-  if (impl->cached_children_version != children_version()) impl->update_attribute_cache(*this);
-  const auto& index = impl->attribute_index;
-  const auto it = std::lower_bound(index.begin(), index.end(), name,
-                                   [this](const Impl::IndexEntry& entry, std::string_view wanted) {
-                                     return impl->key(entry) < wanted;
-                                   });
-  if (it == index.end() || impl->key(*it) != name) return nullptr;
-  return it->attribute;
+  const DNameKey key{name, hash_name(name)};
+  DAttribute* found = nullptr;
+  DLayerAccess::find_attributes(*this, &key, 1, &found);
+  return found;
 }
 
 DAttribute* DLayer::find_attribute(const std::string& name) {
@@ -115,70 +115,51 @@ DAttribute* DLayer::find_attribute(const char* name) {
   return find_attribute(std::string_view(name));
 }
 
-void DLayer::Impl::update_attribute_cache(const DLayer& owner) {
-  const auto& children = owner.DObject::children();
-  const std::size_t version = owner.children_version();
-  // Only add_child raises the version while the count grows, by one each: a
-  // version and a count grown by the same amount mean that many appends, and
-  // only the new tail needs indexing.
-  // A renamed child may sit anywhere in the index, also shadowed by a later
-  // one of its old name: only a rebuild places it right.
+namespace {
+
+// Brings a name index up to the owner's child list: only the new tail when
+// children were only appended since, else all over. `add` indexes one child.
+// Only add_child raises the version while the count grows, by one each: a
+// version and a count grown by the same amount mean that many appends. A
+// renamed child may sit anywhere in the index, also shadowed by a later one of
+// its old name: only a rebuild places it right.
+template <typename Stamp, typename Index, typename Add>
+void update_index(Stamp& stamp, Index& index, std::size_t version, std::size_t renames,
+                  const std::vector<std::unique_ptr<DObject>>& children, Add add) {
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
   const bool appended_only =
-      cached_children_version != std::numeric_limits<std::size_t>::max() &&
-      version > cached_children_version && children.size() >= cached_child_count &&
-      children.size() - cached_child_count == version - cached_children_version &&
-      owner.child_renames() == cached_child_renames;
+      stamp.version != kNone && version > stamp.version && children.size() >= stamp.count &&
+      children.size() - stamp.count == version - stamp.version && renames == stamp.renames;
+  std::size_t first = stamp.count;
   if (!appended_only) {
-    rebuild_attribute_cache(owner);
-    return;
+    // Invalid until complete, so that a failed rebuild is never extended.
+    stamp.version = kNone;
+    index.clear();
+    first = 0;
   }
-  for (std::size_t i = cached_child_count; i < children.size(); ++i) {
-    if (DAttribute* attribute = as_attribute(children[i].get())) index_attribute(attribute);
-  }
-  cached_children_version = version;
-  cached_child_count = children.size();
+  for (std::size_t i = first; i < children.size(); ++i) add(children[i].get());
+  stamp.version = version;
+  stamp.count = children.size();
+  stamp.renames = renames;
 }
 
-void DLayer::Impl::rebuild_attribute_cache(const DLayer& owner) {
-  // Invalid until complete, so that a failed rebuild is never extended.
-  cached_children_version = std::numeric_limits<std::size_t>::max();
-  attribute_index.clear();
-  index_names.clear();
-  const auto& children = owner.DObject::children();
-  for (const auto& child : children) {
-    if (DAttribute* attribute = as_attribute(child.get())) {
-      const std::string& name = attribute->object_name();
-      attribute_index.push_back(IndexEntry{index_names.size(), name.size(), attribute});
-      index_names += name;
-    }
-  }
-  // Stable, so that of one name the last in child order ends its run and wins.
-  std::stable_sort(attribute_index.begin(), attribute_index.end(),
-                   [this](const IndexEntry& a, const IndexEntry& b) { return key(a) < key(b); });
-  auto out = attribute_index.begin();
-  for (auto it = attribute_index.begin(); it != attribute_index.end(); ++it) {
-    const auto next = std::next(it);
-    if (next != attribute_index.end() && key(*next) == key(*it)) continue;
-    *out++ = *it;
-  }
-  attribute_index.erase(out, attribute_index.end());
-  cached_children_version = owner.children_version();
-  cached_child_count = children.size();
-  cached_child_renames = owner.child_renames();
+}  // namespace
+
+void DLayer::Impl::update_attribute_index(const DLayer& owner) {
+  update_index(attribute_stamp, attribute_index, owner.children_version(), owner.child_renames(),
+               owner.DObject::children(), [this](DObject* child) {
+                 if (DAttribute* attribute = as_attribute(child)) {
+                   attribute_index.add(attribute->object_name(), attribute, true);
+                 }
+               });
 }
 
-void DLayer::Impl::index_attribute(DAttribute* attribute) {
-  const std::string_view name = attribute->object_name();
-  const auto it = std::lower_bound(
-      attribute_index.begin(), attribute_index.end(), name,
-      [this](const IndexEntry& entry, std::string_view wanted) { return key(entry) < wanted; });
-  if (it != attribute_index.end() && key(*it) == name) {
-    it->attribute = attribute;
-    return;
-  }
-  const IndexEntry entry{index_names.size(), name.size(), attribute};
-  index_names += name;
-  attribute_index.insert(it, entry);
+void DLayer::Impl::update_layer_index(const DLayer& owner) {
+  update_index(layer_stamp, layer_index, owner.children_version(), owner.child_renames(),
+               owner.DObject::children(), [this](DObject* child) {
+                 if (DLayer* layer = as_layer(child))
+                   layer_index.add(layer->object_name(), layer, false);
+               });
 }
 
 void DLayer::resolve_links() {
@@ -186,12 +167,27 @@ void DLayer::resolve_links() {
   for (DLayer* layer : children()) layer->resolve_links();
 }
 
-DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
-  for (const auto& child : layer.DObject::children()) {
-    DLayer* found = as_layer(child.get());
-    if (found != nullptr && found->object_name() == name) return found;
+DLayer* DLayerAccess::find_child_layer(const DLayer& layer, std::string_view name) {
+  // Unlike the attribute index, this one sees a rename at once, as a walk of
+  // the children would.
+  const DLayer::Impl::IndexStamp& stamp = layer.impl->layer_stamp;
+  if (stamp.version != layer.children_version() || stamp.renames != layer.child_renames()) {
+    layer.impl->update_layer_index(layer);
   }
-  return nullptr;
+  return layer.impl->layer_index.find(name);
+}
+
+const std::vector<DLayer*>& DLayerAccess::child_layers(const DLayer& layer) {
+  return layer.impl->current_child_layers(layer);
+}
+
+void DLayerAccess::find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
+                                   DAttribute** out) {
+  if (layer.impl->attribute_stamp.version != layer.children_version()) {
+    layer.impl->update_attribute_index(layer);
+  }
+  const auto& index = layer.impl->attribute_index;
+  for (std::size_t i = 0; i < count; ++i) out[i] = index.find(keys[i].name, keys[i].hash);
 }
 
 DLayer* find_layer_path(DLayer& layer, std::string_view path) {

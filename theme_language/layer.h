@@ -55,6 +55,8 @@ class DLayer : public DObject {
  private:
   // The engine's way to finalize within the bounds of one load.
   friend void finalize_in_load(DLayer& layer, DLoadBudget& budget);
+  // The library's quick ways through the look-up caches.
+  friend struct DLayerAccess;
 
   struct Impl;
   std::unique_ptr<Impl> impl;

@@ -70,9 +70,10 @@ RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const Strin
                       double font_scale, double spacing_scale);
 // The same, filling a default-constructed node in place, so that a node is
 // written once where it lives instead of being moved up level by level.
+// `path` may be node.path itself, written there by the caller.
 void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
-                     std::vector<std::string> states, const OTheme* row_theme, const RowCtx& row,
-                     const RenderContext& context);
+                     const std::vector<std::string>& states, const OTheme* row_theme,
+                     const RowCtx& row, const RenderContext& context);
 // The child layers of layer that derive from no "Detail".
 std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer);
 // The same; also sets border to its first child layer named "Border" (null when

@@ -20,13 +20,26 @@ DAttribute* last_named(const DLayer& layer, const std::string& name) {
   return found;
 }
 
+// The answer a child-layer look-up must give: the first layer child of that name.
+DLayer* first_named(const DLayer& layer, const std::string& name) {
+  for (DLayer* child : layer.children()) {
+    if (child->object_name() == name) return child;
+  }
+  return nullptr;
+}
+
 TEST(LookupStructures, find_attribute_agrees_with_a_scan_through_any_mix_of_list_changes) {
   DLayer layer;
   const std::vector<std::string> names = {"Width", "Fill", "Value10", "Value2", "Fill.Start",
                                           "A",     "",     "Value1",  "Zed",    "Fill"};
   auto check_all = [&](int step) {
     SCOPED_TRACE(step);
-    for (const auto& name : names) EXPECT_EQ(layer.find_attribute(name), last_named(layer, name));
+    for (const auto& name : names) {
+      EXPECT_EQ(layer.find_attribute(name), last_named(layer, name));
+      if (!name.empty()) {
+        EXPECT_EQ(layer.find_layer(name), first_named(layer, name));
+      }
+    }
     EXPECT_EQ(layer.find_attribute("Missing"), nullptr);
   };
   // A fixed pseudo-random walk: appends one or several at a time between
@@ -40,6 +53,15 @@ TEST(LookupStructures, find_attribute_agrees_with_a_scan_through_any_mix_of_list
       const unsigned count = 1 + next() % 3;
       for (unsigned i = 0; i < count; ++i) dMake<DAttribute>(&layer, names[next() % names.size()]);
       if (next() % 4 == 0) dMake<DLayer>(&layer, "Width");  // a layer is no attribute
+      if (next() % 4 == 0) dMake<DLayer>(&layer, names[next() % names.size()]);
+      // Child layers are found by their new names at once, with no change of
+      // the child list between the look-ups.
+      const auto layers = layer.children();
+      if (!layers.empty() && next() % 3 == 0) {
+        check_all(-2);
+        layers[next() % layers.size()]->set_object_name(names[next() % names.size()]);
+        check_all(-3);
+      }
     } else if (action < 7) {
       layer.destroy_child(children[next() % children.size()]);
       if (next() % 2 == 0) dMake<DAttribute>(&layer, names[next() % names.size()]);

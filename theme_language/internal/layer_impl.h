@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "theme_language/attribute.h"
+#include "theme_language/internal/name_index.h"
 #include "theme_language/layer.h"
 
 namespace Drelm {
@@ -18,39 +19,35 @@ namespace Drelm {
 class DLoadBudget;
 
 struct DLayer::Impl {
-  // One entry per attribute name; the key is a copy in `index_names`, so that
-  // entries move as plain bytes and a rename cannot leave a key dangling.
-  struct IndexEntry {
-    std::size_t offset;
-    std::size_t size;
-    DAttribute* attribute;
+  // Where a name index stands against the owner's child list. The version is
+  // SIZE_MAX at first, so the first look-up builds the index (a new object's
+  // version is 0).
+  struct IndexStamp {
+    std::size_t version = std::numeric_limits<std::size_t>::max();
+    std::size_t count = 0;
+    std::size_t renames = 0;
   };
 
   // Resolved base; null while unresolved and when nothing is inherited.
   DLayer* base = nullptr;
   // The reference written after "<<"; empty when nothing is inherited.
   std::string base_path;
-  // Attribute children sorted by name byte-wise, searched without building a text.
-  std::vector<IndexEntry> attribute_index;
-  std::string index_names;
-  // SIZE_MAX, so the first look-up builds the cache (a new object's version is 0).
-  std::size_t cached_children_version = std::numeric_limits<std::size_t>::max();
-  std::size_t cached_child_count = 0;
-  std::size_t cached_child_renames = 0;
+  // Attribute children by name; of one name the last in child order.
+  DNameIndex<DAttribute> attribute_index;
+  IndexStamp attribute_stamp;
+  // Child layers by name; of one name the first in child order. Made on the
+  // first search, since most layers are never searched for a child layer.
+  DNameIndex<DLayer> layer_index;
+  IndexStamp layer_stamp;
   // The child layers in child order, rebuilt when the child list changed: the
   // render walks them on every build without touching the attributes.
   std::vector<DLayer*> child_layers;
   std::size_t child_layers_version = std::numeric_limits<std::size_t>::max();
 
-  std::string_view key(const IndexEntry& entry) const {
-    return std::string_view(index_names.data() + entry.offset, entry.size);
-  }
-
-  // Out of line so that the look-up itself stays short.
-  void update_attribute_cache(const DLayer& owner);
-  void rebuild_attribute_cache(const DLayer& owner);
-  // A later attribute of the same name replaces an earlier one.
-  void index_attribute(DAttribute* attribute);
+  // Out of line so that the look-ups themselves stay short.
+  void update_attribute_index(const DLayer& owner);
+  void update_layer_index(const DLayer& owner);
+  const std::vector<DLayer*>& current_child_layers(const DLayer& owner);
 
   // REQUIRES: base and derived are not null.
   static void merge_from(DLayer* base, DLayer* derived);

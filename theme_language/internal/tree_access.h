@@ -4,10 +4,12 @@
 // of loading and look-up.
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
 #include "theme_language/attribute.h"
+#include "theme_language/internal/name_index.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
 
@@ -41,8 +43,29 @@ inline const DAttribute* as_attribute(const DObject* object) {
              : nullptr;
 }
 
+// The look-ups that go through DLayer's private caches.
+struct DLayerAccess {
+  static DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+  static const std::vector<DLayer*>& child_layers(const DLayer& layer);
+  // out[i] = the attribute of keys[i], as find_attribute would give it.
+  static void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
+                              DAttribute** out);
+};
+
 // The first child layer of that exact name, or null.
-DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+inline DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
+  return DLayerAccess::find_child_layer(layer, name);
+}
+// As DLayer::children(), without the copy: valid until the child list changes.
+inline const std::vector<DLayer*>& child_layers_of(const DLayer& layer) {
+  return DLayerAccess::child_layers(layer);
+}
+// As DLayer::find_attribute, with the name's hash worked out by the caller.
+inline DAttribute* find_attribute(DLayer& layer, const DNameKey& key) {
+  DAttribute* found = nullptr;
+  DLayerAccess::find_attributes(layer, &key, 1, &found);
+  return found;
+}
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
 // building them.
 DLayer* find_layer_path(DLayer& layer, std::string_view path);
