@@ -11,8 +11,8 @@
 
 #include "app_model/app.h"
 #include "app_model/style.h"
-#include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
+#include "theme_language/lookup.h"
 #include "theme_language/object.h"
 
 namespace Ombrix {

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "theme_language/attribute.h"
-#include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
+#include "theme_language/lookup.h"
 #include "theme_language/object.h"
 
 namespace Ombrix {
@@ -211,7 +211,7 @@ void resolve_fill(Drelm::DLayer* layer, const States& states, std::string& fill,
                   bool& is_gradient) {
   if (!layer) return;
   std::array<Drelm::DAttribute*, kFillNames.size()> found;
-  Drelm::DLayerAccess::find_attributes(*layer, kFillNames.data(), found.size(), found.data());
+  Drelm::find_attributes(*layer, kFillNames.data(), found.size(), found.data());
   fill_from(found.data(), states, fill, is_gradient);
 }
 
@@ -224,12 +224,11 @@ ResolvedStyle resolve_style(Drelm::DLayer* layer, const States& states) {
 void resolve_style_into(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
                         Drelm::DLayer* border) {
   std::array<Drelm::DAttribute*, kStyleNames.size()> found;
-  Drelm::DLayerAccess::find_attributes(*layer, kStyleNames.data(), found.size(), found.data());
+  Drelm::find_attributes(*layer, kStyleNames.data(), found.size(), found.data());
   fill_from(found.data(), states, s.fill, s.fillIsGradient);
   if (border) {
     std::array<Drelm::DAttribute*, kBorderNames.size()> border_found;
-    Drelm::DLayerAccess::find_attributes(*border, kBorderNames.data(), border_found.size(),
-                                         border_found.data());
+    Drelm::find_attributes(*border, kBorderNames.data(), border_found.size(), border_found.data());
     fill_from(border_found.data(), states, s.borderFill, s.borderIsGradient);
     s.borderThickness = number_of(border_found[5], states);
   }

@@ -190,6 +190,24 @@ void DLayerAccess::find_attributes(DLayer& layer, const DNameKey* keys, std::siz
   for (std::size_t i = 0; i < count; ++i) out[i] = index.find(keys[i].name, keys[i].hash);
 }
 
+void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count, DAttribute** out) {
+  DLayerAccess::find_attributes(layer, keys, count, out);
+}
+
+DAttribute* find_attribute(DLayer& layer, const DNameKey& key) {
+  DAttribute* found = nullptr;
+  DLayerAccess::find_attributes(layer, &key, 1, &found);
+  return found;
+}
+
+DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
+  return DLayerAccess::find_child_layer(layer, name);
+}
+
+const std::vector<DLayer*>& child_layers_of(const DLayer& layer) {
+  return DLayerAccess::child_layers(layer);
+}
+
 DLayer* find_layer_path(DLayer& layer, std::string_view path) {
   DLayer* current = &layer;
   bool any = false;

@@ -13,65 +13,9 @@
 #include <type_traits>
 #include <vector>
 
+#include "theme_language/lookup.h"
+
 namespace Drelm {
-
-// Little-endian loads of 8, 4 or fewer bytes; byte by byte where the hash of
-// a constant name is worked out while compiling.
-constexpr std::uint64_t load_bytes(const char* p, std::size_t n) {
-  if (!std::is_constant_evaluated()) {
-    if (n == 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      return word;
-    }
-    if (n == 4) {
-      std::uint32_t word;
-      std::memcpy(&word, p, 4);
-      return word;
-    }
-  }
-  std::uint64_t word = 0;
-  for (std::size_t i = 0; i < n; ++i)
-    word |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
-  return word;
-}
-
-// A hash of the name's bytes: eight at a time, the tail in one or two loads,
-// so that a look-up costs a few instructions more than its length.
-constexpr std::uint64_t hash_name(std::string_view name) {
-  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
-  const char* p = name.data();
-  std::size_t n = name.size();
-  std::uint64_t h = n * kMul;
-  while (n >= 8) {
-    h = (h ^ load_bytes(p, 8)) * kMul;
-    h ^= h >> 29;
-    p += 8;
-    n -= 8;
-  }
-  if (n > 0) {
-    std::uint64_t word = 0;
-    if (n >= 4) {
-      word = (load_bytes(p + n - 4, 4) << 32) | load_bytes(p, 4);
-    } else {
-      word = std::uint64_t(static_cast<unsigned char>(p[0])) |
-             std::uint64_t(static_cast<unsigned char>(p[n / 2])) << 8 |
-             std::uint64_t(static_cast<unsigned char>(p[n - 1])) << 16;
-    }
-    h = (h ^ word ^ n) * kMul;
-  }
-  h ^= h >> 32;
-  h *= kMul;
-  return h ^ (h >> 29);
-}
-
-// A name with its hash, worked out once: while compiling, for a constant name.
-struct DNameKey {
-  std::string_view name;
-  std::uint64_t hash;
-};
-
-consteval DNameKey name_key(std::string_view name) { return DNameKey{name, hash_name(name)}; }
 
 // Equality of two byte runs of one length, without a library call for the
 // short names an index holds.

@@ -11,6 +11,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/internal/name_index.h"
 #include "theme_language/layer.h"
+#include "theme_language/lookup.h"
 #include "theme_language/object.h"
 
 namespace Drelm {
@@ -52,20 +53,6 @@ struct DLayerAccess {
                               DAttribute** out);
 };
 
-// The first child layer of that exact name, or null.
-inline DLayer* find_child_layer(const DLayer& layer, std::string_view name) {
-  return DLayerAccess::find_child_layer(layer, name);
-}
-// As DLayer::children(), without the copy: valid until the child list changes.
-inline const std::vector<DLayer*>& child_layers_of(const DLayer& layer) {
-  return DLayerAccess::child_layers(layer);
-}
-// As DLayer::find_attribute, with the name's hash worked out by the caller.
-inline DAttribute* find_attribute(DLayer& layer, const DNameKey& key) {
-  DAttribute* found = nullptr;
-  DLayerAccess::find_attributes(layer, &key, 1, &found);
-  return found;
-}
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
 // building them.
 DLayer* find_layer_path(DLayer& layer, std::string_view path);
