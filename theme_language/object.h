@@ -12,6 +12,8 @@
 
 namespace Drelm {
 
+struct DTreeStates;
+
 // Base of the theme-language object tree. Each object owns its children; the
 // parent pointer is non-owning.
 class DObject {
@@ -66,7 +68,7 @@ class DObject {
   // The rarely used parts (destroyed callbacks, rename count, the structure
   // counter of a tree's root); made on first use.
   struct Extra;
-  friend const std::uint32_t* tree_generation(const DObject& object);
+  friend DTreeStates& tree_states(const DObject& object);
   friend void raise_tree_generation(DObject& object);
 
   std::string name;
