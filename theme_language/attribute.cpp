@@ -33,9 +33,7 @@ void add_own_states(const DObject& attribute,
 
 }  // namespace
 
-DAttribute::DAttribute(const std::string& name) : DObject(DKind::ATTRIBUTE) {
-  set_object_name(name);
-}
+DAttribute::DAttribute(const std::string& name) : DObject(DKind::ATTRIBUTE, name) {}
 
 std::string DAttribute::path() const {
   const DObject* up = DObject::parent();

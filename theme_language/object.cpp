@@ -22,6 +22,8 @@ DObject::DObject() = default;
 
 DObject::DObject(DKind kind) : object_kind(kind) {}
 
+DObject::DObject(DKind kind, const std::string& name) : name(name), object_kind(kind) {}
+
 void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
@@ -47,12 +49,6 @@ DObject::~DObject() {
   for (auto& child : doomed) child.reset();
 }
 
-const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
-
-std::size_t DObject::children_version() const { return version; }
-
-const std::string& DObject::object_name() const { return name; }
-
 void DObject::set_object_name(const std::string& name) {
   this->name = name;
   if (parent_object != nullptr) {
@@ -61,8 +57,6 @@ void DObject::set_object_name(const std::string& name) {
   }
   raise_tree_generation(*this);
 }
-
-DObject* DObject::parent() const { return parent_object; }
 
 DObject* DObject::add_child(std::unique_ptr<DObject> child) {
   if (child == nullptr) return nullptr;
@@ -140,5 +134,7 @@ void raise_tree_generation(DObject& object) {
   // Without a record nobody holds the counter yet.
   if (root->extra && root->extra->tree) ++root->extra->tree->generation;
 }
+
+void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
 
 }  // namespace Drelm

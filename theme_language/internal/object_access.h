@@ -3,6 +3,7 @@
 // Private to the library: the structure counter of a tree, which lets caches
 // that depend on many objects of one tree check their validity in one read.
 
+#include <cstddef>
 #include <cstdint>
 
 #include "theme_language/internal/tree_states.h"
@@ -20,6 +21,9 @@ DTreeStates& tree_states(const DObject& object);
 inline const std::uint32_t* tree_generation(const DObject& object) {
   return &tree_states(object).generation;
 }
+// Room for `count` children in all, so that a copy adding them one by one
+// grows the list once.
+void reserve_children(DObject& object, std::size_t count);
 // Raises the counter of the tree that holds `object`.
 void raise_tree_generation(DObject& object);
 
