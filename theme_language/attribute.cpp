@@ -14,36 +14,11 @@ namespace Drelm {
 
 namespace {
 
-// Pieces of a state name between ":" separators; an empty piece at the start
-// or between two separators counts, a trailing separator adds none.
-std::vector<std::string> split_conditions(const std::string& name) {
-  std::vector<std::string> pieces;
-  std::size_t start = 0;
-  while (start < name.size()) {
-    const std::size_t end = name.find(':', start);
-    if (end == std::string::npos) {
-      pieces.emplace_back(name, start);
-      break;
-    }
-    pieces.emplace_back(name, start, end - start);
-    start = end + 1;
-  }
-  return pieces;
-}
-
 bool has_attribute_child(const DObject& object) {
   for (const auto& child : object.children()) {
     if (as_attribute(child.get()) != nullptr) return true;
   }
   return false;
-}
-
-bool all_active(const std::vector<std::string>& conditions,
-                const std::vector<std::string>& active) {
-  for (const std::string& condition : conditions) {
-    if (std::find(active.begin(), active.end(), condition) == active.end()) return false;
-  }
-  return true;
 }
 
 // A later child of the same name replaces an earlier one.
@@ -58,9 +33,7 @@ void add_own_states(const DObject& attribute,
 
 }  // namespace
 
-DAttribute::DAttribute(const std::string& name) : DObject(DKind::ATTRIBUTE) {
-  set_object_name(name);
-}
+DAttribute::DAttribute(const std::string& name) : DObject(DKind::ATTRIBUTE, name) {}
 
 std::string DAttribute::path() const {
   const DObject* up = DObject::parent();
@@ -114,11 +87,41 @@ bool DAttribute::Impl::foreign_fresh() const {
   return true;
 }
 
+// The pieces of the name between ":" separators: an empty piece at the start or between two
+// separators counts and a trailing separator adds none.
+void DAttribute::Impl::add_state_entry(StateRecord& record, DAttribute* state,
+                                       std::string_view name, DConditionTable& table) {
+  StateEntry entry;
+  entry.state = state;
+  entry.wide_start = static_cast<std::uint32_t>(record.wide_ids.size());
+  const auto add = [&](std::string_view piece) {
+    ++entry.count;
+    const std::uint32_t id = table.intern(piece);
+    if (id < 64) {
+      entry.mask |= std::uint64_t{1} << id;
+    } else {
+      record.wide_ids.push_back(id);
+    }
+  };
+  std::size_t start = 0;
+  while (start < name.size()) {
+    const std::size_t end = name.find(':', start);
+    if (end == std::string_view::npos) {
+      add(name.substr(start));
+      break;
+    }
+    add(name.substr(start, end - start));
+    start = end + 1;
+  }
+  record.entries.push_back(entry);
+}
+
 void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
   // Untrusted until complete, so a rebuild that fails half-way is never used.
-  attribute.states_generation = nullptr;
+  attribute.states_tree = nullptr;
   attribute.states_flags = 0;
-  const std::uint32_t* generation = tree_generation(attribute);
+  DTreeStates& tree = tree_states(attribute);
+  const std::uint32_t* generation = &tree.generation;
   bool any = has_attribute_child(attribute);
   std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign;
   // The same walk as states(true): what it reaches is what the entries depend on.
@@ -140,33 +143,42 @@ void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
     if (!owner_record.states) owner_record.states = std::make_unique<StateRecord>();
     StateRecord& record = *owner_record.states;
     record.entries.clear();
+    record.wide_ids.clear();
     if (any) {
       auto merged = attribute.states(true);
       record.entries.reserve(merged.size());
-      for (auto& [name, state] : merged) {
-        record.entries.push_back(StateEntry{state, split_conditions(name)});
-      }
+      for (auto& [name, state] : merged) add_state_entry(record, state, name, tree.conditions);
       if (!record.entries.empty()) flags |= kStateEntries;
     }
     record.foreign_generations = std::move(foreign);
     if (!record.foreign_generations.empty()) flags |= kForeignTrees;
   }
   attribute.states_flags = flags;
-  attribute.states_checked_at = *generation;
-  attribute.states_generation = generation;
+  attribute.states_checked_at = tree.generation;
+  attribute.states_tree = &tree;
 }
 
 DAttribute* DAttribute::state(const std::vector<std::string>& active) {
   if (!Impl::state_cache_fresh(*this)) Impl::rebuild_state_cache(*this);
   if ((states_flags & Impl::kStateEntries) == 0) return nullptr;
+  const DConditionSet& active_set = states_tree->conditions.set_of(active);
+  const Impl::StateRecord& record = *impl->states;
+  const std::size_t entry_count = record.entries.size();
   DAttribute* best = nullptr;
-  std::size_t best_count = 0;
-  for (const auto& entry : impl->states->entries) {
+  std::uint32_t best_count = 0;
+  for (std::size_t i = 0; i < entry_count; ++i) {
+    const Impl::StateEntry& entry = record.entries[i];
     // Only strictly more conditions can win, so a tie keeps the earlier name.
-    if (entry.conditions.size() <= best_count) continue;
-    if (!all_active(entry.conditions, active)) continue;
+    if (entry.count <= best_count || (entry.mask & ~active_set.low) != 0) continue;
+    const std::size_t wide_end =
+        i + 1 < entry_count ? record.entries[i + 1].wide_start : record.wide_ids.size();
+    bool all = true;
+    for (std::size_t k = entry.wide_start; all && k < wide_end; ++k) {
+      all = active_set.contains(record.wide_ids[k]);
+    }
+    if (!all) continue;
     best = entry.state;
-    best_count = entry.conditions.size();
+    best_count = entry.count;
   }
   return best;
 }

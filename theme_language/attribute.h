@@ -75,10 +75,11 @@ class DAttribute : public DObject {
   // kStateEntries: impl holds the state entries; kForeignTrees: they also
   // depend on the counters of other trees. Most attributes have neither.
   std::uint8_t states_flags = 0;
-  // How far the state look-up may trust what it found: the tree counter it was
-  // checked against (null before the first look-up) and its value then.
+  // How far the state look-up may trust what it found: the record of the tree
+  // whose counter it was checked against (null before the first look-up), and
+  // the counter's value then. The entries' condition ids are that record's.
   std::uint32_t states_checked_at = 0;
-  const std::uint32_t* states_generation = nullptr;
+  DTreeStates* states_tree = nullptr;
   // The link, callbacks, dependents and state entries; made on first use, as
   // most attributes never need them.
   std::unique_ptr<Impl> impl;

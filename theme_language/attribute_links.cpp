@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "theme_language/internal/attribute_impl.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/logger.h"
@@ -335,7 +336,9 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
     copy->create_link(source.impl->link->path);
   }
   if (source.children().empty()) return copy;
-  for (const DAttribute* state : own_states_by_name(source)) copy_tree(*state, copy);
+  const std::vector<DAttribute*> states = own_states_by_name(source);
+  reserve_children(*copy, states.size());
+  for (const DAttribute* state : states) copy_tree(*state, copy);
   return copy;
 }
 

@@ -365,6 +365,7 @@ DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent) {
   copy->finalized = source.finalized;
   // The copy lies outside the source, so its child lists stay as they are.
   const auto& children = source.DObject::children();
+  reserve_children(*copy, children.size());
   for (const auto& child : children) {
     if (child->kind() == DKind::ATTRIBUTE)
       static_cast<const DAttribute*>(child.get())->clone_to(copy);

@@ -180,7 +180,8 @@ DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
       }
       ++size.objects;
       if (as_layer(child.get()) != nullptr && level + 1 > size.height) size.height = level + 1;
-      pending.emplace_back(child.get(), level + 1);
+      // Most objects are attributes without states: nothing to visit below.
+      if (!child->children().empty()) pending.emplace_back(child.get(), level + 1);
     }
   }
   return size;

@@ -13,13 +13,16 @@ struct DObject::Extra {
   std::map<DConnectionID, std::function<void()>> destroyed_callbacks;
   // Raised by set_object_name of any child.
   std::uint32_t child_renames = 0;
-  // Kept up to date only while this object is a root.
-  std::uint32_t generation = 0;
+  // Made for a root once a look-up asks for it; its counter is kept up to
+  // date only while this object is a root.
+  std::unique_ptr<DTreeStates> tree;
 };
 
 DObject::DObject() = default;
 
 DObject::DObject(DKind kind) : object_kind(kind) {}
+
+DObject::DObject(DKind kind, const std::string& name) : name(name), object_kind(kind) {}
 
 void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 
@@ -46,12 +49,6 @@ DObject::~DObject() {
   for (auto& child : doomed) child.reset();
 }
 
-const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
-
-std::size_t DObject::children_version() const { return version; }
-
-const std::string& DObject::object_name() const { return name; }
-
 void DObject::set_object_name(const std::string& name) {
   this->name = name;
   if (parent_object != nullptr) {
@@ -61,13 +58,11 @@ void DObject::set_object_name(const std::string& name) {
   raise_tree_generation(*this);
 }
 
-DObject* DObject::parent() const { return parent_object; }
-
 DObject* DObject::add_child(std::unique_ptr<DObject> child) {
   if (child == nullptr) return nullptr;
   // The child was a root until now: caches that hold its counter must not
   // trust it any more.
-  if (child->extra) ++child->extra->generation;
+  if (child->extra && child->extra->tree) ++child->extra->tree->generation;
   child->parent_object = this;
   DObject* raw = child.get();
   child_list.push_back(std::move(child));
@@ -125,18 +120,21 @@ void DObject::disconnect_destroyed(const DConnectionID& id) {
   if (extra) extra->destroyed_callbacks.erase(id);
 }
 
-const std::uint32_t* tree_generation(const DObject& object) {
+DTreeStates& tree_states(const DObject& object) {
   const DObject* root = &object;
   while (root->parent_object != nullptr) root = root->parent_object;
   if (!root->extra) root->extra = std::make_unique<DObject::Extra>();
-  return &root->extra->generation;
+  if (!root->extra->tree) root->extra->tree = std::make_unique<DTreeStates>();
+  return *root->extra->tree;
 }
 
 void raise_tree_generation(DObject& object) {
   DObject* root = &object;
   while (root->parent_object != nullptr) root = root->parent_object;
   // Without a record nobody holds the counter yet.
-  if (root->extra) ++root->extra->generation;
+  if (root->extra && root->extra->tree) ++root->extra->tree->generation;
 }
+
+void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
 
 }  // namespace Drelm

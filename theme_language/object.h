@@ -12,6 +12,8 @@
 
 namespace Drelm {
 
+struct DTreeStates;
+
 // Base of the theme-language object tree. Each object owns its children; the
 // parent pointer is non-owning.
 class DObject {
@@ -55,6 +57,9 @@ class DObject {
 
  protected:
   explicit DObject(DKind kind);
+  // Named from the start: an object without a parent needs none of the
+  // bookkeeping of a rename.
+  DObject(DKind kind, const std::string& name);
   // Called last in a derived destructor: what remains is a plain DObject, so
   // the kind casts no longer hand out a layer or attribute whose part is gone.
   void forget_kind();
@@ -66,7 +71,8 @@ class DObject {
   // The rarely used parts (destroyed callbacks, rename count, the structure
   // counter of a tree's root); made on first use.
   struct Extra;
-  friend const std::uint32_t* tree_generation(const DObject& object);
+  friend DTreeStates& tree_states(const DObject& object);
+  friend void reserve_children(DObject& object, std::size_t count);
   friend void raise_tree_generation(DObject& object);
 
   std::string name;
@@ -79,8 +85,12 @@ class DObject {
   DKind object_kind = DKind::OBJECT;
 };
 
-// Inline: the render walk asks it of every child.
+// Inline: the render walk, the look-ups and the copies ask them of every object.
 inline DObject::DKind DObject::kind() const { return object_kind; }
+inline const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
+inline std::size_t DObject::children_version() const { return version; }
+inline const std::string& DObject::object_name() const { return name; }
+inline DObject* DObject::parent() const { return parent_object; }
 
 // Creates a T under `parent`, which owns it. REQUIRES: parent is not null.
 template <typename T, typename... Args>

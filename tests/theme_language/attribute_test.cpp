@@ -80,6 +80,41 @@ TEST(Attribute, state_names_split_at_colons_and_empty_names_never_match) {
   EXPECT_EQ(fill.state({"Pressed", ""}), leading);
 }
 
+TEST(Attribute, state_look_ups_follow_the_contents_of_the_active_list) {
+  DLayer root;
+  auto* layer = dMake<DLayer>(&root, "A");
+  auto* fill = dMake<DAttribute>(layer, "Fill");
+  auto* hover = add_state(fill, "Hover", 1);
+  auto* doubled = add_state(fill, "Focus:Focus", 2);
+
+  // One list changed in place between look-ups, also to a same-sized text.
+  Names active{"Hover"};
+  EXPECT_EQ(fill->state(active), hover);
+  active[0] = "Hovel";
+  EXPECT_EQ(fill->state(active), nullptr);
+  active[0] = "Focus";
+  EXPECT_EQ(fill->state(active), doubled);  // a repeated piece counts twice
+  active.push_back("Hover");
+  EXPECT_EQ(fill->state(active), doubled);
+
+  // A name that no state had when the list was first seen, then gets one.
+  const Names later{"Later"};
+  auto* other = dMake<DAttribute>(layer, "Other");
+  add_state(other, "Hover", 3);
+  EXPECT_EQ(other->state(later), nullptr);
+  auto* late = add_state(other, "Later", 4);
+  EXPECT_EQ(other->state(later), late);
+
+  // Far more distinct condition names than fit in one word.
+  auto* many = dMake<DAttribute>(layer, "Many");
+  for (int i = 0; i < 150; ++i) add_state(many, "S" + std::to_string(i), i);
+  auto* pair = add_state(many, "S140:S7", 1000);
+  EXPECT_EQ(many->state({"S130"})->object_name(), "S130");
+  EXPECT_EQ(many->state({"S7", "S140"}), pair);
+  EXPECT_EQ(many->state({"S140", "S99"})->object_name(), "S140");  // tie: first name
+  EXPECT_EQ(many->state({"S150"}), nullptr);
+}
+
 TEST(Attribute, states_lists_later_duplicates_and_ignores_non_attribute_children) {
   DAttribute fill("Fill");
   add_state(&fill, "Hover", 1);

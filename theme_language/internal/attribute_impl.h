@@ -10,21 +10,27 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 #include "theme_language/attribute.h"
 #include "theme_language/connections.h"
+#include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
 
 namespace Drelm {
 
 struct DAttribute::Impl {
+  // The conditions are the pieces of the state's name as ids of the tree's
+  // condition table: those below 64 as bits of `mask`, the rest in the
+  // record's wide_ids from `wide_start` up to the next entry's start.
   struct StateEntry {
     DAttribute* state = nullptr;
-    // Owned copies of the name's pieces: matching compares them in place, and
-    // a later rename of the state attribute cannot leave them dangling.
-    std::vector<std::string> conditions;
+    std::uint64_t mask = 0;
+    // Pieces of the name, repeats included: they rank the matches.
+    std::uint32_t count = 0;
+    std::uint32_t wide_start = 0;
   };
 
   // Shared, so that a call keeps its callable alive when the callback
@@ -72,6 +78,7 @@ struct DAttribute::Impl {
   };
   struct StateRecord {
     std::vector<StateEntry> entries;
+    std::vector<std::uint32_t> wide_ids;
     // Counters of other trees that the entries depend on, with their values
     // then: a base copied from another tree still leads there.
     std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign_generations;
@@ -93,12 +100,15 @@ struct DAttribute::Impl {
 
   // Read side.
   static bool state_cache_fresh(const DAttribute& attribute) {
-    return attribute.states_generation != nullptr &&
-           *attribute.states_generation == attribute.states_checked_at &&
+    return attribute.states_tree != nullptr &&
+           attribute.states_tree->generation == attribute.states_checked_at &&
            ((attribute.states_flags & kForeignTrees) == 0 || attribute.impl->foreign_fresh());
   }
   bool foreign_fresh() const;
   static void rebuild_state_cache(DAttribute& attribute);
+  // Appends the entry of the state named `name`, its conditions interned in `table`.
+  static void add_state_entry(StateRecord& record, DAttribute* state, std::string_view name,
+                              DConditionTable& table);
 
   // Write side. REQUIRES for break_link: the attribute is linked.
   void break_link(bool notify);

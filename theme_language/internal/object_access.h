@@ -3,19 +3,27 @@
 // Private to the library: the structure counter of a tree, which lets caches
 // that depend on many objects of one tree check their validity in one read.
 
+#include <cstddef>
 #include <cstdint>
 
+#include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
 
 namespace Drelm {
 
-// The counter of the tree that holds `object`, kept by its root. Every change
-// of the tree's structure raises it: children added, destroyed or reordered,
-// objects renamed, layer bases changed. The pointer stays valid while
-// `object` lives; when the root is placed under a parent, its counter is
-// raised once more and no longer kept up to date, so a cache holding it turns
-// stale and looks the new root up.
-const std::uint32_t* tree_generation(const DObject& object);
+// The record of the tree that holds `object`, kept by its root, made on first
+// use. Its counter is raised by every change of the tree's structure:
+// children added, destroyed or reordered, objects renamed, layer bases
+// changed. The record stays while `object` lives; when the root is placed
+// under a parent, its counter is raised once more and no longer kept up to
+// date, so a cache holding it turns stale and looks the new root up.
+DTreeStates& tree_states(const DObject& object);
+inline const std::uint32_t* tree_generation(const DObject& object) {
+  return &tree_states(object).generation;
+}
+// Room for `count` children in all, so that a copy adding them one by one
+// grows the list once.
+void reserve_children(DObject& object, std::size_t count);
 // Raises the counter of the tree that holds `object`.
 void raise_tree_generation(DObject& object);
 
