@@ -305,13 +305,32 @@ void DParser::parse_statement(DLayerNode& node) {
     return;
   }
 
-  DDeclaration declaration = parse_declaration();
+  // A value on the same line makes an attribute; a colon at the line end
+  // opens a layer body. Nodes are built in place: nothing below touches the
+  // parent's lists meanwhile.
+  const auto is_attribute = [this](const DDeclaration& declaration) {
+    return !declaration.name.parts.empty() && check(DTokenType::COLON) &&
+           !check(DTokenType::NEWLINE, 1);
+  };
+  DDeclaration declaration;
+  // Most statements are attributes: when the list has room, the declaration
+  // is read straight into a new one, taken back if it is something else.
+  auto& attributes = node.attributes;
+  if (attributes.size() < attributes.capacity()) {
+    DAttributeNode& attribute = attributes.emplace_back();
+    read_path(attribute.declaration);
+    if (is_attribute(attribute.declaration)) {
+      parse_attribute(attribute);
+      return;
+    }
+    declaration = std::move(attribute.declaration);
+    attributes.pop_back();
+  } else {
+    read_path(declaration);
+  }
   if (!declaration.name.parts.empty()) {
-    // A value on the same line makes an attribute; a colon at the line end
-    // opens a layer body.
-    // Built in place: nothing below touches the parent's lists meanwhile.
-    if (check(DTokenType::COLON) && !check(DTokenType::NEWLINE, 1)) {
-      DAttributeNode& attribute = node.attributes.emplace_back();
+    if (is_attribute(declaration)) {
+      DAttributeNode& attribute = attributes.emplace_back();
       attribute.declaration = std::move(declaration);
       parse_attribute(attribute);
     } else {
@@ -534,33 +553,36 @@ DExpression DParser::parse_expression() {
 
 // declaration -> path
 DDeclaration DParser::parse_declaration() {
-  DPath path = parse_path();
   DDeclaration declaration;
-  declaration.traversal = std::move(path.traversal);
-  declaration.group = std::move(path.group);
-  declaration.name = std::move(path.name);
+  read_path(declaration);
   return declaration;
 }
 
-// path -> name ("/" name)* ["." name]
 DParser::DPath DParser::parse_path() {
   DPath path;
-  DName last = parse_name();
+  read_path(path);
+  return path;
+}
+
+// path -> name ("/" name)* ["." name]
+// REQUIRES: path is empty.
+template <typename Path>
+void DParser::read_path(Path& path) {
+  // Each name is read into path.name, where most paths' only name stays.
+  read_name(path.name);
   while (match(DTokenType::SLASH)) {
-    path.traversal.push_back(std::move(last));
-    last = parse_name();
+    path.traversal.push_back(std::move(path.name));
+    read_name(path.name);
   }
 
   if (match(DTokenType::DOT)) {
-    path.group = std::move(last);
-    path.name = parse_name();
+    path.group = std::move(path.name);
+    read_name(path.name);
     if (check(DTokenType::SLASH)) {
       report_error(peek().line, "Found `/` after `.`; traversal must precede grouping.");
       while (match(DTokenType::SLASH)) parse_name();
     }
     if (path.group.parts.empty()) report_error(path.group.line, "Expected a name in group.");
-  } else {
-    path.name = std::move(last);
   }
 
   std::erase_if(path.traversal, [this](const DName& name) {
@@ -568,12 +590,18 @@ DParser::DPath DParser::parse_path() {
     report_error(name.line, "Expected a name in traversal.");
     return true;
   });
-  return path;
+}
+
+DName DParser::parse_name() {
+  DName name;
+  read_name(name);
+  return name;
 }
 
 // name -> (WORD | "(" words ("," words)* ")")*
-DName DParser::parse_name() {
-  DName name;
+void DParser::read_name(DName& name) {
+  // What a move left behind, if anything.
+  name.parts.clear();
   name.line = peek().line;
   // Most names are plain words: one part each, sized once.
   std::uint64_t words = 0;
@@ -599,7 +627,7 @@ DName DParser::parse_name() {
       auto& part = name.parts.emplace_back();
       part.push_back(take_lexeme());
     } else {
-      return name;
+      return;
     }
   }
 }

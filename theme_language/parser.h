@@ -76,7 +76,10 @@ class DParser {
   DExpression parse_expression();
   DDeclaration parse_declaration();
   DPath parse_path();
+  template <typename Path>
+  void read_path(Path& path);
   DName parse_name();
+  void read_name(DName& name);
   std::string parse_words();
   std::string parse_word();
   DReference parse_reference();
