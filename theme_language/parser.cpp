@@ -522,7 +522,7 @@ std::vector<std::string> DParser::parse_conditions() {
   std::vector<std::string> conditions;
   do {
     if (check(DTokenType::WORD)) {
-      conditions.push_back(take_lexeme());
+      conditions.push_back(advance().lexeme);
     } else {
       report_unexpected("; expected a state name.");
     }
@@ -625,7 +625,7 @@ void DParser::read_name(DName& name) {
       name.parts.push_back(std::move(alternatives));
     } else if (check(DTokenType::WORD)) {
       auto& part = name.parts.emplace_back();
-      part.push_back(take_lexeme());
+      part.push_back(advance().lexeme);
     } else {
       return;
     }
