@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -77,21 +76,25 @@ std::string to_string(DParser::DBlockContext context) {
   return "unknown";
 }
 
-struct DParser::Token {
-  const char* text = "";
-  std::size_t size = 0;
-  DTokenType type = DTokenType::ERROR;
-  std::uint64_t line = 0;
-
-  std::string_view lexeme() const { return {text, size}; }
+// What the lines directly inside one block start, counted ahead so that the
+// lists they fill are sized once. Only a hint: a line the parser reads
+// otherwise costs a list growth, nothing more.
+struct DParser::BlockCounts {
+  // Index of the block's INDENT token; the file's top level comes first.
+  std::uint64_t indent = 0;
+  std::uint32_t attributes = 0;
+  std::uint32_t layers = 0;
+  std::uint32_t group_sets = 0;
+  // Lines starting with "@": state-sets, or the states of an attribute.
+  std::uint32_t states = 0;
 };
 
 struct DParser::Impl {
-  // The texts of the tokens: a list handed over is kept whole; from a list to
-  // copy only the texts read are kept, in one buffer.
-  std::vector<DToken> owned;
-  std::string texts;
-  std::vector<Token> tokens;
+  // Never changed after construction, so views of the texts stay valid.
+  std::vector<DToken> tokens;
+  std::vector<BlockCounts> blocks;
+  // Moves forward with the parser: blocks open in token order.
+  std::size_t next_block = 1;
   std::uint64_t current = 0;
   // Blocks open around the current token.
   std::uint64_t block_depth = 0;
@@ -119,22 +122,11 @@ bool is_lexeme_read(DTokenType type) {
 }  // namespace
 
 DParser::DParser(const std::vector<DToken>& tokens) : impl(std::make_unique<Impl>()) {
-  std::size_t total = 0;
-  for (const DToken& token : tokens) {
-    if (is_lexeme_read(token.type)) total += token.lexeme.size();
-  }
-  // Sized once: the tokens point into it.
-  impl->texts.resize(total);
-  char* text = impl->texts.data();
+  // Only the texts read are copied: indentation runs can be long.
   impl->tokens.reserve(tokens.size() + 1);
   for (const DToken& token : tokens) {
-    Token& added = impl->tokens.emplace_back();
-    if (is_lexeme_read(token.type) && !token.lexeme.empty()) {
-      std::memcpy(text, token.lexeme.data(), token.lexeme.size());
-      added.text = text;
-      added.size = token.lexeme.size();
-      text += added.size;
-    }
+    DToken& added = impl->tokens.emplace_back();
+    if (is_lexeme_read(token.type)) added.lexeme = token.lexeme;
     added.type = token.type;
     added.line = token.line;
   }
@@ -142,13 +134,65 @@ DParser::DParser(const std::vector<DToken>& tokens) : impl(std::make_unique<Impl
 }
 
 DParser::DParser(std::vector<DToken>&& tokens) : impl(std::make_unique<Impl>()) {
-  impl->owned = std::move(tokens);
-  // The list is never changed again, so its texts stay where they are.
-  impl->tokens.reserve(impl->owned.size() + 1);
-  for (const DToken& token : impl->owned) {
-    impl->tokens.push_back(Token{token.lexeme.data(), token.lexeme.size(), token.type, token.line});
-  }
+  impl->tokens = std::move(tokens);
   end_with_endfile();
+}
+
+void DParser::count_block_lines() {
+  const std::vector<DToken>& tokens = impl->tokens;
+  auto& blocks = impl->blocks;
+  // Open blocks as indices into blocks; files rarely nest deeper than this.
+  std::vector<std::size_t> open;
+  open.reserve(16);
+  open.push_back(0);
+  // About one block in sixteen tokens in real files: grown once at most.
+  blocks.reserve(tokens.size() / 16 + 1);
+  blocks.emplace_back();
+  // A line is classified by its first and last token, as parse_statement will
+  // read it in the common cases: "@" starts a state-set (or a state), a final
+  // ":" opens a layer body, a final "." a group-set, and anything else is
+  // taken for an attribute.
+  std::uint64_t line_start = 0;
+  // Local copies: the compiler cannot tell that growing blocks leaves them.
+  const DToken* const token = tokens.data();
+  const std::uint64_t count = tokens.size();
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const DTokenType type = token[i].type;
+    // INDENT, DEDENT, NEWLINE and ENDFILE end a line; content goes on.
+    if (static_cast<std::uint32_t>(type) - static_cast<std::uint32_t>(DTokenType::INDENT) > 3) {
+      continue;
+    }
+    if (line_start < i) {
+      BlockCounts& counts = blocks[open.back()];
+      const DTokenType last = token[i - 1].type;
+      if (token[line_start].type == DTokenType::AT) {
+        ++counts.states;
+      } else if (last == DTokenType::COLON) {
+        ++counts.layers;
+      } else if (last == DTokenType::DOT) {
+        ++counts.group_sets;
+      } else {
+        ++counts.attributes;
+      }
+    }
+    line_start = i + 1;
+    if (type == DTokenType::INDENT) {
+      open.push_back(blocks.size());
+      blocks.emplace_back().indent = i;
+    } else if (type == DTokenType::DEDENT && open.size() > 1) {
+      open.pop_back();
+    }
+  }
+}
+
+// The counts of the block whose NEWLINE INDENT starts at the current token.
+const DParser::BlockCounts* DParser::block_ahead() {
+  const std::uint64_t indent = impl->current + 1;
+  const auto& blocks = impl->blocks;
+  std::size_t& next = impl->next_block;
+  while (next < blocks.size() && blocks[next].indent < indent) ++next;
+  if (next < blocks.size() && blocks[next].indent == indent) return &blocks[next];
+  return nullptr;
 }
 
 // Guards peek and advance against a hand-made list that breaks the
@@ -157,7 +201,7 @@ void DParser::end_with_endfile() {
   auto& tokens = impl->tokens;
   if (tokens.empty() || tokens.back().type != DTokenType::ENDFILE) {
     const std::uint64_t line = tokens.empty() ? 1 : tokens.back().line;
-    tokens.push_back(Token{"", 0, DTokenType::ENDFILE, line});
+    tokens.push_back(DToken{"", DTokenType::ENDFILE, line});
   }
 }
 
@@ -169,7 +213,7 @@ const std::vector<DError>& DParser::errors() const { return impl->errors; }
 
 // The list ends with ENDFILE and advance never passes one, so the current
 // token is always inside the list.
-inline const DParser::Token& DParser::peek(std::uint64_t k) const {
+inline const DToken& DParser::peek(std::uint64_t k) const {
   const auto& tokens = impl->tokens;
   if (k == 0) return tokens[impl->current];
   const std::uint64_t last = tokens.size() - 1;
@@ -181,8 +225,8 @@ inline bool DParser::check(DTokenType type, std::uint64_t k) const { return peek
 
 inline bool DParser::is_end_reached() const { return check(DTokenType::ENDFILE); }
 
-inline const DParser::Token& DParser::advance() {
-  const Token& token = peek();
+inline const DToken& DParser::advance() {
+  const DToken& token = peek();
   if (token.type != DTokenType::ENDFILE) ++impl->current;
   return token;
 }
@@ -194,8 +238,8 @@ inline bool DParser::match(DTokenType type) {
 }
 
 inline std::string DParser::take_lexeme() {
-  const Token& token = advance();
-  return std::string(token.text, token.size);
+  const DToken& token = advance();
+  return token.lexeme;
 }
 
 void DParser::report_error(std::uint64_t line, const std::string& message) {
@@ -204,7 +248,7 @@ void DParser::report_error(std::uint64_t line, const std::string& message) {
 
 void DParser::report_unexpected(const std::string& tail) {
   report_error(peek().line,
-               "Found unexpected " + describe_token(peek().type, peek().lexeme()) + tail);
+               "Found unexpected " + describe_token(peek().type, peek().lexeme) + tail);
 }
 
 // ---- Recovery ----
@@ -232,6 +276,8 @@ void DParser::synchronize_block() {
 
 // file -> statement* ENDFILE
 DLayerNode DParser::parse_file() {
+  count_block_lines();
+  reserve_for(impl->root, impl->blocks.front());
   while (!is_end_reached()) {
     const auto before = impl->current;
     parse_statement(impl->root);
@@ -250,18 +296,41 @@ void DParser::parse_statement(DLayerNode& node) {
     DStateSet set;
     set.conditions = parse_conditions();
     if (!match(DTokenType::COLON)) report_unexpected("; expected `:` after state-set states.");
+    if (const BlockCounts* counts = block_ahead()) {
+      set.attributes.reserve(counts->attributes);
+      set.group_sets.reserve(counts->group_sets);
+    }
     parse_block(DBlockContext::STATE_SET, [&] { parse_state_set_item(set); });
     node.state_sets.push_back(std::move(set));
     return;
   }
 
-  DDeclaration declaration = parse_declaration();
+  // A value on the same line makes an attribute; a colon at the line end
+  // opens a layer body. Nodes are built in place: nothing below touches the
+  // parent's lists meanwhile.
+  const auto is_attribute = [this](const DDeclaration& declaration) {
+    return !declaration.name.parts.empty() && check(DTokenType::COLON) &&
+           !check(DTokenType::NEWLINE, 1);
+  };
+  DDeclaration declaration;
+  // Most statements are attributes: when the list has room, the declaration
+  // is read straight into a new one, taken back if it is something else.
+  auto& attributes = node.attributes;
+  if (attributes.size() < attributes.capacity()) {
+    DAttributeNode& attribute = attributes.emplace_back();
+    read_path(attribute.declaration);
+    if (is_attribute(attribute.declaration)) {
+      parse_attribute(attribute);
+      return;
+    }
+    declaration = std::move(attribute.declaration);
+    attributes.pop_back();
+  } else {
+    read_path(declaration);
+  }
   if (!declaration.name.parts.empty()) {
-    // A value on the same line makes an attribute; a colon at the line end
-    // opens a layer body.
-    // Built in place: nothing below touches the parent's lists meanwhile.
-    if (check(DTokenType::COLON) && !check(DTokenType::NEWLINE, 1)) {
-      DAttributeNode& attribute = node.attributes.emplace_back();
+    if (is_attribute(declaration)) {
+      DAttributeNode& attribute = attributes.emplace_back();
       attribute.declaration = std::move(declaration);
       parse_attribute(attribute);
     } else {
@@ -291,11 +360,19 @@ void DParser::parse_layer(DLayerNode& node) {
     }
   }
   if (match(DTokenType::COLON)) {
+    if (const BlockCounts* counts = block_ahead()) reserve_for(node, *counts);
     parse_block(DBlockContext::LAYER_DEFINITION, [&] { parse_statement(node); });
   } else if (!match(DTokenType::NEWLINE)) {
     report_unexpected("; expected line end after layer declaration.");
     synchronize();
   }
+}
+
+void DParser::reserve_for(DLayerNode& node, const BlockCounts& counts) {
+  node.attributes.reserve(counts.attributes);
+  node.layer_nodes.reserve(counts.layers);
+  node.group_sets.reserve(counts.group_sets);
+  node.state_sets.reserve(counts.states);
 }
 
 // block -> NEWLINE INDENT item+ DEDENT
@@ -367,6 +444,7 @@ void DParser::parse_state_set_item(DStateSet& set) {
 // group_block -> block of (name ":" expression states)
 std::vector<DAttributeNode> DParser::parse_group_attributes() {
   std::vector<DAttributeNode> attributes;
+  if (const BlockCounts* counts = block_ahead()) attributes.reserve(counts->attributes);
   parse_block(DBlockContext::GROUP_SET, [&] {
     DDeclaration declaration = parse_declaration();
     bool valid = true;
@@ -409,6 +487,7 @@ void DParser::parse_attribute(DAttributeNode& node) {
       synchronize();
     }
   } else if (check(DTokenType::NEWLINE) && check(DTokenType::INDENT, 1)) {
+    if (const BlockCounts* counts = block_ahead()) node.states.reserve(counts->states);
     advance();
     advance();
     while (check(DTokenType::AT)) {
@@ -443,7 +522,7 @@ std::vector<std::string> DParser::parse_conditions() {
   std::vector<std::string> conditions;
   do {
     if (check(DTokenType::WORD)) {
-      conditions.push_back(take_lexeme());
+      conditions.push_back(advance().lexeme);
     } else {
       report_unexpected("; expected a state name.");
     }
@@ -457,7 +536,7 @@ DExpression DParser::parse_expression() {
     case DTokenType::WORD:
       return parse_reference();
     case DTokenType::BOOL:
-      return DLiteral{advance().lexeme() == "true"};
+      return DLiteral{advance().lexeme == "true"};
     case DTokenType::NUMBER:
       return DLiteral{parse_number()};
     case DTokenType::STRING:
@@ -467,40 +546,43 @@ DExpression DParser::parse_expression() {
     default:
       break;
   }
-  report_error(peek().line, "Found " + describe_token(peek().type, peek().lexeme()) +
+  report_error(peek().line, "Found " + describe_token(peek().type, peek().lexeme) +
                                 " where expression was expected.");
   return DLiteral{};
 }
 
 // declaration -> path
 DDeclaration DParser::parse_declaration() {
-  DPath path = parse_path();
   DDeclaration declaration;
-  declaration.traversal = std::move(path.traversal);
-  declaration.group = std::move(path.group);
-  declaration.name = std::move(path.name);
+  read_path(declaration);
   return declaration;
 }
 
-// path -> name ("/" name)* ["." name]
 DParser::DPath DParser::parse_path() {
   DPath path;
-  DName last = parse_name();
+  read_path(path);
+  return path;
+}
+
+// path -> name ("/" name)* ["." name]
+// REQUIRES: path is empty.
+template <typename Path>
+void DParser::read_path(Path& path) {
+  // Each name is read into path.name, where most paths' only name stays.
+  read_name(path.name);
   while (match(DTokenType::SLASH)) {
-    path.traversal.push_back(std::move(last));
-    last = parse_name();
+    path.traversal.push_back(std::move(path.name));
+    read_name(path.name);
   }
 
   if (match(DTokenType::DOT)) {
-    path.group = std::move(last);
-    path.name = parse_name();
+    path.group = std::move(path.name);
+    read_name(path.name);
     if (check(DTokenType::SLASH)) {
       report_error(peek().line, "Found `/` after `.`; traversal must precede grouping.");
       while (match(DTokenType::SLASH)) parse_name();
     }
     if (path.group.parts.empty()) report_error(path.group.line, "Expected a name in group.");
-  } else {
-    path.name = std::move(last);
   }
 
   std::erase_if(path.traversal, [this](const DName& name) {
@@ -508,12 +590,18 @@ DParser::DPath DParser::parse_path() {
     report_error(name.line, "Expected a name in traversal.");
     return true;
   });
-  return path;
+}
+
+DName DParser::parse_name() {
+  DName name;
+  read_name(name);
+  return name;
 }
 
 // name -> (WORD | "(" words ("," words)* ")")*
-DName DParser::parse_name() {
-  DName name;
+void DParser::read_name(DName& name) {
+  // What a move left behind, if anything.
+  name.parts.clear();
   name.line = peek().line;
   // Most names are plain words: one part each, sized once.
   std::uint64_t words = 0;
@@ -537,9 +625,9 @@ DName DParser::parse_name() {
       name.parts.push_back(std::move(alternatives));
     } else if (check(DTokenType::WORD)) {
       auto& part = name.parts.emplace_back();
-      part.push_back(take_lexeme());
+      part.push_back(advance().lexeme);
     } else {
-      return name;
+      return;
     }
   }
 }
@@ -553,7 +641,7 @@ std::string DParser::parse_words() {
       continue;
     }
     words += ' ';
-    words += advance().lexeme();
+    words += advance().lexeme;
   }
   return words;
 }
@@ -607,7 +695,7 @@ DReference DParser::parse_plain_reference() {
     std::string text = take_lexeme();
     while (check(DTokenType::WORD)) {
       text += ' ';
-      text += advance().lexeme();
+      text += advance().lexeme;
     }
     return text;
   };
@@ -652,8 +740,8 @@ std::vector<std::string> DParser::to_referenceable(const std::vector<DName>& nam
 }
 
 double DParser::parse_number() {
-  const Token& token = advance();
-  const std::string_view lexeme = token.lexeme();
+  const DToken& token = advance();
+  const std::string_view lexeme = token.lexeme;
   double value = 0.0;
   const char* end = lexeme.data() + lexeme.size();
   const auto [rest, error] = std::from_chars(lexeme.data(), end, value, std::chars_format::general);
@@ -668,8 +756,8 @@ double DParser::parse_number() {
 }
 
 std::string DParser::parse_string() {
-  const Token& token = advance();
-  const std::string_view lexeme = token.lexeme();
+  const DToken& token = advance();
+  const std::string_view lexeme = token.lexeme;
   // Without the quotes; a lexer-built token always has both.
   const std::string_view body =
       lexeme.size() >= 2 ? lexeme.substr(1, lexeme.size() - 2) : std::string_view();
@@ -709,7 +797,7 @@ std::string DParser::parse_string() {
 
 // REQUIRES: a COLOR token, that is "#" and 3, 4, 6 or 8 hexadecimal digits.
 DColor DParser::parse_color() {
-  const std::string_view lexeme = advance().lexeme();
+  const std::string_view lexeme = advance().lexeme;
   const std::string_view digits = lexeme.empty() ? std::string_view() : lexeme.substr(1);
   std::string normal;
   normal.reserve(8);

@@ -41,20 +41,23 @@ class DParser {
   const std::vector<DError>& errors() const;
 
  private:
-  // A token as the parser reads it; its text lives in the parser.
-  struct Token;
-
   // Token primitives
-  const Token& peek(std::uint64_t k = 0) const;
+  const DToken& peek(std::uint64_t k = 0) const;
   bool check(DTokenType type, std::uint64_t k = 0) const;
   bool is_end_reached() const;
-  const Token& advance();
+  const DToken& advance();
   bool match(DTokenType type);
   std::string take_lexeme();
   void report_error(std::uint64_t line, const std::string& message);
   void report_unexpected(const std::string& tail);
 
   void end_with_endfile();
+
+  // Sizing of the lists a block fills
+  struct BlockCounts;
+  void count_block_lines();
+  const BlockCounts* block_ahead();
+  static void reserve_for(DLayerNode& node, const BlockCounts& counts);
 
   // Recovery
   void synchronize();
@@ -73,7 +76,10 @@ class DParser {
   DExpression parse_expression();
   DDeclaration parse_declaration();
   DPath parse_path();
+  template <typename Path>
+  void read_path(Path& path);
   DName parse_name();
+  void read_name(DName& name);
   std::string parse_words();
   std::string parse_word();
   DReference parse_reference();
