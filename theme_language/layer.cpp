@@ -178,6 +178,11 @@ void DLayer::Impl::update_layer_index(const DLayer& owner) {
                owner.DObject::children(), false, [](DObject* child) { return as_layer(child); });
 }
 
+void DLayer::Impl::drop_stale_indexes(const DLayer& owner) {
+  if (attribute_index.version() != owner.children_version()) attribute_index.release();
+  if (layer_index.version() != owner.children_version()) layer_index.release();
+}
+
 void DLayer::resolve_links() {
   for (DAttribute* attribute : attributes()) attribute->resolve_links();
   for (DLayer* layer : children()) layer->resolve_links();

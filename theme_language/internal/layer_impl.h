@@ -38,6 +38,9 @@ struct DLayer::Impl {
   void update_attribute_index(const DLayer& owner);
   void update_layer_index(const DLayer& owner);
   const std::vector<DLayer*>& current_child_layers(const DLayer& owner);
+  // Frees the indexes that the owner's child list has left behind; each would
+  // be built anew at its next look-up anyway.
+  void drop_stale_indexes(const DLayer& owner);
 
   // REQUIRES: base and derived are not null.
   static void merge_from(DLayer* base, DLayer* derived);

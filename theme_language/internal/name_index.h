@@ -151,6 +151,12 @@ class DNameIndex {
     }
   }
 
+  // Frees the block: the next look-up builds the index anew.
+  void release() {
+    ::operator delete(block_);
+    block_ = nullptr;
+  }
+
   // The bytes that the record of a name of that length takes.
   static std::size_t record_size(std::size_t length) {
     return kObject + (length < 255 ? 1 : 5) + length;
