@@ -47,7 +47,7 @@ inline bool same_bytes(const char* a, const char* b, std::size_t n) {
 }
 
 // Names to children of one owner, all in one heap block made on the first
-// look-up: a header, the slots, the records and the remembered answers. A
+// look-up: a header, the remembered answers, the slots and the records. A
 // record is the child's place in the owner's child list (valid while the list
 // keeps the version in the stamp, which every caller checks first), the
 // name's length (one byte, or 255 and four more) and its bytes: the names are
@@ -89,7 +89,7 @@ class DNameIndex {
   std::uint32_t place(std::string_view name, std::uint64_t hash) const {
     if (block_ == nullptr) return kAbsent;
     const Header* h = header();
-    const std::uint64_t* slot_table = slots();
+    const auto* slot_table = reinterpret_cast<const std::uint64_t*>(block_ + h->slots_at);
     const char* record_base = reinterpret_cast<const char*>(slot_table) + h->slot_bytes;
     const std::size_t mask = h->mask;
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
@@ -117,7 +117,7 @@ class DNameIndex {
     if (block_ != nullptr) {
       const Header* h = header();
       if (h->table == keys && h->table_count == count) {
-        const auto* answers = reinterpret_cast<const unsigned char*>(block_ + h->answers);
+        const auto* answers = reinterpret_cast<const unsigned char*>(block_ + sizeof(Header));
         for (std::size_t i = 0; i < count; ++i) {
           const unsigned at = answers[i];
           out[i] = at == 0 ? nullptr : static_cast<T*>(children[at - 1].get());
@@ -129,7 +129,7 @@ class DNameIndex {
     if (block_ == nullptr || child_count >= 255 || count > kMaxAnswers) return;
     if (header()->answer_room < count) make_room_for_answers(count);
     Header* h = header();
-    auto* answers = reinterpret_cast<unsigned char*>(block_ + h->answers);
+    auto* answers = reinterpret_cast<unsigned char*>(block_ + sizeof(Header));
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint32_t at = place(keys[i].name, keys[i].hash);
       answers[i] = at == kAbsent ? 0 : static_cast<unsigned char>(at + 1);
@@ -191,7 +191,7 @@ class DNameIndex {
         throw std::length_error("name index of one layer");
       }
       grow(full_slots ? 2 * (std::size_t(h->mask) + 1) : std::size_t(h->mask) + 1,
-           full_records ? 2 * (std::size_t(h->used) + size) : h->capacity, 0);
+           full_records ? 2 * (std::size_t(h->used) + size) : h->capacity, h->answer_room);
       h = header();
       i = hash & h->mask;
       while (slots()[i] != 0) i = (i + 1) & h->mask;
@@ -213,8 +213,8 @@ class DNameIndex {
     std::uint32_t count;        // entries
     std::uint32_t used;         // record bytes written
     std::uint32_t capacity;     // record bytes available
-    std::uint32_t answers;      // offset of the answers from the block's start
-    std::uint32_t answer_room;  // bytes there
+    std::uint32_t slots_at;     // offset of the slots; the answers lie before them
+    std::uint32_t answer_room;  // bytes for answers
   };
   static constexpr std::size_t kObject = sizeof(std::uint32_t);
   static constexpr std::size_t kMaxAnswers = 4096;
@@ -228,8 +228,10 @@ class DNameIndex {
   }
 
   Header* header() const { return reinterpret_cast<Header*>(block_); }
-  std::uint64_t* slots() const { return reinterpret_cast<std::uint64_t*>(block_ + sizeof(Header)); }
-  char* records() const { return block_ + sizeof(Header) + header()->slot_bytes; }
+  std::uint64_t* slots() const {
+    return reinterpret_cast<std::uint64_t*>(block_ + header()->slots_at);
+  }
+  char* records() const { return block_ + header()->slots_at + header()->slot_bytes; }
 
   static void write_record(char* record, std::string_view name, std::uint32_t at) {
     std::memcpy(record, &at, sizeof at);
@@ -270,7 +272,8 @@ class DNameIndex {
   // A fresh, empty block; the stamp marks it invalid.
   void allocate(std::size_t slot_count, std::size_t capacity, std::size_t answer_room = 0) {
     if (capacity > kMaxBytes) capacity = kMaxBytes;
-    const std::size_t bytes = sizeof(Header) + slot_count * 8 + capacity + answer_room;
+    answer_room = (answer_room + 7) & ~std::size_t(7);  // the slots stay aligned
+    const std::size_t bytes = sizeof(Header) + answer_room + slot_count * 8 + capacity;
     block_ = static_cast<char*>(::operator new(bytes));
     std::memset(block_, 0, bytes);
     Header* h = header();
@@ -278,7 +281,7 @@ class DNameIndex {
     h->mask = static_cast<std::uint32_t>(slot_count - 1);
     h->slot_bytes = static_cast<std::uint32_t>(slot_count * 8);
     h->capacity = static_cast<std::uint32_t>(capacity);
-    h->answers = static_cast<std::uint32_t>(sizeof(Header) + slot_count * 8 + capacity);
+    h->slots_at = static_cast<std::uint32_t>(sizeof(Header) + answer_room);
     h->answer_room = static_cast<std::uint32_t>(answer_room);
   }
 
