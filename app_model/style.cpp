@@ -211,7 +211,7 @@ void resolve_fill(Drelm::DLayer* layer, const States& states, std::string& fill,
                   bool& is_gradient) {
   if (!layer) return;
   std::array<Drelm::DAttribute*, kFillNames.size()> found;
-  Drelm::find_attributes(*layer, kFillNames.data(), found.size(), found.data());
+  Drelm::find_attributes(*layer, {kFillNames.data(), kFillNames.size()}, found.data());
   fill_from(found.data(), states, fill, is_gradient);
 }
 
@@ -224,11 +224,12 @@ ResolvedStyle resolve_style(Drelm::DLayer* layer, const States& states) {
 void resolve_style_into(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
                         Drelm::DLayer* border) {
   std::array<Drelm::DAttribute*, kStyleNames.size()> found;
-  Drelm::find_attributes(*layer, kStyleNames.data(), found.size(), found.data());
+  Drelm::find_attributes(*layer, {kStyleNames.data(), kStyleNames.size()}, found.data());
   fill_from(found.data(), states, s.fill, s.fillIsGradient);
   if (border) {
     std::array<Drelm::DAttribute*, kBorderNames.size()> border_found;
-    Drelm::find_attributes(*border, kBorderNames.data(), border_found.size(), border_found.data());
+    Drelm::find_attributes(*border, {kBorderNames.data(), kBorderNames.size()},
+                           border_found.data());
     fill_from(border_found.data(), states, s.borderFill, s.borderIsGradient);
     s.borderThickness = number_of(border_found[5], states);
   }

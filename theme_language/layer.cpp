@@ -51,8 +51,17 @@ std::vector<DLayer*> DLayer::children() const { return impl->current_child_layer
 
 const std::vector<DLayer*>& DLayer::Impl::current_child_layers(const DLayer& owner) {
   if (child_layers_version != owner.children_version()) {
+    const auto& children = owner.DObject::children();
+    const auto count = static_cast<std::size_t>(std::count_if(
+        children.begin(), children.end(), [](const auto& child) { return as_layer(child.get()); }));
+    // Exactly as long as needed: most layers keep none or one.
+    if (child_layers.capacity() != count) {
+      std::vector<DLayer*> fresh;
+      fresh.reserve(count);
+      child_layers.swap(fresh);
+    }
     child_layers.clear();
-    for (const auto& child : owner.DObject::children()) {
+    for (const auto& child : children) {
       if (DLayer* layer = as_layer(child.get())) child_layers.push_back(layer);
     }
     child_layers_version = owner.children_version();
@@ -118,48 +127,60 @@ DAttribute* DLayer::find_attribute(const char* name) {
 namespace {
 
 // Brings a name index up to the owner's child list: only the new tail when
-// children were only appended since, else all over. `add` indexes one child.
-// Only add_child raises the version while the count grows, by one each: a
-// version and a count grown by the same amount mean that many appends. A
-// renamed child may sit anywhere in the index, also shadowed by a later one of
-// its old name: only a rebuild places it right.
-template <typename Stamp, typename Index, typename Add>
-void update_index(Stamp& stamp, Index& index, std::size_t version, std::size_t renames,
-                  const std::vector<std::unique_ptr<DObject>>& children, Add add) {
-  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+// children were only appended since, else all over, in a block of the exact
+// size. `pick` gives the child as a T, or null when it is not indexed; `replace`
+// says whether a later child of a name replaces an earlier one. Only add_child
+// raises the version while the count grows, by one each: a version and a count
+// grown by the same amount mean that many appends. A renamed child may sit
+// anywhere in the index, also shadowed by a later one of its old name: only a
+// rebuild places it right.
+template <typename T, typename Pick>
+void update_index(DNameIndex<T>& index, std::size_t version, std::size_t renames,
+                  const std::vector<std::unique_ptr<DObject>>& children, bool replace, Pick pick) {
+  using Index = DNameIndex<T>;
+  const typename Index::Stamp stamp = index.stamp();
   const bool appended_only =
-      stamp.version != kNone && version > stamp.version && children.size() >= stamp.count &&
+      stamp.version != Index::kNone && version > stamp.version && children.size() >= stamp.count &&
       children.size() - stamp.count == version - stamp.version && renames == stamp.renames;
   std::size_t first = stamp.count;
   if (!appended_only) {
+    std::size_t entries = 0, bytes = 0;
+    for (const auto& child : children) {
+      if (T* object = pick(child.get())) {
+        ++entries;
+        bytes += Index::record_size(object->object_name().size());
+      }
+    }
     // Invalid until complete, so that a failed rebuild is never extended.
-    stamp.version = kNone;
-    index.clear();
+    index.reset(entries, bytes);
     first = 0;
   }
-  for (std::size_t i = first; i < children.size(); ++i) add(children[i].get());
-  stamp.version = version;
-  stamp.count = children.size();
-  stamp.renames = renames;
+  for (std::size_t i = first; i < children.size(); ++i) {
+    if (T* object = pick(children[i].get())) {
+      index.add(object->object_name(), static_cast<std::uint32_t>(i), replace);
+    }
+  }
+  index.set_stamp(typename Index::Stamp{version, children.size(), renames});
 }
+
+// Up to this many child layers are searched in the list rather than indexed.
+constexpr std::size_t kScannedChildLayers = 8;
 
 }  // namespace
 
 void DLayer::Impl::update_attribute_index(const DLayer& owner) {
-  update_index(attribute_stamp, attribute_index, owner.children_version(), owner.child_renames(),
-               owner.DObject::children(), [this](DObject* child) {
-                 if (DAttribute* attribute = as_attribute(child)) {
-                   attribute_index.add(attribute->object_name(), attribute, true);
-                 }
-               });
+  update_index(attribute_index, owner.children_version(), owner.child_renames(),
+               owner.DObject::children(), true, [](DObject* child) { return as_attribute(child); });
 }
 
 void DLayer::Impl::update_layer_index(const DLayer& owner) {
-  update_index(layer_stamp, layer_index, owner.children_version(), owner.child_renames(),
-               owner.DObject::children(), [this](DObject* child) {
-                 if (DLayer* layer = as_layer(child))
-                   layer_index.add(layer->object_name(), layer, false);
-               });
+  update_index(layer_index, owner.children_version(), owner.child_renames(),
+               owner.DObject::children(), false, [](DObject* child) { return as_layer(child); });
+}
+
+void DLayer::Impl::drop_stale_indexes(const DLayer& owner) {
+  if (attribute_index.version() != owner.children_version()) attribute_index.release();
+  if (layer_index.version() != owner.children_version()) layer_index.release();
 }
 
 void DLayer::resolve_links() {
@@ -168,13 +189,21 @@ void DLayer::resolve_links() {
 }
 
 DLayer* DLayerAccess::find_child_layer(const DLayer& layer, std::string_view name) {
-  // Unlike the attribute index, this one sees a rename at once, as a walk of
-  // the children would.
-  const DLayer::Impl::IndexStamp& stamp = layer.impl->layer_stamp;
-  if (stamp.version != layer.children_version() || stamp.renames != layer.child_renames()) {
-    layer.impl->update_layer_index(layer);
+  // Unlike the attribute index, this look-up sees a rename at once, as a walk
+  // of the children would.
+  DLayer::Impl& impl = *layer.impl;
+  const std::vector<DLayer*>& child_layers = impl.current_child_layers(layer);
+  if (child_layers.size() <= kScannedChildLayers) {
+    for (DLayer* child : child_layers) {
+      if (child->object_name() == name) return child;
+    }
+    return nullptr;
   }
-  return layer.impl->layer_index.find(name);
+  const auto stamp = impl.layer_index.stamp();
+  if (stamp.version != layer.children_version() || stamp.renames != layer.child_renames()) {
+    impl.update_layer_index(layer);
+  }
+  return impl.layer_index.find(name, hash_name(name), layer.DObject::children().data());
 }
 
 const std::vector<DLayer*>& DLayerAccess::child_layers(const DLayer& layer) {
@@ -183,15 +212,29 @@ const std::vector<DLayer*>& DLayerAccess::child_layers(const DLayer& layer) {
 
 void DLayerAccess::find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
                                    DAttribute** out) {
-  if (layer.impl->attribute_stamp.version != layer.children_version()) {
+  if (layer.impl->attribute_index.version() != layer.children_version()) {
     layer.impl->update_attribute_index(layer);
   }
   const auto& index = layer.impl->attribute_index;
-  for (std::size_t i = 0; i < count; ++i) out[i] = index.find(keys[i].name, keys[i].hash);
+  const auto* children = layer.DObject::children().data();
+  for (std::size_t i = 0; i < count; ++i) out[i] = index.find(keys[i].name, keys[i].hash, children);
+}
+
+void DLayerAccess::find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out) {
+  if (layer.impl->attribute_index.version() != layer.children_version()) {
+    layer.impl->update_attribute_index(layer);
+  }
+  const auto& children = layer.DObject::children();
+  layer.impl->attribute_index.find_table(table.keys, table.count, children.data(), children.size(),
+                                         out);
 }
 
 void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count, DAttribute** out) {
   DLayerAccess::find_attributes(layer, keys, count, out);
+}
+
+void find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out) {
+  DLayerAccess::find_attributes(layer, table, out);
 }
 
 DAttribute* find_attribute(DLayer& layer, const DNameKey& key) {

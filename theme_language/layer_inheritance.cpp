@@ -272,6 +272,8 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
     if (base_names.count(layer->object_name()) == 0) order.push_back(layer);
   }
   derived->reorder_children(order);
+  // The indexes made while loading no longer fit the merged child list.
+  derived->impl->drop_stale_indexes(*derived);
 
   // Gives a nested layer without a base of its own the base's same-named child,
   // unless that child already leads back here: a looping base chain would never

@@ -74,8 +74,19 @@ struct DNameKey {
 
 consteval DNameKey name_key(std::string_view name) { return DNameKey{name, hash_name(name)}; }
 
+// A constant table of names, asked of many layers again and again: a layer
+// keeps its answers to the last table asked until its child list changes.
+// REQUIRES: the keys never change and outlive every layer asked (a table with
+// static storage); the table is known by the address of its keys.
+struct DNameTable {
+  const DNameKey* keys;
+  std::size_t count;
+};
+
 // out[i] = layer.find_attribute(keys[i].name), for each of the count keys.
 void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count, DAttribute** out);
+// The same for the keys of a constant table.
+void find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out);
 // As DLayer::find_attribute, with the name's hash worked out by the caller.
 DAttribute* find_attribute(DLayer& layer, const DNameKey& key);
 // The first child layer of that exact name, or null.

@@ -7,6 +7,7 @@
 
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
+#include "theme_language/lookup.h"
 
 namespace Drelm {
 namespace {
@@ -30,10 +31,21 @@ DLayer* first_named(const DLayer& layer, const std::string& name) {
 
 TEST(LookupStructures, find_attribute_agrees_with_a_scan_through_any_mix_of_list_changes) {
   DLayer layer;
-  const std::vector<std::string> names = {"Width", "Fill", "Value10", "Value2", "Fill.Start",
-                                          "A",     "",     "Value1",  "Zed",    "Fill"};
+  const std::vector<std::string> names = {
+      "Width", "Fill",   "Value10", "Value2", "Fill.Start",         "A",
+      "",      "Value1", "Zed",     "Fill",   std::string(300, 'L')};
+  // The same names as a constant table, whose answers a layer keeps.
+  std::vector<DNameKey> keys;
+  for (const auto& name : names) keys.push_back(DNameKey{name, hash_name(name)});
   auto check_all = [&](int step) {
     SCOPED_TRACE(step);
+    std::vector<DAttribute*> found(keys.size());
+    for (int twice = 0; twice < 2; ++twice) {
+      find_attributes(layer, DNameTable{keys.data(), keys.size()}, found.data());
+      for (std::size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(found[i], last_named(layer, names[i]));
+      }
+    }
     for (const auto& name : names) {
       EXPECT_EQ(layer.find_attribute(name), last_named(layer, name));
       if (!name.empty()) {
@@ -87,14 +99,25 @@ TEST(LookupStructures, a_rename_is_seen_by_find_attribute_once_the_child_list_ch
   EXPECT_EQ(layer.find_attribute("Old"), renamed);
   EXPECT_EQ(layer.find_attribute("Twin"), twin);
 
-  // A rename alone changes no child list: the old entry stays.
+  // A rename alone changes no child list: the old entry stays, also in the
+  // answers a layer keeps for a table.
+  static constexpr DNameKey kKeys[] = {name_key("Old"), name_key("New"), name_key("Twin")};
+  DAttribute* found[3];
+  find_attributes(layer, DNameTable{kKeys, 3}, found);
   renamed->set_object_name("New");
   shadowed->set_object_name("Other");
   EXPECT_EQ(layer.find_attribute("Old"), renamed);
   EXPECT_EQ(layer.find_attribute("New"), nullptr);
+  find_attributes(layer, DNameTable{kKeys, 3}, found);
+  EXPECT_EQ(found[0], renamed);
+  EXPECT_EQ(found[1], nullptr);
+  EXPECT_EQ(found[2], twin);
 
   // The next change, even a plain append, indexes every child by its name now.
   auto* later = dMake<DAttribute>(&layer, "Later");
+  find_attributes(layer, DNameTable{kKeys, 3}, found);
+  EXPECT_EQ(found[0], nullptr);
+  EXPECT_EQ(found[1], renamed);
   EXPECT_EQ(layer.find_attribute("New"), renamed);
   EXPECT_EQ(layer.find_attribute("Old"), nullptr);
   EXPECT_EQ(layer.find_attribute("Other"), shadowed);

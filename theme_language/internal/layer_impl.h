@@ -19,26 +19,16 @@ namespace Drelm {
 class DLoadBudget;
 
 struct DLayer::Impl {
-  // Where a name index stands against the owner's child list. The version is
-  // SIZE_MAX at first, so the first look-up builds the index (a new object's
-  // version is 0).
-  struct IndexStamp {
-    std::size_t version = std::numeric_limits<std::size_t>::max();
-    std::size_t count = 0;
-    std::size_t renames = 0;
-  };
-
   // Resolved base; null while unresolved and when nothing is inherited.
   DLayer* base = nullptr;
   // The reference written after "<<"; empty when nothing is inherited.
   std::string base_path;
-  // Attribute children by name; of one name the last in child order.
+  // Attribute children by name; of one name the last in child order. Made on
+  // the first look-up, it keeps its stamp against the child list.
   DNameIndex<DAttribute> attribute_index;
-  IndexStamp attribute_stamp;
-  // Child layers by name; of one name the first in child order. Made on the
-  // first search, since most layers are never searched for a child layer.
+  // Child layers by name; of one name the first in child order. Made only for
+  // layers with many child layers: a few are searched in the list below.
   DNameIndex<DLayer> layer_index;
-  IndexStamp layer_stamp;
   // The child layers in child order, rebuilt when the child list changed: the
   // render walks them on every build without touching the attributes.
   std::vector<DLayer*> child_layers;
@@ -48,6 +38,9 @@ struct DLayer::Impl {
   void update_attribute_index(const DLayer& owner);
   void update_layer_index(const DLayer& owner);
   const std::vector<DLayer*>& current_child_layers(const DLayer& owner);
+  // Frees the indexes that the owner's child list has left behind; each would
+  // be built anew at its next look-up anyway.
+  void drop_stale_indexes(const DLayer& owner);
 
   // REQUIRES: base and derived are not null.
   static void merge_from(DLayer* base, DLayer* derived);

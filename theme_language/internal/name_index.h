@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <new>
 #include <stdexcept>
-#include <string>
 #include <string_view>
-#include <type_traits>
-#include <vector>
 
 #include "theme_language/lookup.h"
+#include "theme_language/object.h"
 
 namespace Drelm {
 
@@ -46,105 +46,282 @@ inline bool same_bytes(const char* a, const char* b, std::size_t n) {
   return true;
 }
 
-// Names to objects. The names are copied into the index, so that a rename
-// cannot leave a key dangling and a probe reads no object. Each entry is one
-// record in `records_`: the object, the name's length and its bytes, so that a
-// hit reads one or two cache lines past its slot. A slot holds the upper half
-// of the hash and the record's offset plus one (0: empty); slots are kept at
-// most three quarters full.
+// Names to children of one owner, all in one heap block made on the first
+// look-up: a header, the remembered answers, the slots and the records. A
+// record is the child's place in the owner's child list (valid while the list
+// keeps the version in the stamp, which every caller checks first), the
+// name's length (one byte, or 255 and four more) and its bytes: the names are
+// copied, so that a rename cannot leave a key dangling and a probe reads no
+// object. A slot holds the upper half of the hash and the record's offset plus
+// one (0: empty); slots are kept at most three quarters full.
+//
+// The answers to the last constant table of names asked (see DNameTable) are
+// kept as one byte per name, the place plus one or 0, so that asking the same
+// table again reads them instead of probing. They belong to the block, which
+// is made anew whenever the child list changed.
 template <typename T>
 class DNameIndex {
  public:
-  T* find(std::string_view name, std::uint64_t hash) const {
-    if (slots_.empty()) return nullptr;
-    const std::size_t mask = slots_.size() - 1;
+  // Where the index stands against the owner's child list; `version` is kNone
+  // while nothing valid is built.
+  static constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+  struct Stamp {
+    std::size_t version = kNone;
+    std::size_t count = 0;
+    std::size_t renames = 0;
+  };
+
+  DNameIndex() = default;
+  DNameIndex(const DNameIndex&) = delete;
+  DNameIndex& operator=(const DNameIndex&) = delete;
+  ~DNameIndex() { ::operator delete(block_); }
+
+  // The child-list version the index was built against; kNone when none.
+  std::size_t version() const { return block_ != nullptr ? header()->stamp.version : kNone; }
+  Stamp stamp() const { return block_ != nullptr ? header()->stamp : Stamp{}; }
+  // REQUIRES: the index holds a block (after reset or add).
+  void set_stamp(const Stamp& stamp) { header()->stamp = stamp; }
+
+  using Children = std::unique_ptr<DObject>;
+  static constexpr std::uint32_t kAbsent = std::numeric_limits<std::uint32_t>::max();
+
+  // The place of the child of that name, or kAbsent.
+  std::uint32_t place(std::string_view name, std::uint64_t hash) const {
+    if (block_ == nullptr) return kAbsent;
+    const Header* h = header();
+    const auto* slot_table = reinterpret_cast<const std::uint64_t*>(block_ + h->slots_at);
+    const char* record_base = reinterpret_cast<const char*>(slot_table) + h->slot_bytes;
+    const std::size_t mask = h->mask;
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      const std::uint64_t slot = slots_[i];
-      if (slot == 0) return nullptr;
+      const std::uint64_t slot = slot_table[i];
+      if (slot == 0) return kAbsent;
       if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
-      const char* record = records_.data() + (static_cast<std::uint32_t>(slot) - 1);
-      if (same_name(record, name)) return object_at(record);
+      const char* record = record_base + (static_cast<std::uint32_t>(slot) - 1);
+      if (same_name(record, name)) return place_at(record);
     }
   }
-  T* find(std::string_view name) const { return find(name, hash_name(name)); }
 
-  // A name already held keeps its first object, or takes the new one when
-  // `replace`.
-  void add(std::string_view name, T* object, bool replace) {
-    const std::uint64_t hash = hash_name(name);
-    if (4 * (count_ + 1) > 3 * slots_.size()) grow();
-    const std::size_t mask = slots_.size() - 1;
-    const auto tag = static_cast<std::uint32_t>(hash >> 32);
-    std::size_t i = hash & mask;
-    for (;; i = (i + 1) & mask) {
-      const std::uint64_t slot = slots_[i];
-      if (slot == 0) break;
-      if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
-      char* record = records_.data() + (static_cast<std::uint32_t>(slot) - 1);
-      if (same_name(record, name)) {
-        if (replace) std::memcpy(record, &object, sizeof object);
+  // REQUIRES: `children` is the owner's child list of the stamped version.
+  T* find(std::string_view name, std::uint64_t hash, const Children* children) const {
+    const std::uint32_t at = place(name, hash);
+    return at == kAbsent ? nullptr : static_cast<T*>(children[at].get());
+  }
+
+  // out[i] = find(keys[i]) for the `count` keys of a constant table, from the
+  // answers kept for it when it was the last one asked, else by probing; then
+  // the answers are kept, unless the owner has 255 children or more.
+  // REQUIRES: as find; `keys` never changes while the block lives.
+  void find_table(const DNameKey* keys, std::size_t count, const Children* children,
+                  std::size_t child_count, T** out) {
+    if (block_ != nullptr) {
+      const Header* h = header();
+      if (h->table == keys && h->table_count == count) {
+        const auto* answers = reinterpret_cast<const unsigned char*>(block_ + sizeof(Header));
+        for (std::size_t i = 0; i < count; ++i) {
+          const unsigned at = answers[i];
+          out[i] = at == 0 ? nullptr : static_cast<T*>(children[at - 1].get());
+        }
         return;
       }
     }
-    const std::size_t offset = records_.size();
-    if (name.size() > kMaxRecords || offset > kMaxRecords - kHeader - name.size()) {
-      throw std::length_error("name index of one layer");
+    for (std::size_t i = 0; i < count; ++i) out[i] = find(keys[i].name, keys[i].hash, children);
+    if (block_ == nullptr || child_count >= 255 || count > kMaxAnswers) return;
+    if (header()->answer_room < count) make_room_for_answers(count);
+    Header* h = header();
+    auto* answers = reinterpret_cast<unsigned char*>(block_ + sizeof(Header));
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t at = place(keys[i].name, keys[i].hash);
+      answers[i] = at == kAbsent ? 0 : static_cast<unsigned char>(at + 1);
     }
-    const auto size = static_cast<std::uint32_t>(name.size());
-    records_.resize(offset + kHeader + name.size());
-    char* record = records_.data() + offset;
-    std::memcpy(record, &object, sizeof object);
-    std::memcpy(record + sizeof object, &size, sizeof size);
-    std::memcpy(record + kHeader, name.data(), name.size());
-    slots_[i] = (std::uint64_t(tag) << 32) | (offset + 1);
-    ++count_;
+    h->table = keys;
+    h->table_count = static_cast<std::uint32_t>(count);
   }
 
-  void clear() {
-    slots_.clear();
-    records_.clear();
-    count_ = 0;
+  // Empties the index, marks it invalid and makes room for `entries` records of
+  // `record_bytes` bytes in all (see record_size); without entries, the block is a header and one
+  // empty slot, kept for the stamp.
+  void reset(std::size_t entries, std::size_t record_bytes) {
+    ::operator delete(block_);
+    block_ = nullptr;
+    if (entries == 0) {
+      allocate(1, 0);
+    } else {
+      allocate(slots_for(entries), record_bytes);
+    }
   }
 
-  bool empty() const { return count_ == 0; }
+  // Frees the block: the next look-up builds the index anew.
+  void release() {
+    ::operator delete(block_);
+    block_ = nullptr;
+  }
+
+  // The bytes that the record of a name of that length takes.
+  static std::size_t record_size(std::size_t length) {
+    return kObject + (length < 255 ? 1 : 5) + length;
+  }
+
+  // A name already held keeps its first child, or takes the new one when
+  // `replace`. `at` is the child's place in the owner's child list.
+  void add(std::string_view name, std::uint32_t at, bool replace) {
+    if (name.size() > kMaxBytes) throw std::length_error("name index of one layer");
+    const std::uint64_t hash = hash_name(name);
+    if (block_ == nullptr) allocate(8, 64 + record_size(name.size()));
+    header()->table = nullptr;  // the answers kept may change
+    const std::size_t mask = header()->mask;
+    const auto tag = static_cast<std::uint32_t>(hash >> 32);
+    std::size_t i = hash & mask;
+    for (;; i = (i + 1) & mask) {
+      const std::uint64_t slot = slots()[i];
+      if (slot == 0) break;
+      if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
+      char* record = records() + (static_cast<std::uint32_t>(slot) - 1);
+      if (same_name(record, name)) {
+        if (replace) std::memcpy(record, &at, sizeof at);
+        return;
+      }
+    }
+    const std::size_t size = record_size(name.size());
+    Header* h = header();
+    const bool full_slots = 4 * (std::size_t(h->count) + 1) > 3 * (std::size_t(h->mask) + 1);
+    const bool full_records = h->used + size > h->capacity;
+    if (full_slots || full_records) {
+      if (std::size_t(h->used) + size > kMaxBytes) {
+        throw std::length_error("name index of one layer");
+      }
+      grow(full_slots ? 2 * (std::size_t(h->mask) + 1) : std::size_t(h->mask) + 1,
+           full_records ? 2 * (std::size_t(h->used) + size) : h->capacity, h->answer_room);
+      h = header();
+      i = hash & h->mask;
+      while (slots()[i] != 0) i = (i + 1) & h->mask;
+    }
+    const std::size_t offset = h->used;
+    write_record(records() + offset, name, at);
+    slots()[i] = (std::uint64_t(tag) << 32) | (offset + 1);
+    h->used = static_cast<std::uint32_t>(offset + size);
+    ++h->count;
+  }
 
  private:
-  static constexpr std::size_t kHeader = sizeof(T*) + sizeof(std::uint32_t);
+  struct Header {
+    Stamp stamp;
+    const DNameKey* table;      // whose answers are kept; null: none
+    std::uint32_t table_count;  // its number of keys
+    std::uint32_t mask;         // slots - 1
+    std::uint32_t slot_bytes;   // 8 * slots
+    std::uint32_t count;        // entries
+    std::uint32_t used;         // record bytes written
+    std::uint32_t capacity;     // record bytes available
+    std::uint32_t slots_at;     // offset of the slots; the answers lie before them
+    std::uint32_t answer_room;  // bytes for answers
+  };
+  static constexpr std::size_t kObject = sizeof(std::uint32_t);
+  static constexpr std::size_t kMaxAnswers = 4096;
   // Offsets plus one fit in the lower half of a slot.
-  static constexpr std::size_t kMaxRecords = std::numeric_limits<std::uint32_t>::max() - 1;
+  static constexpr std::size_t kMaxBytes = std::numeric_limits<std::uint32_t>::max() - 1;
 
-  static T* object_at(const char* record) {
-    T* object;
-    std::memcpy(&object, record, sizeof object);
-    return object;
+  static std::size_t slots_for(std::size_t entries) {
+    std::size_t size = 8;
+    while (4 * entries > 3 * size) size *= 2;
+    return size;
+  }
+
+  Header* header() const { return reinterpret_cast<Header*>(block_); }
+  std::uint64_t* slots() const {
+    return reinterpret_cast<std::uint64_t*>(block_ + header()->slots_at);
+  }
+  char* records() const { return block_ + header()->slots_at + header()->slot_bytes; }
+
+  static void write_record(char* record, std::string_view name, std::uint32_t at) {
+    std::memcpy(record, &at, sizeof at);
+    if (name.size() < 255) {
+      record[kObject] = static_cast<char>(name.size());
+      std::memcpy(record + kObject + 1, name.data(), name.size());
+    } else {
+      record[kObject] = static_cast<char>(255);
+      const auto size = static_cast<std::uint32_t>(name.size());
+      std::memcpy(record + kObject + 1, &size, sizeof size);
+      std::memcpy(record + kObject + 5, name.data(), name.size());
+    }
+  }
+
+  static std::string_view name_at(const char* record) {
+    const auto first = static_cast<unsigned char>(record[kObject]);
+    if (first < 255) return std::string_view(record + kObject + 1, first);
+    std::uint32_t size;
+    std::memcpy(&size, record + kObject + 1, sizeof size);
+    return std::string_view(record + kObject + 5, size);
+  }
+
+  static std::uint32_t place_at(const char* record) {
+    std::uint32_t at;
+    std::memcpy(&at, record, sizeof at);
+    return at;
   }
 
   static bool same_name(const char* record, std::string_view name) {
-    std::uint32_t size;
-    std::memcpy(&size, record + sizeof(T*), sizeof size);
-    return size == name.size() && same_bytes(record + kHeader, name.data(), name.size());
-  }
-
-  void grow() {
-    const std::size_t size = slots_.empty() ? 8 : 2 * slots_.size();
-    slots_.assign(size, 0);
-    const std::size_t mask = size - 1;
-    for (std::size_t offset = 0; offset < records_.size();) {
-      std::uint32_t length;
-      std::memcpy(&length, records_.data() + offset + sizeof(T*), sizeof length);
-      const std::uint64_t hash =
-          hash_name(std::string_view(records_.data() + offset + kHeader, length));
-      std::size_t i = hash & mask;
-      while (slots_[i] != 0) i = (i + 1) & mask;
-      slots_[i] = ((hash >> 32) << 32) | (offset + 1);
-      offset += kHeader + length;
+    const auto first = static_cast<unsigned char>(record[kObject]);
+    if (first < 255) {
+      return first == name.size() && same_bytes(record + kObject + 1, name.data(), name.size());
     }
+    const std::string_view held = name_at(record);
+    return held.size() == name.size() && same_bytes(held.data(), name.data(), name.size());
   }
 
-  std::vector<std::uint64_t> slots_;
-  std::string records_;
-  std::size_t count_ = 0;
+  // A fresh, empty block; the stamp marks it invalid.
+  void allocate(std::size_t slot_count, std::size_t capacity, std::size_t answer_room = 0) {
+    if (capacity > kMaxBytes) capacity = kMaxBytes;
+    answer_room = (answer_room + 7) & ~std::size_t(7);  // the slots stay aligned
+    const std::size_t bytes = sizeof(Header) + answer_room + slot_count * 8 + capacity;
+    block_ = static_cast<char*>(::operator new(bytes));
+    std::memset(block_, 0, bytes);
+    Header* h = header();
+    h->stamp = Stamp{};
+    h->mask = static_cast<std::uint32_t>(slot_count - 1);
+    h->slot_bytes = static_cast<std::uint32_t>(slot_count * 8);
+    h->capacity = static_cast<std::uint32_t>(capacity);
+    h->slots_at = static_cast<std::uint32_t>(sizeof(Header) + answer_room);
+    h->answer_room = static_cast<std::uint32_t>(answer_room);
+  }
+
+  // The same entries in a block with room for `count` answers.
+  void make_room_for_answers(std::size_t count) {
+    const Header* h = header();
+    grow(std::size_t(h->mask) + 1, h->capacity, count);
+  }
+
+  // Moves every record into a larger block and places it again; the answers
+  // kept are dropped.
+  void grow(std::size_t slot_count, std::size_t capacity, std::size_t answer_room) {
+    char* old = block_;
+    const Header old_header = *header();
+    const char* old_records = records();
+    block_ = nullptr;
+    try {
+      allocate(slot_count, capacity, answer_room);
+    } catch (...) {
+      block_ = old;
+      throw;
+    }
+    Header* h = header();
+    h->stamp = old_header.stamp;
+    std::memcpy(records(), old_records, old_header.used);
+    h->used = old_header.used;
+    h->count = old_header.count;
+    const std::size_t mask = h->mask;
+    for (std::size_t offset = 0; offset < old_header.used;) {
+      const std::string_view name = name_at(records() + offset);
+      const std::uint64_t hash = hash_name(name);
+      std::size_t i = hash & mask;
+      while (slots()[i] != 0) i = (i + 1) & mask;
+      slots()[i] = ((hash >> 32) << 32) | (offset + 1);
+      offset += record_size(name.size());
+    }
+    ::operator delete(old);
+  }
+
+  char* block_ = nullptr;
 };
 
 }  // namespace Drelm

@@ -51,6 +51,7 @@ struct DLayerAccess {
   // out[i] = the attribute of keys[i], as find_attribute would give it.
   static void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
                               DAttribute** out);
+  static void find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out);
 };
 
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
