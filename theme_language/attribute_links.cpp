@@ -1,6 +1,7 @@
 #include "theme_language/attribute.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 #include <string_view>
 
@@ -323,14 +324,23 @@ void DAttribute::clone_to(DObject* parent) const {
   for (const DObject* up = parent; as_attribute(up) != nullptr; up = up->parent()) {
     if (up != this) continue;
     DObject aside;
-    Impl::copy_tree(*Impl::copy_tree(*this, &aside), parent);
+    Impl::copy_tree(*Impl::copy_tree(*this, &aside, false), parent, false);
     return;
   }
-  Impl::copy_tree(*this, parent);
+  Impl::copy_tree(*this, parent, same_tree(this, parent));
 }
 
-DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent) {
-  auto* copy = dMake<DAttribute>(parent, source.object_name());
+DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
+                                        bool share_names) {
+  DAttribute* copy;
+  if (share_names) {
+    auto made = std::make_unique<DAttribute>(std::string());
+    share_name(*made, source);
+    copy = made.get();
+    parent->add_child(std::move(made));
+  } else {
+    copy = dMake<DAttribute>(parent, source.object_name());
+  }
   copy->own_value = source.own_value;
   if (Impl::linked(source) && !source.impl->link->path.empty()) {
     copy->create_link(source.impl->link->path);
@@ -338,7 +348,7 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
   if (source.children().empty()) return copy;
   const std::vector<DAttribute*> states = own_states_by_name(source);
   reserve_children(*copy, states.size());
-  for (const DAttribute* state : states) copy_tree(*state, copy);
+  for (const DAttribute* state : states) copy_tree(*state, copy, share_names);
   return copy;
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <limits>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -360,7 +361,15 @@ void DLayer::clone_to(DObject* parent) const {
 }
 
 DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent) {
-  auto* copy = dMake<DLayer>(parent, source.object_name());
+  DLayer* copy;
+  if (same_tree(&source, parent)) {
+    auto made = std::make_unique<DLayer>();
+    share_name(*made, source);
+    copy = made.get();
+    parent->add_child(std::move(made));
+  } else {
+    copy = dMake<DLayer>(parent, source.object_name());
+  }
   copy->impl->base = source.impl->base;
   if (copy->impl->base != nullptr) raise_tree_generation(*copy);
   copy->impl->base_path = source.impl->base_path;

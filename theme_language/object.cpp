@@ -16,19 +16,41 @@ struct DObject::Extra {
   // Made for a root once a look-up asks for it; its counter is kept up to
   // date only while this object is a root.
   std::unique_ptr<DTreeStates> tree;
+  // Names this object held before a rename while others shared them: a
+  // reference object_name() handed out stays valid while the object lives.
+  std::vector<SharedName*> old_names;
 };
+
+const std::string DObject::no_name;
+
+DObject::SharedName* DObject::new_name(const std::string& text) {
+  return text.empty() ? nullptr : new SharedName{1, text};
+}
+
+void DObject::release_name(SharedName* name) {
+  if (name != nullptr && --name->count == 0) delete name;
+}
 
 DObject::DObject() = default;
 
 DObject::DObject(DKind kind) : object_kind(kind) {}
 
-DObject::DObject(DKind kind, const std::string& name) : name(name), object_kind(kind) {}
+DObject::DObject(DKind kind, const std::string& name)
+    : shared_name(new_name(name)), object_kind(kind) {}
 
 void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
+  destroy_parts();
+  release_name(shared_name);
+  if (extra) {
+    for (SharedName* old : extra->old_names) release_name(old);
+  }
+}
+
+void DObject::destroy_parts() {
   if (extra && !extra->destroyed_callbacks.empty()) {
     std::vector<DConnectionID> ids;
     ids.reserve(extra->destroyed_callbacks.size());
@@ -50,7 +72,15 @@ DObject::~DObject() {
 }
 
 void DObject::set_object_name(const std::string& name) {
-  this->name = name;
+  if (shared_name != nullptr && shared_name->count == 1) {
+    shared_name->text = name;
+  } else if (shared_name != nullptr) {
+    if (!extra) extra = std::make_unique<Extra>();
+    extra->old_names.push_back(shared_name);
+    shared_name = new_name(name);
+  } else {
+    shared_name = new_name(name);
+  }
   if (parent_object != nullptr) {
     if (!parent_object->extra) parent_object->extra = std::make_unique<Extra>();
     ++parent_object->extra->child_renames;
@@ -136,5 +166,12 @@ void raise_tree_generation(DObject& object) {
 }
 
 void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
+
+void share_name(DObject& copy, const DObject& source) {
+  DObject::SharedName* name = source.shared_name;
+  if (name != nullptr) ++name->count;
+  DObject::release_name(copy.shared_name);
+  copy.shared_name = name;
+}
 
 }  // namespace Drelm

@@ -69,14 +69,33 @@ class DObject {
 
  private:
   // The rarely used parts (destroyed callbacks, rename count, the structure
-  // counter of a tree's root); made on first use.
+  // counter of a tree's root, names left by renames); made on first use.
   struct Extra;
+  // A name, reference counted: a copy shares its source's, and a rename writes
+  // in place only while nobody else holds it. Counted without atomics, so only
+  // objects of one tree share one (trees only ever join, and a tree is used by
+  // one thread at a time).
+  struct SharedName {
+    std::size_t count;
+    std::string text;
+  };
+  using ChildList = std::vector<std::unique_ptr<DObject>>;
+  // What object_name() hands out for an object without a name.
+  static const std::string no_name;
+  static SharedName* new_name(const std::string& text);
+  static void release_name(SharedName* name);
+
   friend DTreeStates& tree_states(const DObject& object);
   friend void reserve_children(DObject& object, std::size_t count);
   friend void raise_tree_generation(DObject& object);
+  friend void share_name(DObject& copy, const DObject& source);
 
-  std::string name;
-  std::vector<std::unique_ptr<DObject>> child_list;
+  // Runs the destroyed callbacks and destroys the children.
+  void destroy_parts();
+
+  // Null while the name is empty.
+  SharedName* shared_name = nullptr;
+  ChildList child_list;
   DObject* parent_object = nullptr;
   mutable std::unique_ptr<Extra> extra;
   std::size_t version = 0;
@@ -89,7 +108,9 @@ class DObject {
 inline DObject::DKind DObject::kind() const { return object_kind; }
 inline const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
 inline std::size_t DObject::children_version() const { return version; }
-inline const std::string& DObject::object_name() const { return name; }
+inline const std::string& DObject::object_name() const {
+  return shared_name != nullptr ? shared_name->text : no_name;
+}
 inline DObject* DObject::parent() const { return parent_object; }
 
 // Creates a T under `parent`, which owns it. REQUIRES: parent is not null.

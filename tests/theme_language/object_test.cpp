@@ -191,6 +191,27 @@ TEST(DObject, find_children_helper_collects_by_class_in_pre_order) {
   EXPECT_EQ(attributes, (std::vector<DAttribute*>{width, color}));  // A's subtree comes first
 }
 
+// Copies share their source's name: renaming one leaves the others, and a
+// name a caller holds stays readable until its own object is destroyed.
+TEST(DObject, copies_rename_apart_and_held_names_outlive_the_copies) {
+  DLayer root;
+  auto* source = dMake<DAttribute>(&root, "a_name_too_long_for_the_short_form");
+  source->clone_to(&root);
+  source->clone_to(&root);
+  auto* first = root.DObject::children()[1].get();
+  auto* second = root.DObject::children()[2].get();
+  const std::string& held = first->object_name();
+  first->set_object_name("renamed");
+  second->set_object_name("");
+  root.destroy_child(source);
+  root.destroy_child(second);
+  EXPECT_EQ(held, "a_name_too_long_for_the_short_form");
+  EXPECT_EQ(names(root), (std::vector<std::string>{"renamed"}));
+  const std::string& unique = first->object_name();
+  first->set_object_name("renamed_again_in_place_when_nobody_shares");
+  EXPECT_EQ(unique, "renamed_again_in_place_when_nobody_shares");
+}
+
 TEST(DConnectionID, compares_and_post_increments) {
   DConnectionID id;
   EXPECT_EQ(id, DConnectionID(0));

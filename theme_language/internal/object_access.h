@@ -27,4 +27,14 @@ void reserve_children(DObject& object, std::size_t count);
 // Raises the counter of the tree that holds `object`.
 void raise_tree_generation(DObject& object);
 
+// Names `copy` with the name `source` holds, sharing it. REQUIRES: both lie in
+// one tree once `copy` is placed, as the name's count is not atomic.
+void share_name(DObject& copy, const DObject& source);
+// Whether `a` and `b` lie in one tree: only then may copies share names.
+inline bool same_tree(const DObject* a, const DObject* b) {
+  while (a->parent() != nullptr) a = a->parent();
+  while (b->parent() != nullptr) b = b->parent();
+  return a == b;
+}
+
 }  // namespace Drelm
