@@ -1,0 +1,270 @@
+// The calls on the application model: themes, events, renders, the window,
+// handlers, the model's data and loads into its engine.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <string>
+
+#include "app_model/app.h"
+#include "fuzz/calls_runner.h"
+#include "theme_language/engine.h"
+#include "theme_language/layer.h"
+
+namespace fuzz {
+namespace calls {
+namespace {
+
+constexpr std::array<const char*, 12> kEvents = {
+    "click",     "input:",  "input:text", "select:a",        "select:b", "select:aa",
+    "scan:code", "select:", "Click",      "scanstatus:busy", "click ",   "",
+};
+
+}  // namespace
+
+void Runner::apply_proxy(std::uint8_t k) {
+  if (app->themes.empty()) return;
+  // A copy: the call's own callbacks may remove the installed theme.
+  const Ombrix::OTheme theme = std::next(app->themes.begin(), k % app->themes.size())->second;
+  app->apply_theme_to_proxy(theme);
+}
+
+void Runner::dispatch(std::uint8_t source, std::uint8_t k, std::uint8_t event) {
+  const std::string path = node_path(source, k);
+  changed();
+  app->dispatch(path, kEvents[event % kEvents.size()]);
+  changed();
+}
+
+void Runner::render(std::uint8_t kind) {
+  if (renders_left-- <= 0) return;
+  switch (kind % 4) {
+    case 0:
+      (void)app->render_patches();
+      break;
+    case 1:
+      (void)app->render_patches_json();
+      break;
+    case 2:
+      (void)app->render_tree_json();
+      break;
+    default:
+      (void)app->build_render_tree();
+      break;
+  }
+}
+
+void Runner::window(std::uint8_t what, std::uint8_t a, std::uint8_t b) {
+  static constexpr std::array<double, 6> widths = {300, 600, 700, 900.5, 1200, -1};
+  static constexpr std::array<double, 4> heights = {0, 300.4, 801.5, -5};
+  static constexpr std::array<double, 4> scrolls = {31, -31, 10, -40};
+  switch (what % 7) {
+    case 0:
+      (void)app->set_viewport_width(widths[a % widths.size()]);
+      break;
+    case 1:
+      (void)app->set_viewport_height(heights[a % heights.size()]);
+      break;
+    case 2:
+      (void)app->on_scroll(scrolls[a % scrolls.size()]);
+      break;
+    case 3:
+      (void)app->set_controls_hidden((a & 1) != 0);
+      break;
+    case 4:
+      (void)app->set_maximized((a & 1) != 0);
+      break;
+    case 5:
+      app->toggle_state(node_path(a, b), kNames[b % kNames.size()]);
+      break;
+    default: {
+      static constexpr std::array<const char*, 3> globals = {"Mobile", "Desktop", "Selected"};
+      const std::string state = globals[a % globals.size()];
+      if (!app->states.erase(state)) app->states.insert(state);
+      break;
+    }
+  }
+}
+
+void Runner::add_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t k, std::size_t begin,
+                         std::size_t end) {
+  Ombrix::OApp& model = *app;
+  const int which = kind % kHandlerKinds;
+  const std::string key = which == kAction ? action_name(k) : node_path(source, k);
+  if (!may_change_handler(which, key)) return;
+  // Each handler counts its calls after its program ran, as a stateful
+  // handler of a host would.
+  switch (which) {
+    case kClick:
+      model.click_handlers[key] = [this, key, begin, end, calls = 0]() mutable {
+        handle(kClick, key, begin, end);
+        ++calls;
+      };
+      break;
+    case kInput:
+      model.input_handlers[key] = [this, key, begin, end, calls = 0](const std::string&) mutable {
+        handle(kInput, key, begin, end);
+        ++calls;
+      };
+      break;
+    case kSelectHandler:
+      model.select_handlers[key] = [this, key, begin, end, calls = 0](const std::string&) mutable {
+        handle(kSelectHandler, key, begin, end);
+        ++calls;
+      };
+      break;
+    case kScan:
+      model.scan_handlers[key] = [this, key, begin, end, calls = 0](const std::string&) mutable {
+        handle(kScan, key, begin, end);
+        ++calls;
+      };
+      break;
+    case kAction:
+      model.action_handlers[key] = [this, key, begin, end, calls = 0](const std::string&,
+                                                                      const std::string&,
+                                                                      const std::string&) mutable {
+        handle(kAction, key, begin, end);
+        ++calls;
+      };
+      break;
+    case kDefaultAction:
+      model.default_action_handler = [this, begin, end, calls = 0](const std::string&,
+                                                                   const std::string&,
+                                                                   const std::string&) mutable {
+        handle(kDefaultAction, "", begin, end);
+        ++calls;
+      };
+      break;
+    case kScanStatus:
+      model.on_scan_status = [this, begin, end, calls = 0](const std::string&,
+                                                           const std::string&) mutable {
+        handle(kScanStatus, "", begin, end);
+        ++calls;
+      };
+      break;
+    default:
+      model.on_theme_changed = [this, begin, end, calls = 0](const std::string&) mutable {
+        handle(kThemeChanged, "", begin, end);
+        ++calls;
+      };
+      break;
+  }
+}
+
+void Runner::erase_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t k) {
+  Ombrix::OApp& model = *app;
+  const int which = kind % kHandlerKinds;
+  const std::string key = which == kAction ? action_name(k) : node_path(source, k);
+  if (!may_change_handler(which, key)) return;
+  switch (which) {
+    case kClick:
+      model.click_handlers.erase(key);
+      break;
+    case kInput:
+      model.input_handlers.erase(key);
+      break;
+    case kSelectHandler:
+      model.select_handlers.erase(key);
+      break;
+    case kScan:
+      model.scan_handlers.erase(key);
+      break;
+    case kAction:
+      model.action_handlers.erase(key);
+      break;
+    case kDefaultAction:
+      model.default_action_handler = nullptr;
+      break;
+    case kScanStatus:
+      model.on_scan_status = nullptr;
+      break;
+    default:
+      model.on_theme_changed = nullptr;
+      break;
+  }
+}
+
+void Runner::data(std::uint8_t what, std::uint8_t a, std::uint8_t b) {
+  Ombrix::OApp& model = *app;
+  const std::string path = node_path(a, b);
+  const std::string text = kNames[b % kNames.size()];
+  switch (what % 8) {
+    case 0:
+      model.texts[path] = text;
+      break;
+    case 1:
+      if (!model.hidden_paths.erase(path)) model.hidden_paths.insert(path);
+      break;
+    case 2:
+      if (model.combo_options[path].size() < 8) {
+        model.combo_options[path].push_back({(b & 1) ? "aa" : "a", text});
+      }
+      break;
+    case 3: {
+      auto& rows = model.lists[kLists[a % kLists.size()]];
+      if ((b & 1) != 0 && !rows.empty()) {
+        rows.pop_back();
+      } else if (rows.size() < 6) {
+        rows.push_back({"n" + std::to_string(rows.size()), {{"title", text}, {"flag", "1"}}});
+      }
+      break;
+    }
+    case 4:
+      model.pending_editor_values.emplace_back(path, text);
+      break;
+    case 5:
+      model.qr_data[path] = text;
+      break;
+    case 6:
+      model.hrefs[path] = text;
+      break;
+    default:
+      model.heights[path] = double(b);
+      break;
+  }
+}
+
+void Runner::load(std::uint8_t dir, std::uint8_t ns) {
+  if (loads_left <= 0) return;
+  static constexpr std::array<const char*, 4> dirs = {"/styles/widgets", "/styles/mounts",
+                                                      "/themes", "/styles"};
+  static constexpr std::array<const char*, 4> spaces = {"", "Ombrix", "Extra", "Theme"};
+  // The load resolves every base still open and finalizes what it reaches:
+  // count each open base as the largest layer there is.
+  const auto [total, largest] = estimate_all();
+  std::size_t open_bases = 0;
+  for (DObject* object : all) {
+    if (DLayer* candidate = as_layer(object); candidate && candidate->has_unresolved_base()) {
+      ++open_bases;
+    }
+  }
+  if (total.size + (open_bases + 64) * (largest + 1) > kLoadObjects || total.height > kDepth) {
+    return;
+  }
+  if (OMBRIX_FUZZ_CALLS_AVOID_KNOWN_FAULTS && has_base_around_it()) return;
+  --loads_left;
+  remember_bases();
+  changed();
+  ++merging;
+  app->engine().load_files(model + dirs[dir % dirs.size()], spaces[ns % spaces.size()]);
+  --merging;
+  changed();
+}
+
+void Runner::engine(std::uint8_t what, std::uint8_t a) {
+  switch (what % 3) {
+    case 0:
+      app->engine().resolve_links();
+      break;
+    case 1:
+      note("  unresolved " + std::to_string(app->engine().unresolved_links().size()));
+      break;
+    default:
+      put(a, app->engine().find_layer(kPaths[a % kPaths.size()]));
+      break;
+  }
+}
+
+}  // namespace calls
+}  // namespace fuzz
