@@ -317,17 +317,21 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 }
 
 void DAttribute::clone_to(DObject* parent) const {
+  clone_attribute(*this, parent, same_tree(this, parent));
+}
+
+void clone_attribute(const DAttribute& source, DObject* parent, bool share_names) {
   // A copy placed among the states would be copied again with them, its copy
   // too, and so on: then the copy is made aside first, while it cannot land
   // there, and copied in its turn. Only states are copied, so only a parent
   // reached through state attributes lies inside; a layer ends the walk at once.
   for (const DObject* up = parent; as_attribute(up) != nullptr; up = up->parent()) {
-    if (up != this) continue;
+    if (up != &source) continue;
     DObject aside;
-    Impl::copy_tree(*Impl::copy_tree(*this, &aside, false), parent, false);
+    DAttribute::Impl::copy_tree(*DAttribute::Impl::copy_tree(source, &aside, false), parent, false);
     return;
   }
-  Impl::copy_tree(*this, parent, same_tree(this, parent));
+  DAttribute::Impl::copy_tree(source, parent, share_names);
 }
 
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
