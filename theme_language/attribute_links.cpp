@@ -349,7 +349,27 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
   if (Impl::linked(source) && !source.impl->link->path.empty()) {
     copy->create_link(source.impl->link->path);
   }
-  if (source.children().empty()) return copy;
+  const auto& children = source.children();
+  if (children.empty()) return copy;
+  // States held in name order, each name once, as a copy's always are, are
+  // what own_states_by_name would list: copied straight from the child list.
+  bool in_order = true;
+  const DAttribute* previous = nullptr;
+  for (const auto& child : children) {
+    const DAttribute* state = as_attribute(child.get());
+    if (state == nullptr ||
+        (previous != nullptr && !(previous->object_name() < state->object_name()))) {
+      in_order = false;
+      break;
+    }
+    previous = state;
+  }
+  if (in_order) {
+    reserve_children(*copy, children.size());
+    for (const auto& child : children)
+      copy_tree(*static_cast<const DAttribute*>(child.get()), copy, share_names);
+    return copy;
+  }
   const std::vector<DAttribute*> states = own_states_by_name(source);
   reserve_children(*copy, states.size());
   for (const DAttribute* state : states) copy_tree(*state, copy, share_names);
