@@ -94,6 +94,14 @@ std::vector<NameIndexEntry<T>> index_by_name(const std::vector<T*>& objects) {
 
 template <typename T>
 NameIndexEntry<T>* find_by_name(std::vector<NameIndexEntry<T>>& index, std::string_view name) {
+  // A derived layer mostly sets a handful of names: a scan comparing lengths
+  // first is cheaper there than a search.
+  if (index.size() <= 8) {
+    for (auto& entry : index) {
+      if (entry.name.size() == name.size() && entry.name == name) return &entry;
+    }
+    return nullptr;
+  }
   const auto found = std::lower_bound(index.begin(), index.end(), name,
                                       [](const NameIndexEntry<T>& entry, std::string_view key) {
                                         return name_less(entry.name, key);
@@ -101,28 +109,49 @@ NameIndexEntry<T>* find_by_name(std::vector<NameIndexEntry<T>>& index, std::stri
   return found != index.end() && found->name == name ? &*found : nullptr;
 }
 
-bool has_state_child(const DAttribute& attribute) {
-  for (const auto& child : attribute.children()) {
-    if (as_attribute(child.get()) != nullptr) return true;
+// attribute.states(true) as a list in its order, each name once, without
+// building the map: the same walk, where of one name the own state wins, the
+// nearer base next, and within one attribute the later child.
+void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out,
+                 std::vector<const DLayer*>& seen) {
+  out.clear();
+  const auto add_own = [&out](const DAttribute& holder, std::size_t level) {
+    const auto& children = holder.children();
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      if (DAttribute* state = as_attribute(children[i].get()))
+        out.push_back(DStateEntry{state->object_name(), level, i, state});
+    }
+  };
+  add_own(attribute, 0);
+  if (DLayer* layer = as_layer(attribute.parent())) {
+    seen.assign(1, layer);
+    std::size_t level = 0;
+    for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
+      if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
+      seen.push_back(base);
+      const DAttribute* inherited_from = base->find_attribute(attribute.object_name());
+      if (inherited_from == nullptr) break;
+      add_own(*inherited_from, ++level);
+    }
   }
-  return false;
+  if (out.size() < 2) return;
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
+    if (a.name != b.name) return a.name < b.name;
+    return a.level != b.level ? a.level < b.level : a.position > b.position;
+  });
+  // The first of each run of one name wins.
+  auto kept = out.begin();
+  for (auto it = std::next(out.begin()); it != out.end(); ++it) {
+    if (it->name != kept->name) *++kept = *it;
+  }
+  out.erase(std::next(kept), out.end());
 }
 
-// Whether attribute.states(true) would be empty, taking the same walk without
-// building the map: most attributes have no states anywhere on their chain.
-bool states_empty(const DAttribute& attribute, std::vector<const DLayer*>& seen) {
-  if (has_state_child(attribute)) return false;
-  DLayer* layer = as_layer(attribute.parent());
-  if (layer == nullptr) return true;
-  seen.assign(1, layer);
-  for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
-    if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
-    seen.push_back(base);
-    const DAttribute* inherited_from = base->find_attribute(attribute.object_name());
-    if (inherited_from == nullptr) break;
-    if (has_state_child(*inherited_from)) return false;
-  }
-  return true;
+bool has_state_named(const std::vector<DStateEntry>& states, std::string_view name) {
+  const auto found =
+      std::lower_bound(states.begin(), states.end(), name,
+                       [](const auto& entry, std::string_view key) { return entry.name < key; });
+  return found != states.end() && found->name == name;
 }
 
 // What Impl::merge_from(base, derived) would create, counted without creating
@@ -138,6 +167,8 @@ std::size_t count_merge(const DLayer& base, const DLayer& derived, std::size_t l
   auto own_attributes = index_by_name(derived.attributes());
   auto own_layers = index_by_name(derived.children());
   std::vector<const DLayer*> seen;
+  std::vector<DStateEntry> inherited_states;
+  std::vector<DStateEntry> own_states;
 
   for (const DAttribute* inherited : base.attributes()) {
     const auto* found = find_by_name(own_attributes, inherited->object_name());
@@ -145,12 +176,12 @@ std::size_t count_merge(const DLayer& base, const DLayer& derived, std::size_t l
       if (!add(1 + count_copies(*inherited, cap - count))) return count;
       continue;
     }
-    if (states_empty(*inherited, seen)) continue;
-    const auto inherited_states = inherited->states(true);
-    auto own_states = found->object->states(true);
-    for (const auto& [state_name, state] : inherited_states) {
-      if (!own_states.emplace(state_name, nullptr).second) continue;
-      if (!add(1 + count_copies(*state, cap - count))) return count;
+    states_into(*inherited, inherited_states, seen);
+    if (inherited_states.empty()) continue;
+    states_into(*found->object, own_states, seen);
+    for (const auto& entry : inherited_states) {
+      if (has_state_named(own_states, entry.name)) continue;
+      if (!add(1 + count_copies(*entry.state, cap - count))) return count;
     }
   }
   for (const DLayer* inherited : base.children()) {
@@ -312,15 +343,15 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
         merge.add_value(frame, own->object, inherited->value(), false);
       }
     }
-    if (states_empty(*inherited, merge.seen)) continue;
-    const auto inherited_states = inherited->states(true);
+    states_into(*inherited, merge.inherited_states, merge.seen);
+    if (merge.inherited_states.empty()) continue;
     // A clone adds only its own name to the attribute's states, and the names
-    // walked are distinct, so one index taken first answers every check.
-    auto own_states = own->object->states(true);
-    for (const auto& [state_name, state] : inherited_states) {
-      if (own_states.find(state_name) != own_states.end()) continue;
-      clone_attribute(*state, own->object, merge.share_names);
-      own_states.emplace(state_name, nullptr);
+    // walked are distinct, so one index taken first answers every check. The
+    // lists view names of states that the clones leave in place.
+    states_into(*own->object, merge.own_states, merge.seen);
+    for (const DStateEntry& entry : merge.inherited_states) {
+      if (has_state_named(merge.own_states, entry.name)) continue;
+      clone_attribute(*entry.state, own->object, merge.share_names);
     }
   }
 

@@ -18,6 +18,14 @@ namespace Drelm {
 
 class DLoadBudget;
 
+// One entry of an attribute's states(true) as a merge lists them by name.
+struct DStateEntry {
+  std::string_view name;
+  std::size_t level;     // 0 for the attribute's own, then one per base
+  std::size_t position;  // among the holder's children
+  DAttribute* state;
+};
+
 struct DLayer::Impl {
   // Resolved base; null while unresolved and when nothing is inherited.
   DLayer* base = nullptr;
@@ -80,8 +88,10 @@ struct DLayer::Impl {
     std::vector<Value> values;
     // Whether base and derived lie in one tree, decided once for all copies.
     bool share_names = false;
-    // Scratch for the base chain walks of the merge's state checks.
+    // Scratch for the base chain walks and the state lists of merge_layer.
     std::vector<const DLayer*> seen;
+    std::vector<DStateEntry> inherited_states;
+    std::vector<DStateEntry> own_states;
 
     void add_value(Frame& frame, DAttribute* attribute, DValue value, bool link);
     std::size_t record(Frame& frame);
