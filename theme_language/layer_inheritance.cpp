@@ -72,12 +72,19 @@ struct NameIndexEntry {
   bool inherits = false;
 };
 
-template <typename T>
-std::vector<NameIndexEntry<T>> index_by_name(const std::vector<T*>& objects) {
+DAttribute* attribute_of(DObject* object) { return as_attribute(object); }
+DLayer* layer_of(DObject* object) { return as_layer(object); }
+
+// Indexes the children of `layer` that `cast` accepts, read in place.
+template <typename T, typename Cast>
+std::vector<NameIndexEntry<T>> index_by_name(const DLayer& layer, Cast cast) {
+  const auto& children = layer.DObject::children();
   std::vector<NameIndexEntry<T>> index;
-  index.reserve(objects.size());
-  for (std::size_t i = 0; i < objects.size(); ++i)
-    index.push_back(NameIndexEntry<T>{objects[i]->object_name(), i, objects[i]});
+  index.reserve(children.size());
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    if (T* object = cast(children[i].get()))
+      index.push_back(NameIndexEntry<T>{object->object_name(), i, object});
+  }
   std::sort(index.begin(), index.end(), [](const auto& a, const auto& b) {
     return a.name != b.name ? name_less(a.name, b.name) : a.at < b.at;
   });
@@ -164,8 +171,8 @@ std::size_t count_merge(const DLayer& base, const DLayer& derived, std::size_t l
     count = objects >= cap - count ? cap : count + objects;
     return count < cap;
   };
-  auto own_attributes = index_by_name(derived.attributes());
-  auto own_layers = index_by_name(derived.children());
+  auto own_attributes = index_by_name<DAttribute>(derived, attribute_of);
+  auto own_layers = index_by_name<DLayer>(derived, layer_of);
   std::vector<const DLayer*> seen;
   std::vector<DStateEntry> inherited_states;
   std::vector<DStateEntry> own_states;
@@ -321,10 +328,16 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // Both indexes are taken before anything is added; a later name wins. Their
   // keys view the children's names: nothing here runs a callback that could
   // rename or destroy a child.
-  auto own_attributes = index_by_name(derived->attributes());
-  auto own_layers = index_by_name(derived->children());
+  auto own_attributes = index_by_name<DAttribute>(*derived, attribute_of);
+  auto own_layers = index_by_name<DLayer>(*derived, layer_of);
 
-  for (DAttribute* inherited : base->attributes()) {
+  // Read in place: the copies land outside the base, so its list only stays
+  // or grows, and an index reads it afresh each time.
+  const auto& base_children = base->DObject::children();
+  const std::size_t base_count = base_children.size();
+  for (std::size_t i = 0; i < base_count; ++i) {
+    DAttribute* inherited = as_attribute(base_children[i].get());
+    if (inherited == nullptr) continue;
     auto* own = find_by_name(own_attributes, inherited->object_name());
     if (own == nullptr) {
       clone_attribute(*inherited, derived, merge.share_names);
@@ -373,8 +386,10 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   base_names.reserve(base_layers.size());
   for (const DLayer* inherited : base_layers) base_names.push_back(inherited->object_name());
   std::sort(base_names.begin(), base_names.end(), name_less);
-  for (DLayer* layer : derived->children()) {
-    if (!std::binary_search(base_names.begin(), base_names.end(), layer->object_name(), name_less))
+  for (const auto& child : derived->DObject::children()) {
+    DLayer* layer = as_layer(child.get());
+    if (layer != nullptr &&
+        !std::binary_search(base_names.begin(), base_names.end(), layer->object_name(), name_less))
       order.push_back(layer);
   }
   derived->reorder_children(order);
