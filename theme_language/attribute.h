@@ -70,6 +70,7 @@ class DAttribute : public DObject {
 
  private:
   struct Impl;
+  friend void clone_attribute(const DAttribute& source, DObject* parent, bool share_names);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also

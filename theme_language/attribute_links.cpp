@@ -317,17 +317,21 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 }
 
 void DAttribute::clone_to(DObject* parent) const {
+  clone_attribute(*this, parent, same_tree(this, parent));
+}
+
+void clone_attribute(const DAttribute& source, DObject* parent, bool share_names) {
   // A copy placed among the states would be copied again with them, its copy
   // too, and so on: then the copy is made aside first, while it cannot land
   // there, and copied in its turn. Only states are copied, so only a parent
   // reached through state attributes lies inside; a layer ends the walk at once.
   for (const DObject* up = parent; as_attribute(up) != nullptr; up = up->parent()) {
-    if (up != this) continue;
+    if (up != &source) continue;
     DObject aside;
-    Impl::copy_tree(*Impl::copy_tree(*this, &aside, false), parent, false);
+    DAttribute::Impl::copy_tree(*DAttribute::Impl::copy_tree(source, &aside, false), parent, false);
     return;
   }
-  Impl::copy_tree(*this, parent, same_tree(this, parent));
+  DAttribute::Impl::copy_tree(source, parent, share_names);
 }
 
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
@@ -345,7 +349,27 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
   if (Impl::linked(source) && !source.impl->link->path.empty()) {
     copy->create_link(source.impl->link->path);
   }
-  if (source.children().empty()) return copy;
+  const auto& children = source.children();
+  if (children.empty()) return copy;
+  // States held in name order, each name once, as a copy's always are, are
+  // what own_states_by_name would list: copied straight from the child list.
+  bool in_order = true;
+  const DAttribute* previous = nullptr;
+  for (const auto& child : children) {
+    const DAttribute* state = as_attribute(child.get());
+    if (state == nullptr ||
+        (previous != nullptr && !(previous->object_name() < state->object_name()))) {
+      in_order = false;
+      break;
+    }
+    previous = state;
+  }
+  if (in_order) {
+    reserve_children(*copy, children.size());
+    for (const auto& child : children)
+      copy_tree(*static_cast<const DAttribute*>(child.get()), copy, share_names);
+    return copy;
+  }
   const std::vector<DAttribute*> states = own_states_by_name(source);
   reserve_children(*copy, states.size());
   for (const DAttribute* state : states) copy_tree(*state, copy, share_names);

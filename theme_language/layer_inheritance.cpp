@@ -1,6 +1,8 @@
 #include "theme_language/layer.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <memory>
@@ -33,12 +35,130 @@ bool base_chain_contains(const DLayer* start, const std::set<const DLayer*>& tar
   return false;
 }
 
+// base_chain_contains(start, {target}) with a reused buffer for the links seen.
+bool base_chain_reaches(const DLayer* start, const DLayer* target,
+                        std::vector<const DLayer*>& seen) {
+  seen.clear();
+  for (const DLayer* link = start;
+       link != nullptr && std::find(seen.begin(), seen.end(), link) == seen.end();
+       link = link->base()) {
+    if (link == target) return true;
+    seen.push_back(link);
+  }
+  return false;
+}
+
 // A base must not lead back to the layer or to anything that contains it.
 bool accepts_base(const DLayer* layer, const DLayer* candidate) {
   if (candidate == nullptr) return false;
   std::set<const DLayer*> refused;
   for (const DLayer* up = layer; up != nullptr; up = up->parent()) refused.insert(up);
   return !base_chain_contains(candidate, refused);
+}
+
+// Names ordered by length first, so that only names of one length compare
+// their bytes; the order only serves look-ups.
+bool name_less(std::string_view a, std::string_view b) {
+  return a.size() != b.size() ? a.size() < b.size() : a < b;
+}
+
+// A flat index of objects by name where a later object of a name wins, as
+// insert_or_assign into a map would have it, without a node per entry.
+template <typename T>
+struct NameIndexEntry {
+  std::string_view name;
+  std::size_t at;
+  T* object;
+  bool inherits = false;
+};
+
+DAttribute* attribute_of(DObject* object) { return as_attribute(object); }
+DLayer* layer_of(DObject* object) { return as_layer(object); }
+
+// Indexes the children of `layer` that `cast` accepts, read in place.
+template <typename T, typename Cast>
+std::vector<NameIndexEntry<T>> index_by_name(const DLayer& layer, Cast cast) {
+  const auto& children = layer.DObject::children();
+  std::vector<NameIndexEntry<T>> index;
+  index.reserve(children.size());
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    if (T* object = cast(children[i].get()))
+      index.push_back(NameIndexEntry<T>{object->object_name(), i, object});
+  }
+  std::sort(index.begin(), index.end(), [](const auto& a, const auto& b) {
+    return a.name != b.name ? name_less(a.name, b.name) : a.at < b.at;
+  });
+  // Of each run of one name the last, the latest in child order, stays.
+  auto out = index.begin();
+  for (auto it = index.begin(); it != index.end(); ++it) {
+    const auto next = std::next(it);
+    if (next != index.end() && next->name == it->name) continue;
+    *out++ = *it;
+  }
+  index.erase(out, index.end());
+  return index;
+}
+
+template <typename T>
+NameIndexEntry<T>* find_by_name(std::vector<NameIndexEntry<T>>& index, std::string_view name) {
+  // A derived layer mostly sets a handful of names: a scan comparing lengths
+  // first is cheaper there than a search.
+  if (index.size() <= 8) {
+    for (auto& entry : index) {
+      if (entry.name.size() == name.size() && entry.name == name) return &entry;
+    }
+    return nullptr;
+  }
+  const auto found = std::lower_bound(index.begin(), index.end(), name,
+                                      [](const NameIndexEntry<T>& entry, std::string_view key) {
+                                        return name_less(entry.name, key);
+                                      });
+  return found != index.end() && found->name == name ? &*found : nullptr;
+}
+
+// attribute.states(true) as a list in its order, each name once, without
+// building the map: the same walk, where of one name the own state wins, the
+// nearer base next, and within one attribute the later child.
+void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out,
+                 std::vector<const DLayer*>& seen) {
+  out.clear();
+  const auto add_own = [&out](const DAttribute& holder, std::size_t level) {
+    const auto& children = holder.children();
+    for (std::size_t i = 0; i < children.size(); ++i) {
+      if (DAttribute* state = as_attribute(children[i].get()))
+        out.push_back(DStateEntry{state->object_name(), level, i, state});
+    }
+  };
+  add_own(attribute, 0);
+  if (DLayer* layer = as_layer(attribute.parent())) {
+    seen.assign(1, layer);
+    std::size_t level = 0;
+    for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
+      if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
+      seen.push_back(base);
+      const DAttribute* inherited_from = base->find_attribute(attribute.object_name());
+      if (inherited_from == nullptr) break;
+      add_own(*inherited_from, ++level);
+    }
+  }
+  if (out.size() < 2) return;
+  std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
+    if (a.name != b.name) return a.name < b.name;
+    return a.level != b.level ? a.level < b.level : a.position > b.position;
+  });
+  // The first of each run of one name wins.
+  auto kept = out.begin();
+  for (auto it = std::next(out.begin()); it != out.end(); ++it) {
+    if (it->name != kept->name) *++kept = *it;
+  }
+  out.erase(std::next(kept), out.end());
+}
+
+bool has_state_named(const std::vector<DStateEntry>& states, std::string_view name) {
+  const auto found =
+      std::lower_bound(states.begin(), states.end(), name,
+                       [](const auto& entry, std::string_view key) { return entry.name < key; });
+  return found != states.end() && found->name == name;
 }
 
 // What Impl::merge_from(base, derived) would create, counted without creating
@@ -51,32 +171,30 @@ std::size_t count_merge(const DLayer& base, const DLayer& derived, std::size_t l
     count = objects >= cap - count ? cap : count + objects;
     return count < cap;
   };
-  std::map<std::string_view, DAttribute*> own_attributes;
-  for (DAttribute* attribute : derived.attributes()) {
-    own_attributes.insert_or_assign(attribute->object_name(), attribute);
-  }
-  std::map<std::string_view, DLayer*> own_layers;
-  for (DLayer* layer : derived.children()) own_layers.insert_or_assign(layer->object_name(), layer);
+  auto own_attributes = index_by_name<DAttribute>(derived, attribute_of);
+  auto own_layers = index_by_name<DLayer>(derived, layer_of);
+  std::vector<const DLayer*> seen;
+  std::vector<DStateEntry> inherited_states;
+  std::vector<DStateEntry> own_states;
 
   for (const DAttribute* inherited : base.attributes()) {
-    const auto found = own_attributes.find(inherited->object_name());
-    if (found == own_attributes.end()) {
+    const auto* found = find_by_name(own_attributes, inherited->object_name());
+    if (found == nullptr) {
       if (!add(1 + count_copies(*inherited, cap - count))) return count;
       continue;
     }
-    const auto inherited_states = inherited->states(true);
+    states_into(*inherited, inherited_states, seen);
     if (inherited_states.empty()) continue;
-    auto own_states = found->second->states(true);
-    for (const auto& [state_name, state] : inherited_states) {
-      if (!own_states.emplace(state_name, nullptr).second) continue;
-      if (!add(1 + count_copies(*state, cap - count))) return count;
+    states_into(*found->object, own_states, seen);
+    for (const auto& entry : inherited_states) {
+      if (has_state_named(own_states, entry.name)) continue;
+      if (!add(1 + count_copies(*entry.state, cap - count))) return count;
     }
   }
   for (const DLayer* inherited : base.children()) {
-    const auto found = own_layers.find(inherited->object_name());
-    const std::size_t made = found != own_layers.end()
-                                 ? count_merge(*inherited, *found->second, cap - count)
-                                 : 1 + count_copies(*inherited, cap - count);
+    const auto* found = find_by_name(own_layers, inherited->object_name());
+    const std::size_t made = found != nullptr ? count_merge(*inherited, *found->object, cap - count)
+                                              : 1 + count_copies(*inherited, cap - count);
     if (!add(made)) return count;
   }
   return count;
@@ -200,6 +318,7 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
 
 void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
   Merge merge;
+  merge.share_names = same_tree(base, derived);
   Merge::Frame top{nullptr, derived};
   merge_layer(base, derived, merge, top);
   merge.hand_over();
@@ -209,68 +328,69 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // Both indexes are taken before anything is added; a later name wins. Their
   // keys view the children's names: nothing here runs a callback that could
   // rename or destroy a child.
-  struct Own {
-    DAttribute* attribute;
-    bool inherits = false;
-  };
-  std::map<std::string_view, Own> own_attributes;
-  for (DAttribute* attribute : derived->attributes()) {
-    own_attributes.insert_or_assign(attribute->object_name(), Own{attribute});
-  }
-  std::map<std::string_view, DLayer*> own_layers;
-  for (DLayer* layer : derived->children())
-    own_layers.insert_or_assign(layer->object_name(), layer);
+  auto own_attributes = index_by_name<DAttribute>(*derived, attribute_of);
+  auto own_layers = index_by_name<DLayer>(*derived, layer_of);
 
-  for (DAttribute* inherited : base->attributes()) {
-    const auto found = own_attributes.find(inherited->object_name());
-    if (found == own_attributes.end()) {
-      inherited->clone_to(derived);
+  // Read in place: the copies land outside the base, so its list only stays
+  // or grows, and an index reads it afresh each time.
+  const auto& base_children = base->DObject::children();
+  const std::size_t base_count = base_children.size();
+  for (std::size_t i = 0; i < base_count; ++i) {
+    DAttribute* inherited = as_attribute(base_children[i].get());
+    if (inherited == nullptr) continue;
+    auto* own = find_by_name(own_attributes, inherited->object_name());
+    if (own == nullptr) {
+      clone_attribute(*inherited, derived, merge.share_names);
       continue;
     }
-    Own& own = found->second;
     // A value or link of the derived declaration always wins, and of several
     // base attributes of one name the first that has one.
-    if (!own.inherits && std::holds_alternative<std::monostate>(own.attribute->value()) &&
-        own.attribute->link() == nullptr) {
+    if (!own->inherits && std::holds_alternative<std::monostate>(own->object->value()) &&
+        own->object->link() == nullptr) {
       const DLink* link = inherited->link();
       if (link != nullptr && !link->path.empty()) {
-        own.inherits = true;
-        merge.add_value(frame, own.attribute, link->path, true);  // bound later, in this context
+        own->inherits = true;
+        merge.add_value(frame, own->object, link->path, true);  // bound later, in this context
       } else if (link == nullptr && !std::holds_alternative<std::monostate>(inherited->value())) {
-        own.inherits = true;
-        merge.add_value(frame, own.attribute, inherited->value(), false);
+        own->inherits = true;
+        merge.add_value(frame, own->object, inherited->value(), false);
       }
     }
-    const auto inherited_states = inherited->states(true);
-    if (inherited_states.empty()) continue;
+    states_into(*inherited, merge.inherited_states, merge.seen);
+    if (merge.inherited_states.empty()) continue;
     // A clone adds only its own name to the attribute's states, and the names
-    // walked are distinct, so one index taken first answers every check.
-    auto own_states = own.attribute->states(true);
-    for (const auto& [state_name, state] : inherited_states) {
-      if (own_states.find(state_name) != own_states.end()) continue;
-      state->clone_to(own.attribute);
-      own_states.emplace(state_name, nullptr);
+    // walked are distinct, so one index taken first answers every check. The
+    // lists view names of states that the clones leave in place.
+    states_into(*own->object, merge.own_states, merge.seen);
+    for (const DStateEntry& entry : merge.inherited_states) {
+      if (has_state_named(merge.own_states, entry.name)) continue;
+      clone_attribute(*entry.state, own->object, merge.share_names);
     }
   }
 
   const std::vector<DLayer*> base_layers = base->children();
   std::vector<DObject*> order;
   order.reserve(base_layers.size() + own_layers.size());
-  std::set<std::string_view> base_names;
   for (DLayer* inherited : base_layers) {
-    base_names.insert(inherited->object_name());
-    const auto found = own_layers.find(inherited->object_name());
-    if (found != own_layers.end()) {
-      Merge::Frame nested{&frame, found->second};
-      merge_layer(inherited, found->second, merge, nested);
-      order.push_back(found->second);
+    const auto* found = find_by_name(own_layers, inherited->object_name());
+    if (found != nullptr) {
+      Merge::Frame nested{&frame, found->object};
+      merge_layer(inherited, found->object, merge, nested);
+      order.push_back(found->object);
     } else {
-      inherited->clone_to(derived);
+      clone_into(*inherited, derived, merge.share_names);
       order.push_back(derived->DObject::children().back().get());
     }
   }
-  for (DLayer* layer : derived->children()) {
-    if (base_names.count(layer->object_name()) == 0) order.push_back(layer);
+  std::vector<std::string_view> base_names;
+  base_names.reserve(base_layers.size());
+  for (const DLayer* inherited : base_layers) base_names.push_back(inherited->object_name());
+  std::sort(base_names.begin(), base_names.end(), name_less);
+  for (const auto& child : derived->DObject::children()) {
+    DLayer* layer = as_layer(child.get());
+    if (layer != nullptr &&
+        !std::binary_search(base_names.begin(), base_names.end(), layer->object_name(), name_less))
+      order.push_back(layer);
   }
   derived->reorder_children(order);
   // The indexes made while loading no longer fit the merged child list.
@@ -279,7 +399,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // Gives a nested layer without a base of its own the base's same-named child,
   // unless that child already leads back here: a looping base chain would never
   // end for anything that follows it.
-  if (derived->impl->base == nullptr && !base_chain_contains(base, {derived})) {
+  if (derived->impl->base == nullptr && !base_chain_reaches(base, derived, merge.seen)) {
     derived->impl->base = base;
     raise_tree_generation(*derived);
   }
@@ -345,24 +465,28 @@ void DLayer::Impl::Merge::hand_over() {
 }
 
 void DLayer::clone_to(DObject* parent) const {
+  Impl::clone_into(*this, parent, same_tree(this, parent));
+}
+
+void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, bool share_names) {
   // A copy placed inside this layer would be copied again with its children,
   // its copy too, and so on: then the copy is made aside first, while it
   // cannot land there, and copied in its turn. Most parents lie outside, and
   // a layer without children can only hold a copy placed in itself.
-  if (parent == this || !DObject::children().empty()) {
+  if (parent == &source || !source.DObject::children().empty()) {
     for (const DObject* up = parent; up != nullptr; up = up->parent()) {
-      if (up != this) continue;
+      if (up != &source) continue;
       DObject aside;
-      Impl::copy_tree(*Impl::copy_tree(*this, &aside), parent);
+      copy_tree(*copy_tree(source, &aside, false), parent, false);
       return;
     }
   }
-  Impl::copy_tree(*this, parent);
+  copy_tree(source, parent, share_names);
 }
 
-DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent) {
+DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, bool share_names) {
   DLayer* copy;
-  if (same_tree(&source, parent)) {
+  if (share_names) {
     auto made = std::make_unique<DLayer>();
     share_name(*made, source);
     copy = made.get();
@@ -379,10 +503,11 @@ DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent) {
   reserve_children(*copy, children.size());
   for (const auto& child : children) {
     if (child->kind() == DKind::ATTRIBUTE)
-      static_cast<const DAttribute*>(child.get())->clone_to(copy);
+      clone_attribute(*static_cast<const DAttribute*>(child.get()), copy, share_names);
   }
   for (const auto& child : children) {
-    if (child->kind() == DKind::LAYER) copy_tree(*static_cast<const DLayer*>(child.get()), copy);
+    if (child->kind() == DKind::LAYER)
+      copy_tree(*static_cast<const DLayer*>(child.get()), copy, share_names);
   }
   return copy;
 }

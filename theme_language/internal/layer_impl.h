@@ -18,6 +18,14 @@ namespace Drelm {
 
 class DLoadBudget;
 
+// One entry of an attribute's states(true) as a merge lists them by name.
+struct DStateEntry {
+  std::string_view name;
+  std::size_t level;     // 0 for the attribute's own, then one per base
+  std::size_t position;  // among the holder's children
+  DAttribute* state;
+};
+
 struct DLayer::Impl {
   // Resolved base; null while unresolved and when nothing is inherited.
   DLayer* base = nullptr;
@@ -78,6 +86,12 @@ struct DLayer::Impl {
 
     std::vector<Layer> layers;
     std::vector<Value> values;
+    // Whether base and derived lie in one tree, decided once for all copies.
+    bool share_names = false;
+    // Scratch for the base chain walks and the state lists of merge_layer.
+    std::vector<const DLayer*> seen;
+    std::vector<DStateEntry> inherited_states;
+    std::vector<DStateEntry> own_states;
 
     void add_value(Frame& frame, DAttribute* attribute, DValue value, bool link);
     std::size_t record(Frame& frame);
@@ -87,9 +101,12 @@ struct DLayer::Impl {
   // Copies, inserts and reorders; records the values for `merge` to hand over.
   static void merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merge::Frame& frame);
 
-  // Appends a deep copy of `source` to `parent` and returns it.
-  // REQUIRES: parent lies outside `source`.
-  static DLayer* copy_tree(const DLayer& source, DObject* parent);
+  // Appends a deep copy of `source` to `parent` and returns it; its objects
+  // share their sources' names when `share_names`.
+  // REQUIRES: parent lies outside `source`; share_names only within one tree.
+  static DLayer* copy_tree(const DLayer& source, DObject* parent, bool share_names);
+  // DLayer::clone_to with same_tree(&source, parent) known as `share_names`.
+  static void clone_into(const DLayer& source, DObject* parent, bool share_names);
   // finalize() within the bounds of a load.
   static void finalize(DLayer& layer, DLoadBudget& budget);
   // Merges the base into the derived layer when the budget and the depth

@@ -11,6 +11,8 @@
 
 namespace Drelm {
 
+class DAttribute;
+
 // The record of the tree that holds `object`, kept by its root, made on first
 // use. Its counter is raised by every change of the tree's structure:
 // children added, destroyed or reordered, objects renamed, layer bases
@@ -36,5 +38,9 @@ inline bool same_tree(const DObject* a, const DObject* b) {
   while (b->parent() != nullptr) b = b->parent();
   return a == b;
 }
+// DAttribute::clone_to with same_tree(&source, parent) known as
+// `share_names`, so that a merge copying many attributes between the same two
+// trees decides it once.
+void clone_attribute(const DAttribute& source, DObject* parent, bool share_names);
 
 }  // namespace Drelm
