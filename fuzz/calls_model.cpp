@@ -95,6 +95,12 @@ void Runner::add_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t k,
   if (!may_change_handler(which, key)) return;
   // Each handler counts its calls after its program ran, as a stateful
   // handler of a host would.
+  const auto text_handler = [&](int handler) {
+    return [this, handler, key, begin, end, calls = 0](const std::string&) mutable {
+      handle(handler, key, begin, end);
+      ++calls;
+    };
+  };
   switch (which) {
     case kClick:
       model.click_handlers[key] = [this, key, begin, end, calls = 0]() mutable {
@@ -103,22 +109,13 @@ void Runner::add_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t k,
       };
       break;
     case kInput:
-      model.input_handlers[key] = [this, key, begin, end, calls = 0](const std::string&) mutable {
-        handle(kInput, key, begin, end);
-        ++calls;
-      };
+      model.input_handlers[key] = text_handler(kInput);
       break;
     case kSelectHandler:
-      model.select_handlers[key] = [this, key, begin, end, calls = 0](const std::string&) mutable {
-        handle(kSelectHandler, key, begin, end);
-        ++calls;
-      };
+      model.select_handlers[key] = text_handler(kSelectHandler);
       break;
     case kScan:
-      model.scan_handlers[key] = [this, key, begin, end, calls = 0](const std::string&) mutable {
-        handle(kScan, key, begin, end);
-        ++calls;
-      };
+      model.scan_handlers[key] = text_handler(kScan);
       break;
     case kAction:
       model.action_handlers[key] = [this, key, begin, end, calls = 0](const std::string&,
