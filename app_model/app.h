@@ -57,6 +57,8 @@ using TextHandlers = std::map<std::string, std::function<void(const std::string&
 using ActionHandler =
     std::function<void(const std::string& action, const std::string& arg, const std::string& data)>;
 
+struct StyleMemo;
+
 // The application model: states, stores, handlers, hooks, themes and the last render.
 class OApp {
  public:
@@ -152,6 +154,11 @@ class OApp {
   std::vector<Patch> render_patches();
   std::string render_tree_json() const;
   std::string render_patches_json();
+
+ private:
+  // The styles of the last render, so that the next one reads from the layer
+  // tree only what may have changed since. Not a part of the model's state.
+  mutable std::shared_ptr<StyleMemo> style_memo;
 };
 
 }  // namespace Ombrix

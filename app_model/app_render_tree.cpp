@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app_model/app.h"
+#include "app_model/internal/style_memo.h"
 #include "app_model/style.h"
 #include "theme_language/layer.h"
 #include "theme_language/lookup.h"
@@ -113,7 +114,11 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
   node.name = layer->object_name();
   // A child's path is written into its node by the parent, which passes it here.
   if (&node.path != &path) node.path = path;
-  resolve_style_into(node.style, layer, *states, border);
+  if (context.style_memo != nullptr) {
+    resolve_style_kept(node.style, layer, *states, border, *context.style_memo);
+  } else {
+    resolve_style_into(node.style, layer, *states, border);
+  }
   if (row.fields != nullptr) {
     if (states != &own_states) {
       own_states.assign(inherited_states.begin(), inherited_states.end());
@@ -258,6 +263,7 @@ RenderNode OApp::build_render_tree() const {
   if (root == nullptr) return RenderNode{};
 
   std::vector<std::string> state_list(states.begin(), states.end());
+  if (!style_memo) style_memo = std::make_shared<StyleMemo>();
   theme_buttons.clear();
   list_actions.clear();
   ThemeCtx theme_ctx;
@@ -276,10 +282,13 @@ RenderNode OApp::build_render_tree() const {
                               .list_actions = list_actions,
                               .size_scale = mobile_size_scale,
                               .font_scale = mobile_font_scale,
-                              .spacing_scale = mobile_spacing_scale};
+                              .spacing_scale = mobile_spacing_scale,
+                              .style_memo = style_memo.get()};
 
   RenderNode tree;
+  begin_style_memo(*style_memo, *root);
   build_node_into(tree, root, root_name, state_list, nullptr, RowCtx{}, context);
+  end_style_memo(*style_memo);
 
   checkbox_paths.clear();
   collect_checkbox_paths(tree, checkbox_paths);

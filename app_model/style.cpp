@@ -2,10 +2,14 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string_view>
+#include <variant>
 
+#include "app_model/internal/style_memo.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 #include "theme_language/lookup.h"
@@ -29,17 +33,6 @@ double number_of(Drelm::DAttribute* attribute, const States& states) {
   if (!attribute) return 0;
   const double* value = attribute->as_if<double>(states);
   return value ? *value : 0;
-}
-
-// Keeps the default unless the layer declares the attribute at all.
-void number_when_present_of(Drelm::DAttribute* attribute, const States& states, double& field) {
-  if (attribute) field = number_of(attribute, states);
-}
-
-// Flags are written as numbers; anything that is not a number keeps the default.
-void flag_of(Drelm::DAttribute* attribute, const States& states, bool& field) {
-  if (!attribute) return;
-  if (const double* value = attribute->as_if<double>(states)) field = *value != 0;
 }
 
 void text_of(Drelm::DAttribute* attribute, const States& states, std::string& field) {
@@ -98,16 +91,28 @@ std::string get_string(Drelm::DLayer* layer, const char* name, const States& sta
 
 namespace {
 
-// What resolve_fill reads, in the order of kFillNames; null where absent.
-void fill_from(Drelm::DAttribute* const* found, const States& states, std::string& fill,
-               bool& is_gradient) {
-  Drelm::DAttribute* start_color = found[0];
-  Drelm::DAttribute* end_color = found[1];
-  const std::string* start_text = start_color ? start_color->as_if<std::string>(states) : nullptr;
-  const std::string* end_text = end_color ? end_color->as_if<std::string>(states) : nullptr;
+// What an attribute answers with for the active states; null when the layer
+// lacks the attribute.
+using Value = const Drelm::DValue*;
+
+const double* number_in(Value value) { return value ? std::get_if<double>(value) : nullptr; }
+const std::string* text_in(Value value) {
+  return value ? std::get_if<std::string>(value) : nullptr;
+}
+// Absent, of another kind or without a value for these states: 0.
+double number_or_zero(Value value) {
+  const double* number = number_in(value);
+  return number ? *number : 0;
+}
+
+// A fill from its values in the order of kFillNames: a gradient when both
+// colours are given, else the plain fill; left as it is when neither is.
+void fill_from(const Value* values, std::string& fill, bool& is_gradient) {
+  const std::string* start_text = text_in(values[0]);
+  const std::string* end_text = text_in(values[1]);
   if (start_text && end_text) {
-    const std::string start = stop_pos(number_of(found[2], states));
-    const std::string end = stop_pos(number_of(found[3], states));
+    const std::string start = stop_pos(number_or_zero(values[2]));
+    const std::string end = stop_pos(number_or_zero(values[3]));
     std::string gradient;
     gradient.reserve(start.size() + start_text->size() + end.size() + end_text->size() + 3);
     gradient.append(start).append(1, ':').append(*start_text);
@@ -116,10 +121,8 @@ void fill_from(Drelm::DAttribute* const* found, const States& states, std::strin
     is_gradient = true;
     return;
   }
-  Drelm::DAttribute* plain = found[4];
-  if (!plain) return;
-  if (const std::string* value = plain->as_if<std::string>(states)) {
-    fill = *value;
+  if (const std::string* plain = text_in(values[4])) {
+    fill = *plain;
     is_gradient = false;
   }
 }
@@ -133,76 +136,187 @@ constexpr std::array<DNameKey, 6> kBorderNames = {
     name_key("Fill.Start Color"), name_key("Fill.End Color"), name_key("Fill.Start"),
     name_key("Fill.End"),         name_key("Fill"),           name_key("Thickness")};
 
-// Every name resolve_style_into reads from a layer, those of a fill first: all
-// are looked up in one pass over the layer's index.
-// clang-format off
-constexpr std::array<DNameKey, 58> kStyleNames = {
-    name_key("Fill.Start Color"),
-    name_key("Fill.End Color"),
-    name_key("Fill.Start"),
-    name_key("Fill.End"),
-    name_key("Fill"),
-    name_key("Corner Radii.Top Left"),
-    name_key("Corner Radii.Top Right"),
-    name_key("Corner Radii.Bottom Left"),
-    name_key("Corner Radii.Bottom Right"),
-    name_key("Text Color"),
-    name_key("Margins.Left"),
-    name_key("Margins.Top"),
-    name_key("Margins.Right"),
-    name_key("Margins.Bottom"),
-    name_key("Padding.Left"),
-    name_key("Padding.Top"),
-    name_key("Padding.Right"),
-    name_key("Padding.Bottom"),
-    name_key("Font.Family"),
-    name_key("Font.Size"),
-    name_key("Font.Weight"),
-    name_key("Layout.Direction"),
-    name_key("Layout.Align"),
-    name_key("Layout.Justify"),
-    name_key("Layout.Scroll"),
-    name_key("Layout.Spacing"),
-    name_key("Layout.Grow"),
-    name_key("Layout.Shrink"),
-    name_key("Size.Width"),
-    name_key("Size.Height"),
-    name_key("Size.Max Width"),
-    name_key("Aspect Ratio"),
-    name_key("Opacity"),
-    name_key("Visible"),
-    name_key("Collapsed"),
-    name_key("Transform.Offset X"),
-    name_key("Transform.Offset Y"),
-    name_key("Transform.Rotation"),
-    name_key("Intent"),
-    name_key("Overlay"),
-    name_key("Secret"),
-    name_key("Multiline"),
-    name_key("Read Only"),
-    name_key("Wrap"),
-    name_key("Fit"),
-    name_key("Autoplay"),
-    name_key("Loop"),
-    name_key("Muted"),
-    name_key("Controls"),
-    name_key("Text"),
-    name_key("Placeholder"),
-    name_key("Source"),
-    name_key("Data"),
-    name_key("Href"),
-    name_key("Tag"),
-    name_key("Anchor"),
-    name_key("Bind"),
-    name_key("Size.Height Viewport")};
-// clang-format on
+// How a style name's value lands in the style.
+enum class Rule : std::uint8_t {
+  fill,               // one of the five names of the fill
+  number,             // 0 unless a number
+  number_if_present,  // the default stays unless the layer declares the attribute
+  flag,               // written as a number; anything else keeps the default
+  text,               // the default ("") stays unless a text
+  source,             // a text that names the icon and the media alike
+};
 
-// The place of a name in kStyleNames; a name missing there does not compile.
-consteval std::size_t slot(std::string_view name) {
-  for (std::size_t i = 0; i < kStyleNames.size(); ++i) {
-    if (kStyleNames[i].name == name) return i;
+constexpr DNameKey key_of(std::string_view name) { return {name, Drelm::hash_name(name)}; }
+
+struct StyleSlot {
+  DNameKey key;
+  Rule rule;
+  double ResolvedStyle::*number = nullptr;
+  bool ResolvedStyle::*flag = nullptr;
+  std::string ResolvedStyle::*text = nullptr;
+  bool flag_default = false;
+};
+
+consteval StyleSlot fill(std::string_view name) { return {key_of(name), Rule::fill}; }
+consteval StyleSlot number(std::string_view name, double ResolvedStyle::*member) {
+  return {key_of(name), Rule::number, member};
+}
+consteval StyleSlot number_if_present(std::string_view name, double ResolvedStyle::*member) {
+  return {key_of(name), Rule::number_if_present, member};
+}
+consteval StyleSlot flag(std::string_view name, bool ResolvedStyle::*member, bool fallback) {
+  return {key_of(name), Rule::flag, nullptr, member, nullptr, fallback};
+}
+consteval StyleSlot text(std::string_view name, std::string ResolvedStyle::*member) {
+  return {key_of(name), Rule::text, nullptr, nullptr, member};
+}
+
+// Every name resolve_style_into reads from a layer, those of the fill first:
+// all are looked up in one pass over the layer's index.
+constexpr std::array<StyleSlot, 58> kStyleSlots = {
+    fill("Fill.Start Color"),
+    fill("Fill.End Color"),
+    fill("Fill.Start"),
+    fill("Fill.End"),
+    fill("Fill"),
+    number("Corner Radii.Top Left", &ResolvedStyle::radiusTL),
+    number("Corner Radii.Top Right", &ResolvedStyle::radiusTR),
+    number("Corner Radii.Bottom Left", &ResolvedStyle::radiusBL),
+    number("Corner Radii.Bottom Right", &ResolvedStyle::radiusBR),
+    text("Text Color", &ResolvedStyle::textColor),
+    number("Margins.Left", &ResolvedStyle::marginL),
+    number("Margins.Top", &ResolvedStyle::marginT),
+    number("Margins.Right", &ResolvedStyle::marginR),
+    number("Margins.Bottom", &ResolvedStyle::marginB),
+    number("Padding.Left", &ResolvedStyle::paddingL),
+    number("Padding.Top", &ResolvedStyle::paddingT),
+    number("Padding.Right", &ResolvedStyle::paddingR),
+    number("Padding.Bottom", &ResolvedStyle::paddingB),
+    text("Font.Family", &ResolvedStyle::fontFamily),
+    number("Font.Size", &ResolvedStyle::fontSize),
+    number("Font.Weight", &ResolvedStyle::fontWeight),
+    text("Layout.Direction", &ResolvedStyle::direction),
+    text("Layout.Align", &ResolvedStyle::crossAlign),
+    text("Layout.Justify", &ResolvedStyle::justify),
+    text("Layout.Scroll", &ResolvedStyle::scroll),
+    number("Layout.Spacing", &ResolvedStyle::spacing),
+    number("Layout.Grow", &ResolvedStyle::grow),
+    number_if_present("Layout.Shrink", &ResolvedStyle::shrink),
+    number("Size.Width", &ResolvedStyle::width),
+    number("Size.Height", &ResolvedStyle::height),
+    number("Size.Max Width", &ResolvedStyle::maxWidth),
+    number("Aspect Ratio", &ResolvedStyle::aspectRatio),
+    number_if_present("Opacity", &ResolvedStyle::opacity),
+    flag("Visible", &ResolvedStyle::visible, true),
+    flag("Collapsed", &ResolvedStyle::collapsed, false),
+    number("Transform.Offset X", &ResolvedStyle::translateX),
+    number("Transform.Offset Y", &ResolvedStyle::translateY),
+    number("Transform.Rotation", &ResolvedStyle::rotation),
+    text("Intent", &ResolvedStyle::intent),
+    text("Overlay", &ResolvedStyle::overlay),
+    flag("Secret", &ResolvedStyle::secret, false),
+    flag("Multiline", &ResolvedStyle::multiline, false),
+    flag("Read Only", &ResolvedStyle::readOnly, false),
+    flag("Wrap", &ResolvedStyle::wrap, true),
+    text("Fit", &ResolvedStyle::fit),
+    flag("Autoplay", &ResolvedStyle::autoplay, false),
+    flag("Loop", &ResolvedStyle::loop, false),
+    flag("Muted", &ResolvedStyle::muted, false),
+    flag("Controls", &ResolvedStyle::controls, false),
+    text("Text", &ResolvedStyle::text),
+    text("Placeholder", &ResolvedStyle::placeholder),
+    {name_key("Source"), Rule::source},
+    text("Data", &ResolvedStyle::qrData),
+    text("Href", &ResolvedStyle::href),
+    text("Tag", &ResolvedStyle::tag),
+    text("Anchor", &ResolvedStyle::anchor),
+    text("Bind", &ResolvedStyle::binds),
+    number("Size.Height Viewport", &ResolvedStyle::heightViewport),
+};
+
+constexpr std::array<DNameKey, kStyleSlots.size()> kStyleNames = [] {
+  std::array<DNameKey, kStyleSlots.size()> keys{};
+  for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = kStyleSlots[i].key;
+  return keys;
+}();
+
+// The values of a node: the layer's in the order of kStyleSlots, then the
+// border's in the order of kBorderNames.
+constexpr std::size_t kBorderSlot = kStyleSlots.size();
+constexpr std::size_t kSlotCount = kBorderSlot + kBorderNames.size();
+static_assert(kSlotCount <= 64, "a memo keeps its slots as the bits of one word");
+constexpr std::uint64_t kFillSlots = (std::uint64_t{1} << kFillNames.size()) - 1;
+constexpr std::uint64_t kBorderSlots = kFillSlots << kBorderSlot | std::uint64_t{1}
+                                                                     << (kSlotCount - 1);
+
+void apply_slot(ResolvedStyle& s, const StyleSlot& slot, Value value) {
+  switch (slot.rule) {
+    case Rule::fill:
+      break;
+    case Rule::number:
+      s.*slot.number = number_or_zero(value);
+      break;
+    case Rule::number_if_present:
+      if (value) s.*slot.number = number_or_zero(value);
+      break;
+    case Rule::flag:
+      if (const double* number = number_in(value)) s.*slot.flag = *number != 0;
+      break;
+    case Rule::text:
+      if (const std::string* found = text_in(value)) s.*slot.text = *found;
+      break;
+    case Rule::source:
+      if (const std::string* found = text_in(value)) s.iconSource = *found;
+      s.mediaSource = s.iconSource;
+      break;
   }
-  throw "not a style name";
+}
+
+// The field of a slot back to what a fresh style holds, before it is applied
+// again; numbers are always written.
+void reset_slot(ResolvedStyle& s, const StyleSlot& slot) {
+  switch (slot.rule) {
+    case Rule::flag:
+      s.*slot.flag = slot.flag_default;
+      break;
+    case Rule::text:
+      (s.*slot.text).clear();
+      break;
+    case Rule::source:
+      s.iconSource.clear();
+      break;
+    default:
+      break;
+  }
+}
+
+void apply_border(ResolvedStyle& s, const Value* values) {
+  fill_from(values, s.borderFill, s.borderIsGradient);
+  s.borderThickness = number_or_zero(values[kBorderNames.size() - 1]);
+}
+
+// Looks up the names of a node's style and asks `answer` for the value of
+// each attribute found, by slot; null where absent.
+template <typename Answer>
+void values_of(Drelm::DLayer* layer, Drelm::DLayer* border, Value* values,
+               const Answer& answer) {
+  std::array<Drelm::DAttribute*, kSlotCount> found{};
+  Drelm::find_attributes(*layer, {kStyleNames.data(), kStyleNames.size()}, found.data());
+  if (border) {
+    Drelm::find_attributes(*border, {kBorderNames.data(), kBorderNames.size()},
+                           found.data() + kBorderSlot);
+  }
+  for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
+    values[slot] = found[slot] ? answer(slot, *found[slot]) : nullptr;
+  }
+}
+
+void apply_values(ResolvedStyle& s, const Value* values, bool has_border) {
+  fill_from(values, s.fill, s.fillIsGradient);
+  if (has_border) apply_border(s, values + kBorderSlot);
+  for (std::size_t slot = kFillNames.size(); slot < kStyleSlots.size(); ++slot) {
+    apply_slot(s, kStyleSlots[slot], values[slot]);
+  }
 }
 
 }  // namespace
@@ -212,7 +326,11 @@ void resolve_fill(Drelm::DLayer* layer, const States& states, std::string& fill,
   if (!layer) return;
   std::array<Drelm::DAttribute*, kFillNames.size()> found;
   Drelm::find_attributes(*layer, {kFillNames.data(), kFillNames.size()}, found.data());
-  fill_from(found.data(), states, fill, is_gradient);
+  std::array<Value, kFillNames.size()> values;
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    values[i] = found[i] ? &Drelm::value_for(*found[i], states) : nullptr;
+  }
+  fill_from(values.data(), fill, is_gradient);
 }
 
 ResolvedStyle resolve_style(Drelm::DLayer* layer, const States& states) {
@@ -223,78 +341,84 @@ ResolvedStyle resolve_style(Drelm::DLayer* layer, const States& states) {
 
 void resolve_style_into(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
                         Drelm::DLayer* border) {
-  std::array<Drelm::DAttribute*, kStyleNames.size()> found;
-  Drelm::find_attributes(*layer, {kStyleNames.data(), kStyleNames.size()}, found.data());
-  fill_from(found.data(), states, s.fill, s.fillIsGradient);
-  if (border) {
-    std::array<Drelm::DAttribute*, kBorderNames.size()> border_found;
-    Drelm::find_attributes(*border, {kBorderNames.data(), kBorderNames.size()},
-                           border_found.data());
-    fill_from(border_found.data(), states, s.borderFill, s.borderIsGradient);
-    s.borderThickness = number_of(border_found[5], states);
+  std::array<Value, kSlotCount> values;
+  values_of(layer, border, values.data(), [&states](std::size_t, Drelm::DAttribute& attribute) {
+    return &Drelm::value_for(attribute, states);
+  });
+  apply_values(s, values.data(), border != nullptr);
+}
+
+void begin_style_memo(StyleMemo& memo, const Drelm::DLayer& root) {
+  memo.version = Drelm::answers_version(root);
+  memo.next = 0;
+}
+
+void end_style_memo(StyleMemo& memo) {
+  if (memo.entries.size() > memo.next) memo.entries.resize(memo.next);
+}
+
+void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
+                        Drelm::DLayer* border, StyleMemo& memo) {
+  if (memo.next == memo.entries.size()) memo.entries.emplace_back();
+  StyleMemo::Entry& entry = memo.entries[memo.next++];
+  if (entry.kept && entry.version == memo.version && entry.layer == layer &&
+      entry.border == border && entry.states == states) {
+    s = entry.style;
+    if (entry.reread_slots == 0) return;
+    // Values read through links: their targets change without the version.
+    std::array<Value, kSlotCount> values{};
+    std::size_t next = 0;
+    for (std::uint64_t bits = entry.reread_slots; bits != 0; bits &= bits - 1) {
+      const Drelm::DAttribute* source = entry.reread[next++];
+      values[std::countr_zero(bits)] = source ? &source->value() : nullptr;
+    }
+    if (entry.reread_slots & kFillSlots) {
+      s.fill.clear();
+      s.fillIsGradient = false;
+      fill_from(values.data(), s.fill, s.fillIsGradient);
+    }
+    if (entry.reread_slots & kBorderSlots) {
+      s.borderFill.clear();
+      s.borderIsGradient = false;
+      apply_border(s, values.data() + kBorderSlot);
+    }
+    const std::uint64_t others = entry.reread_slots & ~(kFillSlots | kBorderSlots);
+    for (std::uint64_t bits = others; bits != 0; bits &= bits - 1) {
+      const StyleSlot& slot = kStyleSlots[std::countr_zero(bits)];
+      reset_slot(s, slot);
+      apply_slot(s, slot, values[std::countr_zero(bits)]);
+    }
+    return;
   }
 
-  s.radiusTL = number_of(found[slot("Corner Radii.Top Left")], states);
-  s.radiusTR = number_of(found[slot("Corner Radii.Top Right")], states);
-  s.radiusBL = number_of(found[slot("Corner Radii.Bottom Left")], states);
-  s.radiusBR = number_of(found[slot("Corner Radii.Bottom Right")], states);
-  text_of(found[slot("Text Color")], states, s.textColor);
+  std::array<Value, kSlotCount> values;
+  std::array<Drelm::DAttribute*, kSlotCount> sources{};
+  bool kept = true;
+  std::uint64_t reread = 0;
+  values_of(layer, border, values.data(), [&](std::size_t slot, Drelm::DAttribute& attribute) {
+    const Drelm::DValueSource source = Drelm::value_source(attribute, states);
+    sources[slot] = source.attribute;
+    if (source.keep == Drelm::DValueKeep::never) kept = false;
+    if (source.keep == Drelm::DValueKeep::reread) reread |= std::uint64_t{1} << slot;
+    return &source.attribute->value();
+  });
+  apply_values(s, values.data(), border != nullptr);
 
-  s.marginL = number_of(found[slot("Margins.Left")], states);
-  s.marginT = number_of(found[slot("Margins.Top")], states);
-  s.marginR = number_of(found[slot("Margins.Right")], states);
-  s.marginB = number_of(found[slot("Margins.Bottom")], states);
-  s.paddingL = number_of(found[slot("Padding.Left")], states);
-  s.paddingT = number_of(found[slot("Padding.Top")], states);
-  s.paddingR = number_of(found[slot("Padding.Right")], states);
-  s.paddingB = number_of(found[slot("Padding.Bottom")], states);
-
-  text_of(found[slot("Font.Family")], states, s.fontFamily);
-  s.fontSize = number_of(found[slot("Font.Size")], states);
-  s.fontWeight = number_of(found[slot("Font.Weight")], states);
-
-  text_of(found[slot("Layout.Direction")], states, s.direction);
-  text_of(found[slot("Layout.Align")], states, s.crossAlign);
-  text_of(found[slot("Layout.Justify")], states, s.justify);
-  text_of(found[slot("Layout.Scroll")], states, s.scroll);
-  s.spacing = number_of(found[slot("Layout.Spacing")], states);
-  s.grow = number_of(found[slot("Layout.Grow")], states);
-  number_when_present_of(found[slot("Layout.Shrink")], states, s.shrink);
-
-  s.width = number_of(found[slot("Size.Width")], states);
-  s.height = number_of(found[slot("Size.Height")], states);
-  s.maxWidth = number_of(found[slot("Size.Max Width")], states);
-  s.aspectRatio = number_of(found[slot("Aspect Ratio")], states);
-  number_when_present_of(found[slot("Opacity")], states, s.opacity);
-  flag_of(found[slot("Visible")], states, s.visible);
-  flag_of(found[slot("Collapsed")], states, s.collapsed);
-
-  s.translateX = number_of(found[slot("Transform.Offset X")], states);
-  s.translateY = number_of(found[slot("Transform.Offset Y")], states);
-  s.rotation = number_of(found[slot("Transform.Rotation")], states);
-
-  text_of(found[slot("Intent")], states, s.intent);
-  text_of(found[slot("Overlay")], states, s.overlay);
-  flag_of(found[slot("Secret")], states, s.secret);
-  flag_of(found[slot("Multiline")], states, s.multiline);
-  flag_of(found[slot("Read Only")], states, s.readOnly);
-  flag_of(found[slot("Wrap")], states, s.wrap);
-  text_of(found[slot("Fit")], states, s.fit);
-  flag_of(found[slot("Autoplay")], states, s.autoplay);
-  flag_of(found[slot("Loop")], states, s.loop);
-  flag_of(found[slot("Muted")], states, s.muted);
-  flag_of(found[slot("Controls")], states, s.controls);
-
-  text_of(found[slot("Text")], states, s.text);
-  text_of(found[slot("Placeholder")], states, s.placeholder);
-  text_of(found[slot("Source")], states, s.iconSource);
-  s.mediaSource = s.iconSource;
-  text_of(found[slot("Data")], states, s.qrData);
-  text_of(found[slot("Href")], states, s.href);
-  text_of(found[slot("Tag")], states, s.tag);
-  text_of(found[slot("Anchor")], states, s.anchor);
-  text_of(found[slot("Bind")], states, s.binds);
-  s.heightViewport = number_of(found[slot("Size.Height Viewport")], states);
+  entry.kept = kept;
+  if (!kept) return;
+  // A fill is made of several values: read again, it needs all of them.
+  if (reread & kFillSlots) reread |= kFillSlots;
+  if (reread & kBorderSlots) reread |= kBorderSlots;
+  entry.layer = layer;
+  entry.border = border;
+  entry.version = memo.version;
+  entry.states = states;
+  entry.style = s;
+  entry.reread_slots = reread;
+  entry.reread.clear();
+  for (std::uint64_t bits = reread; bits != 0; bits &= bits - 1) {
+    entry.reread.push_back(sources[std::countr_zero(bits)]);
+  }
 }
 
 void apply_mobile_scale(ResolvedStyle& style, Drelm::DLayer* layer, const States& states,

@@ -9,6 +9,7 @@
 #include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
+#include "theme_language/lookup.h"
 
 namespace Drelm {
 
@@ -116,10 +117,16 @@ void DAttribute::Impl::add_state_entry(StateRecord& record, DAttribute* state,
   record.entries.push_back(entry);
 }
 
+std::uint64_t answers_version(const DObject& object) {
+  const DTreeStates& tree = tree_states(object);
+  return std::uint64_t{tree.generation} << 32 | tree.answers;
+}
+
 void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
   // Untrusted until complete, so a rebuild that fails half-way is never used.
+  const std::uint8_t kept = attribute.states_flags & kValueKept;
   attribute.states_tree = nullptr;
-  attribute.states_flags = 0;
+  attribute.states_flags = kept;
   DTreeStates& tree = tree_states(attribute);
   const std::uint32_t* generation = &tree.generation;
   bool any = has_attribute_child(attribute);
@@ -137,7 +144,7 @@ void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
       any = any || has_attribute_child(*inherited_from);
     }
   }
-  std::uint8_t flags = 0;
+  std::uint8_t flags = kept;
   if (any || !foreign.empty() || (attribute.impl && attribute.impl->states)) {
     Impl& owner_record = of(attribute);
     if (!owner_record.states) owner_record.states = std::make_unique<StateRecord>();
@@ -183,15 +190,52 @@ DAttribute* DAttribute::state(const std::vector<std::string>& active) {
   return best;
 }
 
-template <typename T>
-const T* DAttribute::as_if(const std::vector<std::string>& active) {
-  if (active.empty()) return std::get_if<T>(&value());
-  DAttribute* current = this;
+const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active) {
+  if (active.empty()) return attribute.value();
+  DAttribute* current = &attribute;
   while (true) {
     // A state's own states are not consulted: it answers with its chain's end.
-    if (DAttribute* selected = current->state(active)) return std::get_if<T>(&selected->value());
+    if (DAttribute* selected = current->state(active)) return selected->value();
+    DAttribute* next = DAttribute::Impl::target_of(*current);
+    if (next == nullptr) return current->own_value;
+    current = next;
+  }
+}
+
+template <typename T>
+const T* DAttribute::as_if(const std::vector<std::string>& active) {
+  return std::get_if<T>(&value_for(*this, active));
+}
+
+DValueSource value_source(DAttribute& attribute, const std::vector<std::string>& active) {
+  using Impl = DAttribute::Impl;
+  // The walk of as_if. A value read through a link is the target's to change,
+  // which may lie in another tree; a state entry may lead to another tree too.
+  DValueKeep keep = DValueKeep::copy;
+  const auto hop = [&](DAttribute* next) {
+    if (keep == DValueKeep::copy) keep = DValueKeep::reread;
+    if (!same_tree(next, &attribute)) keep = DValueKeep::never;
+  };
+  const auto answer = [&](DAttribute* source) {
+    if (keep == DValueKeep::copy) source->states_flags |= Impl::kValueKept;
+    return DValueSource{source, keep};
+  };
+  DAttribute* current = &attribute;
+  while (true) {
+    if (!active.empty()) {
+      DAttribute* selected = current->state(active);
+      if ((current->states_flags & Impl::kForeignTrees) != 0) keep = DValueKeep::never;
+      if (selected != nullptr) {
+        while (DAttribute* next = Impl::target_of(*selected)) {
+          hop(next);
+          selected = next;
+        }
+        return answer(selected);
+      }
+    }
     DAttribute* next = Impl::target_of(*current);
-    if (next == nullptr) return std::get_if<T>(&current->own_value);
+    if (next == nullptr) return answer(current);
+    hop(next);
     current = next;
   }
 }

@@ -18,6 +18,7 @@ namespace Drelm {
 using DValue = std::variant<std::monostate, double, bool, std::string>;
 
 class DAttribute;
+struct DValueSource;
 
 // A link to another attribute, by path; target is null while unresolved or cyclic.
 struct DLink {
@@ -71,10 +72,13 @@ class DAttribute : public DObject {
  private:
   struct Impl;
   friend void clone_attribute(const DAttribute& source, DObject* parent, bool share_names);
+  friend DValueSource value_source(DAttribute& attribute, const std::vector<std::string>& active);
+  friend const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also
   // depend on the counters of other trees. Most attributes have neither.
+  // kValueKept: a caller of value_source keeps a copy of the own value.
   std::uint8_t states_flags = 0;
   // How far the state look-up may trust what it found: the record of the tree
   // whose counter it was checked against (null before the first look-up), and

@@ -122,6 +122,7 @@ std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
 // ---- Impl: links -------------------------------------------------------------
 
 void DAttribute::Impl::break_link(bool notify) {
+  raise_tree_answers(*owner);
   if (link->target != nullptr) {
     // Keep what the chain read, so the attribute shows no jump in value.
     owner->own_value = owner->value();
@@ -134,12 +135,14 @@ void DAttribute::Impl::break_link(bool notify) {
 }
 
 void DAttribute::Impl::forget_link() {
+  if (link) raise_tree_answers(*owner);
   if (link && link->target != nullptr) of(*link->target).remove_dependent(owner);
   link.reset();
 }
 
 void DAttribute::Impl::resolve_own_link() {
   if (link) {
+    raise_tree_answers(*owner);
     DAttribute* found = find_link_target(owner, link->path);
     const char* problem = nullptr;
     if (found == nullptr) {
@@ -221,6 +224,7 @@ void DAttribute::set_value(const DValue& value) {
   }
   if (own_value == value) return;
   own_value = value;
+  if ((states_flags & Impl::kValueKept) != 0) raise_tree_answers(*this);
   if (impl) impl->notify_all();
 }
 
@@ -247,6 +251,7 @@ bool DAttribute::create_link(DAttribute* target) {
   Impl& target_record = Impl::of(*target);
   target_record.add_dependent(this);
   record.link = std::move(made);
+  raise_tree_answers(*this);
   target_record.update_link_dependencies();
   record.notify_all();
   return true;
@@ -261,6 +266,7 @@ bool DAttribute::create_link(const std::string& path) {
     record.forget_link();
   }
   record.link = DLink{path, nullptr, false};
+  raise_tree_answers(*this);
   record.update_link_dependencies();
   record.notify_all();
   return true;

@@ -7,13 +7,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <type_traits>
 #include <vector>
 
+#include "theme_language/attribute.h"
+
 namespace Drelm {
 
-class DAttribute;
 class DLayer;
 
 // Little-endian loads of 8, 4 or fewer bytes; byte by byte where the hash of
@@ -91,6 +93,34 @@ void find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out);
 DAttribute* find_attribute(DLayer& layer, const DNameKey& key);
 // The first child layer of that exact name, or null.
 DLayer* find_child_layer(const DLayer& layer, std::string_view name);
+// What as_if<T>(active) reads, whatever T:
+// as_if<T>(active) == std::get_if<T>(&value_for(attribute, active)).
+const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active);
+
+// What a caller that keeps answers of as_if from one render to the next may
+// do with one.
+enum class DValueKeep : std::uint8_t {
+  // Keep a copy of the value while answers_version stays the same.
+  copy,
+  // Keep the source while answers_version stays the same, and read its value
+  // anew each time: it may change without the version (a link target).
+  reread,
+  // Keep nothing: the answer depends on another tree.
+  never,
+};
+
+// Where as_if<T>(active) reads, whatever T: the attribute whose own value
+// answers, so that value_for(attribute, active) == source.attribute->value().
+struct DValueSource {
+  DAttribute* attribute;
+  DValueKeep keep;
+};
+DValueSource value_source(DAttribute& attribute, const std::vector<std::string>& active);
+
+// Changes whenever an answer of value_source in the tree holding `object` may
+// change: its structure, a link, or the value of a source told to copy.
+std::uint64_t answers_version(const DObject& object);
+
 // As DLayer::children(), without the copy: valid until the child list changes.
 const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
 

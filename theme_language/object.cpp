@@ -165,6 +165,12 @@ void raise_tree_generation(DObject& object) {
   if (root->extra && root->extra->tree) ++root->extra->tree->generation;
 }
 
+void raise_tree_answers(const DObject& object) {
+  const DObject* root = &object;
+  while (root->parent_object != nullptr) root = root->parent_object;
+  if (root->extra && root->extra->tree) ++root->extra->tree->answers;
+}
+
 void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
 
 void share_name(DObject& copy, const DObject& source) {

@@ -88,6 +88,7 @@ class DObject {
   friend DTreeStates& tree_states(const DObject& object);
   friend void reserve_children(DObject& object, std::size_t count);
   friend void raise_tree_generation(DObject& object);
+  friend void raise_tree_answers(const DObject& object);
   friend void share_name(DObject& copy, const DObject& source);
 
   // Runs the destroyed callbacks and destroys the children.

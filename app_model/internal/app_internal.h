@@ -42,6 +42,8 @@ bool parse_theme_json(const std::string& text, OTheme& out);
 // list_actions are the render's outputs and are written through the record even where
 // it is passed as const. Build it with designated initialisers: a store given to the
 // wrong member then reads wrong at a glance, and one left out does not compile.
+struct StyleMemo;
+
 struct RenderContext {
   const StringMap& texts;
   const StringMap& media_sources;
@@ -57,6 +59,8 @@ struct RenderContext {
   double size_scale;
   double font_scale;
   double spacing_scale;
+  // Styles of the last render to answer from; null: resolve every style.
+  StyleMemo* style_memo = nullptr;
 };
 
 // Render tree building: one node and its subtree, built from the layer for the path.

@@ -40,6 +40,8 @@ struct DAttribute::Impl {
 
   static constexpr std::uint8_t kStateEntries = 1;
   static constexpr std::uint8_t kForeignTrees = 2;
+  // Outlives the rebuilds of the state entries, which reset the other flags.
+  static constexpr std::uint8_t kValueKept = 4;
 
   explicit Impl(DAttribute* owner) : owner(owner) {}
 

@@ -28,6 +28,8 @@ inline const std::uint32_t* tree_generation(const DObject& object) {
 void reserve_children(DObject& object, std::size_t count);
 // Raises the counter of the tree that holds `object`.
 void raise_tree_generation(DObject& object);
+// Raises the answers counter of that tree (see DTreeStates).
+void raise_tree_answers(const DObject& object);
 
 // Names `copy` with the name `source` holds, sharing it. REQUIRES: both lie in
 // one tree once `copy` is placed, as the name's count is not atomic.

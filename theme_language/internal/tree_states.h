@@ -105,6 +105,9 @@ class DConditionTable {
 struct DTreeStates {
   // Raised by every change of the tree's structure (see object_access.h).
   std::uint32_t generation = 0;
+  // Raised by every change of a link in the tree, and of the value of an
+  // attribute whose value a caller of value_source was told to copy.
+  std::uint32_t answers = 0;
   DConditionTable conditions;
 };
 
