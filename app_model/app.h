@@ -112,8 +112,8 @@ class OApp {
       file_pick_handler;
   std::function<void(const std::string& url)> open_url;
   std::function<void(const std::string& text)> copy_text;
-  std::function<void(const std::string& name, const std::string& second,
-                     const std::string& content, std::function<void(bool saved)>)>
+  std::function<void(const std::string& name, const std::string& second, const std::string& content,
+                     std::function<void(bool saved)>)>
       save_file;
   std::function<void(const std::vector<std::string>& argv,
                      std::function<void(const std::string& line)> on_line,

@@ -247,7 +247,7 @@ constexpr std::size_t kSlotCount = kBorderSlot + kBorderNames.size();
 static_assert(kSlotCount <= 64, "a memo keeps its slots as the bits of one word");
 constexpr std::uint64_t kFillSlots = (std::uint64_t{1} << kFillNames.size()) - 1;
 constexpr std::uint64_t kBorderSlots = kFillSlots << kBorderSlot | std::uint64_t{1}
-                                                                     << (kSlotCount - 1);
+                                                                       << (kSlotCount - 1);
 
 void apply_slot(ResolvedStyle& s, const StyleSlot& slot, Value value) {
   switch (slot.rule) {
@@ -298,8 +298,7 @@ void apply_border(ResolvedStyle& s, const Value* values) {
 // Looks up the names of a node's style and asks `answer` for the value of
 // each attribute found, by slot; null where absent.
 template <typename Answer>
-void values_of(Drelm::DLayer* layer, Drelm::DLayer* border, Value* values,
-               const Answer& answer) {
+void values_of(Drelm::DLayer* layer, Drelm::DLayer* border, Value* values, const Answer& answer) {
   std::array<Drelm::DAttribute*, kSlotCount> found{};
   Drelm::find_attributes(*layer, {kStyleNames.data(), kStyleNames.size()}, found.data());
   if (border) {

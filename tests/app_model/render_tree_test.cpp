@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -350,6 +351,69 @@ TEST(RenderTree, an_invisible_node_still_registers_what_its_subtree_registers) {
   EXPECT_EQ(app->list_actions.at("Screen/Gone/Rows/b").arg, "b");
   // Checkbox paths come from the tree, which holds no invisible node.
   EXPECT_TRUE(app->checkbox_paths.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RenderTree, each_render_shows_what_changed_in_the_layer_tree_since_the_last) {
+  const ExtraStyles styles(R"(Kept:
+    Accent: #ff0000ff
+    Card << Ombrix/Text:
+        Tag: "plain" @Hover: "hovered"
+        Fill: Theme/Primary
+        Text Color: Accent
+        Border << Ombrix/Detail:
+            Fill: Accent
+            Thickness: 2
+)");
+  auto app = styles.load("Kept");
+  Drelm::DLayer* kept = app->engine().find_layer("Kept");
+  Drelm::DLayer* layer = app->engine().find_layer("Kept/Card");
+  ASSERT_NE(layer, nullptr);
+  Drelm::DAttribute* accent = kept->find_attribute("Accent");
+  Drelm::DAttribute* tag = layer->find_attribute("Tag");
+  Drelm::DAttribute* color = layer->find_attribute("Text Color");
+  using Drelm::DValue;
+  const auto text = [](const char* value) { return DValue(std::string(value)); };
+
+  // Each change of the layer tree or of the model, then what the card shows.
+  struct Step {
+    std::function<void()> change;
+    const char* tag;
+    const char* text_color;
+  };
+  const std::vector<Step> steps = {
+      {[] {}, "plain", "#ff0000ff"},
+      {[&] { tag->set_value(text("changed")); }, "changed", "#ff0000ff"},
+      {[&] { app->node_states["Kept/Card"] = {"Hover"}; }, "hovered", "#ff0000ff"},
+      {[&] { tag->states(false).at("Hover")->set_value(text("hovered 2")); }, "hovered 2",
+       "#ff0000ff"},
+      {[&] { app->node_states.clear(); }, "changed", "#ff0000ff"},
+      {[&] { accent->set_value(text("#ff00ff00")); }, "changed", "#ff00ff00"},
+      {[&] { app->set_active_theme("Dawn (South)"); }, "changed", "#ff00ff00"},
+      {[&] { color->set_value(text("#ff111111")); }, "changed", "#ff111111"},
+      {[&] { accent->set_value(text("#ff222222")); }, "changed", "#ff111111"},
+      {[&] { tag->create_link(accent); }, "#ff222222", "#ff111111"},
+      {[&] { accent->set_value(text("#ff333333")); }, "#ff333333", "#ff111111"},
+      {[&] { tag->break_link(false); }, "#ff333333", "#ff111111"},
+      {[&] { layer->destroy_child(tag); }, "", "#ff111111"},
+  };
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    steps[i].change();
+    app->render_patches();
+    const RenderNode& card = support::at(*app->previous_tree, {"Card"});
+    EXPECT_EQ(card.style.tag, steps[i].tag) << "step " << i;
+    EXPECT_EQ(card.style.textColor, steps[i].text_color) << "step " << i;
+    // Whatever was kept, the whole style is what a fresh look-up finds.
+    const std::vector<std::string> states(app->states.begin(), app->states.end());
+    const Ombrix::ResolvedStyle fresh = Ombrix::resolve_style(layer, states);
+    EXPECT_EQ(card.style.fill, fresh.fill) << "step " << i;
+    EXPECT_EQ(card.style.borderFill, fresh.borderFill) << "step " << i;
+    EXPECT_EQ(card.style.textColor, fresh.textColor) << "step " << i;
+  }
+  EXPECT_EQ(support::at(*app->previous_tree, {"Card"}).style.fill, "#a0a0a0");
 }
 
 }  // namespace
