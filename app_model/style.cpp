@@ -390,6 +390,9 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
     return;
   }
 
+  // Trusted again only once complete: a throw half-way leaves no entry that
+  // answers with another layer's style.
+  entry.kept = false;
   std::array<Value, kSlotCount> values;
   std::array<Drelm::DAttribute*, kSlotCount> sources{};
   bool kept = true;
@@ -403,7 +406,6 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
   });
   apply_values(s, values.data(), border != nullptr);
 
-  entry.kept = kept;
   if (!kept) return;
   // A fill is made of several values: read again, it needs all of them.
   if (reread & kFillSlots) reread |= kFillSlots;
@@ -418,6 +420,7 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
   for (std::uint64_t bits = reread; bits != 0; bits &= bits - 1) {
     entry.reread.push_back(sources[std::countr_zero(bits)]);
   }
+  entry.kept = true;
 }
 
 void apply_mobile_scale(ResolvedStyle& style, Drelm::DLayer* layer, const States& states,
