@@ -104,18 +104,36 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
     states = &own_states;
   }
 
-  // The layer tree does not change while a tree is built: the cached list of
-  // child layers stays valid throughout, and is walked without touching the
-  // attribute children.
-  const std::vector<Drelm::DLayer*>& child_layers = Drelm::child_layers_of(*layer);
-  Drelm::DLayer* border = border_of(child_layers);
+  // The kind, the border and the widget children, from the last render's
+  // entry when the layer tree has not changed since. The layer tree does not
+  // change while a tree is built: the cached list of child layers stays valid
+  // throughout.
+  StyleMemo::Entry* entry =
+      context.style_memo != nullptr ? &next_memo_entry(*context.style_memo, layer) : nullptr;
+  Drelm::DLayer* border = nullptr;
+  if (entry != nullptr && entry->facts) {
+    node.type = entry->type;
+    border = entry->border;
+  } else {
+    node.type = kind_of(layer);
+    if (entry != nullptr) {
+      entry->widgets = widget_children_and_border(layer, border);
+      entry->type = node.type;
+      entry->border = border;
+      entry->facts = true;
+    } else {
+      border = border_of(Drelm::child_layers_of(*layer));
+    }
+  }
+  // Details are left out of the entry's list already.
+  const std::vector<Drelm::DLayer*>& child_layers =
+      entry != nullptr ? entry->widgets : Drelm::child_layers_of(*layer);
 
-  node.type = kind_of(layer);
   node.name = layer->object_name();
   // A child's path is written into its node by the parent, which passes it here.
   if (&node.path != &path) node.path = path;
-  if (context.style_memo != nullptr) {
-    resolve_style_kept(node.style, layer, *states, border, *context.style_memo);
+  if (entry != nullptr) {
+    resolve_style_kept(node.style, layer, *states, border, *entry);
   } else {
     resolve_style_into(node.style, layer, *states, border);
   }
@@ -149,11 +167,13 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
 
   const std::string_view binds = node.style.binds;
   if (binds == "ThemeList") {
-    generate_theme_buttons_from(widget_children(layer), path, node, *states, context);
+    generate_theme_buttons_from(entry != nullptr ? entry->widgets : widget_children(layer), path,
+                                node, *states, context);
     return;
   }
   if (binds.starts_with("List:")) {
-    build_data_list(widget_children(layer), path, node, *states, context);
+    build_data_list(entry != nullptr ? entry->widgets : widget_children(layer), path, node, *states,
+                    context);
     return;
   }
   apply_binds(node, row_theme, context.theme_ctx, row);
@@ -163,7 +183,7 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
   // subtree is built.
   node.children.reserve(child_layers.size());
   for (Drelm::DLayer* child : child_layers) {
-    if (is_detail(child)) continue;
+    if (entry == nullptr && is_detail(child)) continue;
     const std::string& child_name = child->object_name();
     // Built where it will stay, its path written in place; dropped again when
     // the path is hidden or the node turns out invisible.

@@ -352,16 +352,25 @@ void begin_style_memo(StyleMemo& memo, const Drelm::DLayer& root) {
   memo.next = 0;
 }
 
+StyleMemo::Entry& next_memo_entry(StyleMemo& memo, const Drelm::DLayer* layer) {
+  if (memo.next == memo.entries.size()) memo.entries.emplace_back();
+  StyleMemo::Entry& entry = memo.entries[memo.next++];
+  if (entry.layer != layer || entry.version != memo.version) {
+    entry.facts = false;
+    entry.kept = false;
+    entry.layer = layer;
+    entry.version = memo.version;
+  }
+  return entry;
+}
+
 void end_style_memo(StyleMemo& memo) {
   if (memo.entries.size() > memo.next) memo.entries.resize(memo.next);
 }
 
 void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
-                        Drelm::DLayer* border, StyleMemo& memo) {
-  if (memo.next == memo.entries.size()) memo.entries.emplace_back();
-  StyleMemo::Entry& entry = memo.entries[memo.next++];
-  if (entry.kept && entry.version == memo.version && entry.layer == layer &&
-      entry.border == border && entry.states == states) {
+                        Drelm::DLayer* border, StyleMemo::Entry& entry) {
+  if (entry.kept && entry.states == states) {
     s = entry.style;
     if (entry.reread_slots == 0) return;
     // Values read through links: their targets change without the version.
@@ -410,9 +419,6 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
   // A fill is made of several values: read again, it needs all of them.
   if (reread & kFillSlots) reread |= kFillSlots;
   if (reread & kBorderSlots) reread |= kBorderSlots;
-  entry.layer = layer;
-  entry.border = border;
-  entry.version = memo.version;
   entry.states = states;
   entry.style = s;
   entry.reread_slots = reread;
