@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <variant>
@@ -155,14 +156,16 @@ struct StyleSlot {
   bool ResolvedStyle::*flag = nullptr;
   std::string ResolvedStyle::*text = nullptr;
   bool flag_default = false;
+  double number_default = 0;
 };
 
 consteval StyleSlot fill(std::string_view name) { return {key_of(name), Rule::fill}; }
 consteval StyleSlot number(std::string_view name, double ResolvedStyle::*member) {
   return {key_of(name), Rule::number, member};
 }
-consteval StyleSlot number_if_present(std::string_view name, double ResolvedStyle::*member) {
-  return {key_of(name), Rule::number_if_present, member};
+consteval StyleSlot number_if_present(std::string_view name, double ResolvedStyle::*member,
+                                      double fallback) {
+  return {key_of(name), Rule::number_if_present, member, nullptr, nullptr, false, fallback};
 }
 consteval StyleSlot flag(std::string_view name, bool ResolvedStyle::*member, bool fallback) {
   return {key_of(name), Rule::flag, nullptr, member, nullptr, fallback};
@@ -201,12 +204,12 @@ constexpr std::array<StyleSlot, 58> kStyleSlots = {
     text("Layout.Scroll", &ResolvedStyle::scroll),
     number("Layout.Spacing", &ResolvedStyle::spacing),
     number("Layout.Grow", &ResolvedStyle::grow),
-    number_if_present("Layout.Shrink", &ResolvedStyle::shrink),
+    number_if_present("Layout.Shrink", &ResolvedStyle::shrink, -1.0),
     number("Size.Width", &ResolvedStyle::width),
     number("Size.Height", &ResolvedStyle::height),
     number("Size.Max Width", &ResolvedStyle::maxWidth),
     number("Aspect Ratio", &ResolvedStyle::aspectRatio),
-    number_if_present("Opacity", &ResolvedStyle::opacity),
+    number_if_present("Opacity", &ResolvedStyle::opacity, 1.0),
     flag("Visible", &ResolvedStyle::visible, true),
     flag("Collapsed", &ResolvedStyle::collapsed, false),
     number("Transform.Offset X", &ResolvedStyle::translateX),
@@ -318,6 +321,159 @@ void apply_values(ResolvedStyle& s, const Value* values, bool has_border) {
   }
 }
 
+// A kept style is written as the fields that differ from a fresh style's, each
+// after the code of its slot: most fields of a node keep their defaults, and a
+// short record is read faster than a whole style is copied.
+constexpr std::uint8_t kFillCode = 0;
+constexpr std::uint8_t kBorderCode = kBorderSlot;
+
+class Writer {
+ public:
+  explicit Writer(std::string& out) : out(out) {}
+  void code(std::size_t code) { out.push_back(static_cast<char>(code)); }
+  void flag(bool value) { out.push_back(value ? 1 : 0); }
+  void number(double value) { bytes(&value, sizeof value); }
+  void count(std::size_t value) {
+    const auto size = static_cast<std::uint32_t>(value);
+    bytes(&size, sizeof size);
+  }
+  void text(const std::string& value) {
+    count(value.size());
+    out.append(value);
+  }
+
+ private:
+  void bytes(const void* data, std::size_t size) {
+    out.append(static_cast<const char*>(data), size);
+  }
+  std::string& out;
+};
+
+class Reader {
+ public:
+  explicit Reader(const std::string& record)
+      : at(record.data()), end(record.data() + record.size()) {}
+  bool done() const { return at == end; }
+  std::uint8_t code() { return static_cast<std::uint8_t>(*at++); }
+  bool flag() { return *at++ != 0; }
+  double number() { return read<double>(); }
+  std::uint32_t count() { return read<std::uint32_t>(); }
+  std::string_view text() {
+    const std::uint32_t size = count();
+    const std::string_view value(at, size);
+    at += size;
+    return value;
+  }
+
+ private:
+  template <typename T>
+  T read() {
+    T value;
+    std::memcpy(&value, at, sizeof value);
+    at += sizeof value;
+    return value;
+  }
+  const char* at;
+  const char* end;
+};
+
+// Bit for bit, so that -0 and NaN come back as they went in.
+bool same_number(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void write_states(const States& states, Writer& writer) {
+  writer.count(states.size());
+  for (const std::string& state : states) writer.text(state);
+}
+
+// Whether the states at the start of `reader` are `states`; passes them.
+bool read_same_states(const States& states, Reader& reader) {
+  if (reader.count() != states.size()) return false;
+  for (const std::string& state : states) {
+    if (reader.text() != state) return false;
+  }
+  return true;
+}
+
+void write_style(const ResolvedStyle& s, Writer& writer) {
+  if (!s.fill.empty() || s.fillIsGradient) {
+    writer.code(kFillCode);
+    writer.text(s.fill);
+    writer.flag(s.fillIsGradient);
+  }
+  if (!s.borderFill.empty() || s.borderIsGradient || !same_number(s.borderThickness, 0)) {
+    writer.code(kBorderCode);
+    writer.text(s.borderFill);
+    writer.flag(s.borderIsGradient);
+    writer.number(s.borderThickness);
+  }
+  for (std::size_t code = kFillNames.size(); code < kStyleSlots.size(); ++code) {
+    const StyleSlot& slot = kStyleSlots[code];
+    switch (slot.rule) {
+      case Rule::fill:
+        break;
+      case Rule::number:
+      case Rule::number_if_present:
+        if (!same_number(s.*slot.number, slot.number_default)) {
+          writer.code(code);
+          writer.number(s.*slot.number);
+        }
+        break;
+      case Rule::flag:
+        if (s.*slot.flag != slot.flag_default) writer.code(code);
+        break;
+      case Rule::text:
+        if (!(s.*slot.text).empty()) {
+          writer.code(code);
+          writer.text(s.*slot.text);
+        }
+        break;
+      case Rule::source:
+        if (!s.iconSource.empty()) {
+          writer.code(code);
+          writer.text(s.iconSource);
+        }
+        break;
+    }
+  }
+}
+
+// REQUIRES: `s` holds the defaults.
+void read_style(Reader& reader, ResolvedStyle& s) {
+  while (!reader.done()) {
+    const std::uint8_t code = reader.code();
+    if (code == kFillCode) {
+      s.fill = reader.text();
+      s.fillIsGradient = reader.flag();
+      continue;
+    }
+    if (code == kBorderCode) {
+      s.borderFill = reader.text();
+      s.borderIsGradient = reader.flag();
+      s.borderThickness = reader.number();
+      continue;
+    }
+    const StyleSlot& slot = kStyleSlots[code];
+    switch (slot.rule) {
+      case Rule::fill:
+        break;
+      case Rule::number:
+      case Rule::number_if_present:
+        s.*slot.number = reader.number();
+        break;
+      case Rule::flag:
+        s.*slot.flag = !slot.flag_default;
+        break;
+      case Rule::text:
+        s.*slot.text = reader.text();
+        break;
+      case Rule::source:
+        s.iconSource = reader.text();
+        s.mediaSource = s.iconSource;
+        break;
+    }
+  }
+}
+
 }  // namespace
 
 void resolve_fill(Drelm::DLayer* layer, const States& states, std::string& fill,
@@ -370,8 +526,9 @@ void end_style_memo(StyleMemo& memo) {
 
 void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
                         Drelm::DLayer* border, StyleMemo::Entry& entry) {
-  if (entry.kept && entry.states == states) {
-    s = entry.style;
+  Reader reader(entry.record);
+  if (entry.kept && read_same_states(states, reader)) {
+    read_style(reader, s);
     if (entry.reread_slots == 0) return;
     // Values read through links: their targets change without the version.
     std::array<Value, kSlotCount> values{};
@@ -419,8 +576,10 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
   // A fill is made of several values: read again, it needs all of them.
   if (reread & kFillSlots) reread |= kFillSlots;
   if (reread & kBorderSlots) reread |= kBorderSlots;
-  entry.states = states;
-  entry.style = s;
+  entry.record.clear();
+  Writer writer(entry.record);
+  write_states(states, writer);
+  write_style(s, writer);
   entry.reread_slots = reread;
   entry.reread.clear();
   for (std::uint64_t bits = reread; bits != 0; bits &= bits - 1) {

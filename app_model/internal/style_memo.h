@@ -38,8 +38,9 @@ struct StyleMemo {
     // The style resolved for `states`; not kept when an answer depended on
     // another tree.
     bool kept = false;
-    std::vector<std::string> states;
-    ResolvedStyle style;
+    // The states, then the fields of the style that differ from a fresh
+    // style's (see style.cpp).
+    std::string record;
     // The slots whose values are read anew each time (link targets), as
     // bits, and their sources in slot order.
     std::uint64_t reread_slots = 0;
