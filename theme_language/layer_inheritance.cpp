@@ -23,19 +23,9 @@ namespace Drelm {
 
 namespace {
 
-// True when `target` is on the base chain that starts at `start`. Bases set by
-// merging can close a loop that the chain never leaves, so each link is
-// visited once.
-bool base_chain_contains(const DLayer* start, const std::set<const DLayer*>& targets) {
-  std::set<const DLayer*> seen;
-  for (const DLayer* link = start; link != nullptr && seen.insert(link).second;
-       link = link->base()) {
-    if (targets.count(link) != 0) return true;
-  }
-  return false;
-}
-
-// base_chain_contains(start, {target}) with a reused buffer for the links seen.
+// Whether `target` is on the base chain that starts at `start`, with a reused
+// buffer for the links seen: bases set by merging can close a loop that the
+// chain never leaves, so each link is visited once.
 bool base_chain_reaches(const DLayer* start, const DLayer* target,
                         std::vector<const DLayer*>& seen) {
   seen.clear();
@@ -49,11 +39,31 @@ bool base_chain_reaches(const DLayer* start, const DLayer* target,
 }
 
 // A base must not lead back to the layer or to anything that contains it.
+// Asked of every layer, twice or more: walked without allocating. A loop in
+// the chain is noticed when the walk meets a link it saved, the saved link
+// moving on after 1, 2, 4... steps, so every link is seen before the walk ends.
 bool accepts_base(const DLayer* layer, const DLayer* candidate) {
   if (candidate == nullptr) return false;
-  std::set<const DLayer*> refused;
-  for (const DLayer* up = layer; up != nullptr; up = up->parent()) refused.insert(up);
-  return !base_chain_contains(candidate, refused);
+  const auto contains = [layer](const DLayer* link) {
+    for (const DLayer* up = layer; up != nullptr; up = up->parent()) {
+      if (up == link) return true;
+    }
+    return false;
+  };
+  const DLayer* saved = candidate;
+  std::size_t steps = 0;
+  std::size_t span = 1;
+  for (const DLayer* link = candidate; link != nullptr;) {
+    if (contains(link)) return false;
+    link = link->base();
+    if (link == saved) return true;
+    if (++steps == span) {
+      saved = link;
+      span *= 2;
+      steps = 0;
+    }
+  }
+  return true;
 }
 
 // Names ordered by length first, so that only names of one length compare
