@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -474,6 +475,26 @@ void read_style(Reader& reader, ResolvedStyle& s) {
   }
 }
 
+// Debug and fuzzing builds answer every kept style a second time from the
+// layer tree: a memo that missed a change must fail there, not show stale.
+void check_kept([[maybe_unused]] const ResolvedStyle& kept, [[maybe_unused]] Drelm::DLayer* layer,
+                [[maybe_unused]] const States& states, [[maybe_unused]] Drelm::DLayer* border) {
+#if !defined(NDEBUG) || defined(OMBRIX_CHECK_STYLE_MEMO)
+  ResolvedStyle fresh;
+  resolve_style_into(fresh, layer, states, border);
+  std::string expected;
+  std::string found;
+  Writer expected_writer(expected);
+  write_style(fresh, expected_writer);
+  Writer found_writer(found);
+  write_style(kept, found_writer);
+  if (expected != found) {
+    std::fprintf(stderr, "style memo: a kept style differs from the layer tree\n");
+    std::abort();
+  }
+#endif
+}
+
 }  // namespace
 
 void resolve_fill(Drelm::DLayer* layer, const States& states, std::string& fill,
@@ -529,7 +550,10 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
   Reader reader(entry.record);
   if (entry.kept && read_same_states(states, reader)) {
     read_style(reader, s);
-    if (entry.reread_slots == 0) return;
+    if (entry.reread_slots == 0) {
+      check_kept(s, layer, states, border);
+      return;
+    }
     // Values read through links: their targets change without the version.
     std::array<Value, kSlotCount> values{};
     std::size_t next = 0;
@@ -553,6 +577,7 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
       reset_slot(s, slot);
       apply_slot(s, slot, values[std::countr_zero(bits)]);
     }
+    check_kept(s, layer, states, border);
     return;
   }
 
