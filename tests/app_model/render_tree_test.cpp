@@ -377,6 +377,10 @@ TEST(RenderTree, each_render_shows_what_changed_in_the_layer_tree_since_the_last
   Drelm::DAttribute* color = layer->find_attribute("Text Color");
   using Drelm::DValue;
   const auto text = [](const char* value) { return DValue(std::string(value)); };
+  // A tree of its own, which the model's tree does not hear of.
+  auto elsewhere = std::make_unique<Drelm::DLayer>("Elsewhere");
+  Drelm::DAttribute* far = Drelm::dMake<Drelm::DAttribute>(elsewhere.get(), "Far");
+  far->set_value(text("far"));
 
   // Each change of the layer tree or of the model, then what the card shows.
   struct Step {
@@ -398,6 +402,9 @@ TEST(RenderTree, each_render_shows_what_changed_in_the_layer_tree_since_the_last
       {[&] { tag->create_link(accent); }, "#ff222222", "#ff111111"},
       {[&] { accent->set_value(text("#ff333333")); }, "#ff333333", "#ff111111"},
       {[&] { tag->break_link(false); }, "#ff333333", "#ff111111"},
+      {[&] { tag->create_link(far); }, "far", "#ff111111"},
+      {[&] { far->set_value(text("far 2")); }, "far 2", "#ff111111"},
+      {[&] { elsewhere.reset(); }, "far 2", "#ff111111"},
       {[&] { layer->destroy_child(tag); }, "", "#ff111111"},
   };
   for (std::size_t i = 0; i < steps.size(); ++i) {
