@@ -18,6 +18,7 @@ namespace Drelm {
 using DValue = std::variant<std::monostate, double, bool, std::string>;
 
 class DAttribute;
+struct DCopyPlace;
 
 // A link to another attribute, by path; target is null while unresolved or cyclic.
 struct DLink {
@@ -70,7 +71,7 @@ class DAttribute : public DObject {
 
  private:
   struct Impl;
-  friend void clone_attribute(const DAttribute& source, DObject* parent, bool share_names);
+  friend void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace& place);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also

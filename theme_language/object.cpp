@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "theme_language/internal/object_access.h"
+#include "theme_language/internal/object_pool.h"
 
 namespace Drelm {
 
@@ -19,7 +20,48 @@ struct DObject::Extra {
   // Names this object held before a rename while others shared them: a
   // reference object_name() handed out stays valid while the object lives.
   std::vector<SharedName*> old_names;
+  // Made for a root once a creation path asks for it. Declared last, so that
+  // it goes after everything else here; the objects it holds all lie in this
+  // object's subtree, which is gone by then.
+  std::unique_ptr<DObjectPool> pool;
 };
+
+void* DObject::operator new(std::size_t size) { return DObjectPool::heap_object(size); }
+
+void* DObject::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return DObjectPool::heap_object(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+// Over-aligned objects never come from a pool and carry no header.
+void* DObject::operator new(std::size_t size, std::align_val_t alignment) {
+  return ::operator new(size, alignment);
+}
+
+void* DObject::operator new(std::size_t size, std::align_val_t alignment,
+                            const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, alignment, tag);
+}
+
+void DObject::operator delete(void* object, std::size_t size) noexcept {
+  DObjectPool::release_object(object, size);
+}
+
+void DObject::operator delete(void* object, std::size_t size, std::align_val_t alignment) noexcept {
+  ::operator delete(object, size, alignment);
+}
+
+void DObject::operator delete(void* object, const std::nothrow_t&) noexcept {
+  DObjectPool::release_heap_object(object);
+}
+
+void DObject::operator delete(void* object, std::align_val_t alignment,
+                              const std::nothrow_t&) noexcept {
+  ::operator delete(object, alignment);
+}
 
 const std::string DObject::no_name;
 
@@ -163,6 +205,26 @@ void raise_tree_generation(DObject& object) {
   while (root->parent_object != nullptr) root = root->parent_object;
   // Without a record nobody holds the counter yet.
   if (root->extra && root->extra->tree) ++root->extra->tree->generation;
+}
+
+DObjectPool* object_pool(DObject& object) {
+  if constexpr (!DObjectPool::kEnabled) {
+    return nullptr;
+  } else {
+    DObject* root = &object;
+    while (root->parent_object != nullptr) root = root->parent_object;
+    if (!root->extra) root->extra = std::make_unique<DObject::Extra>();
+    if (!root->extra->pool) root->extra->pool = std::make_unique<DObjectPool>();
+    return root->extra->pool.get();
+  }
+}
+
+DCopyPlace copy_place(const DObject& source, DObject& parent) {
+  const DObject* from = &source;
+  while (from->parent() != nullptr) from = from->parent();
+  DObject* root = &parent;
+  while (root->parent() != nullptr) root = root->parent();
+  return DCopyPlace{from == root, object_pool(*root)};
 }
 
 void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
