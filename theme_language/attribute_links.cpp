@@ -318,6 +318,7 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 
 void DAttribute::clone_to(DObject* parent) const {
   clone_attribute(*this, parent, copy_place(*this, *parent));
+  raise_tree_generation(*parent);
 }
 
 void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace& place) {
@@ -342,11 +343,11 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
     auto made = make_pooled<DAttribute>(place.pool, std::string());
     share_name(*made, source);
     copy = made.get();
-    parent->add_child(std::move(made));
+    append_copy(*parent, std::move(made));
   } else {
     auto made = make_pooled<DAttribute>(place.pool, source.object_name());
     copy = made.get();
-    parent->add_child(std::move(made));
+    append_copy(*parent, std::move(made));
   }
   copy->own_value = source.own_value;
   if (Impl::linked(source) && !source.impl->link->path.empty()) {

@@ -321,6 +321,8 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
   merge.place = copy_place(*base, *derived);
   Merge::Frame top{nullptr, derived};
   merge_layer(base, derived, merge, top);
+  // The copies left the tree's counter as it was; the callbacks may read it.
+  raise_tree_generation(*derived);
   merge.hand_over();
 }
 
@@ -466,6 +468,7 @@ void DLayer::Impl::Merge::hand_over() {
 
 void DLayer::clone_to(DObject* parent) const {
   Impl::clone_into(*this, parent, copy_place(*this, *parent));
+  raise_tree_generation(*parent);
 }
 
 void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, const DCopyPlace& place) {
@@ -491,14 +494,13 @@ DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, const DCo
     auto made = make_pooled<DLayer>(place.pool);
     share_name(*made, source);
     copy = made.get();
-    parent->add_child(std::move(made));
+    append_copy(*parent, std::move(made));
   } else {
     auto made = make_pooled<DLayer>(place.pool, source.object_name());
     copy = made.get();
-    parent->add_child(std::move(made));
+    append_copy(*parent, std::move(made));
   }
   copy->impl->base = source.impl->base;
-  if (copy->impl->base != nullptr) raise_tree_generation(*copy);
   copy->impl->base_path = source.impl->base_path;
   copy->finalized = source.finalized;
   // The copy lies outside the source, so its child lists stay as they are.

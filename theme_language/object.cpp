@@ -229,6 +229,14 @@ DCopyPlace copy_place(const DObject& source, DObject& parent) {
 
 void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
 
+DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy) {
+  copy->parent_object = &parent;
+  DObject* raw = copy.get();
+  parent.child_list.push_back(std::move(copy));
+  ++parent.version;
+  return raw;
+}
+
 void share_name(DObject& copy, const DObject& source) {
   DObject::SharedName* name = source.shared_name;
   if (name != nullptr) ++name->count;

@@ -106,6 +106,7 @@ class DObject {
   friend DTreeStates& tree_states(const DObject& object);
   friend DObjectPool* object_pool(DObject& object);
   friend void reserve_children(DObject& object, std::size_t count);
+  friend DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
   friend void raise_tree_generation(DObject& object);
   friend void share_name(DObject& copy, const DObject& source);
 

@@ -32,6 +32,11 @@ void reserve_children(DObject& object, std::size_t count);
 // Raises the counter of the tree that holds `object`.
 void raise_tree_generation(DObject& object);
 
+// add_child for a copy just made, which was never a root of its own, without
+// raising the tree's counter: raising it means a walk to the root, and a copy
+// operation adds many objects while nothing reads it. REQUIRES: the operation
+// raises the counter once it is done, before anything can read it.
+DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
 // Names `copy` with the name `source` holds, sharing it. REQUIRES: both lie in
 // one tree once `copy` is placed, as the name's count is not atomic.
 void share_name(DObject& copy, const DObject& source);
