@@ -11,7 +11,7 @@ namespace {
 // A tree of a few objects takes a small chunk; a large one soon takes chunks
 // big enough that carving them costs next to nothing per object.
 constexpr std::size_t kFirstChunk = 4 * 1024;
-constexpr std::size_t kLargestChunk = 256 * 1024;
+constexpr std::size_t kLargestChunk = 1024 * 1024;
 
 }  // namespace
 
