@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <map>
-#include <unordered_map>
+#include <utility>
 
 #include "theme_language/internal/object_access.h"
 #include "theme_language/internal/object_pool.h"
@@ -159,24 +159,57 @@ void DObject::destroy_child(DObject* child) {
 
 void DObject::reorder_children(const std::vector<DObject*>& order) {
   // Named children leave their places; the k-th vacant place takes order[k].
-  std::unordered_map<const DObject*, std::unique_ptr<DObject>> pulled;
-  pulled.reserve(order.size());
-  for (const DObject* wanted : order) pulled.emplace(wanted, nullptr);
-  std::vector<std::size_t> vacant;
-  vacant.reserve(order.size());
-  for (std::size_t i = 0; i < child_list.size(); ++i) {
-    auto it = pulled.find(child_list[i].get());
-    if (it == pulled.end()) continue;
-    it->second = std::move(child_list[i]);
-    vacant.push_back(i);
-  }
   // Entries that are no child, and repeats, are passed over: filling a place
-  // with them would drop a child or leave the place empty.
+  // with them would drop a child or leave the place empty. `at[j]` is where
+  // order[j] stands, or kNone when it is passed over.
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // Merges name a layer's child layers, mostly a few: those are found by
+  // scanning, without a heap allocation.
+  constexpr std::size_t kFew = 8;
+  const std::size_t count = order.size();
+  std::size_t few_at[kFew];
+  std::size_t few_places[kFew];
+  std::vector<std::size_t> many_at;
+  std::vector<std::size_t> many_places;
+  std::size_t* at = few_at;
+  std::size_t* places = few_places;
+  if (count > kFew) {
+    many_at.resize(count);
+    many_places.resize(count);
+    at = many_at.data();
+    places = many_places.data();
+  }
+  std::fill(at, at + count, kNone);
+  if (count <= kFew) {
+    for (std::size_t i = 0; i < child_list.size(); ++i) {
+      for (std::size_t j = 0; j < count; ++j) {
+        if (order[j] != child_list[i].get()) continue;
+        at[j] = i;  // the first entry naming it; later ones are repeats
+        break;
+      }
+    }
+  } else {
+    std::vector<std::pair<const DObject*, std::size_t>> keys;
+    keys.reserve(count);
+    for (std::size_t j = 0; j < count; ++j) keys.emplace_back(order[j], j);
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < child_list.size(); ++i) {
+      const DObject* child = child_list[i].get();
+      auto it = std::lower_bound(keys.begin(), keys.end(), std::pair{child, std::size_t{0}});
+      if (it != keys.end() && it->first == child) at[it->second] = i;
+    }
+  }
+  std::size_t vacant = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    if (at[j] != kNone) places[vacant++] = at[j];
+  }
+  std::sort(places, places + vacant);
+  // Only the order of the owning pointers changes: each leaves its place and
+  // order[j] itself is the one that the next place takes.
+  for (std::size_t k = 0; k < vacant; ++k) static_cast<void>(child_list[places[k]].release());
   std::size_t k = 0;
-  for (const DObject* wanted : order) {
-    auto it = pulled.find(wanted);
-    if (it == pulled.end() || it->second == nullptr) continue;
-    child_list[vacant[k++]] = std::move(it->second);
+  for (std::size_t j = 0; j < count; ++j) {
+    if (at[j] != kNone) child_list[places[k++]].reset(order[j]);
   }
   ++version;
   raise_tree_generation(*this);
