@@ -337,6 +337,9 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // or grows, and an index reads it afresh each time.
   const auto& base_children = base->DObject::children();
   const std::size_t base_count = base_children.size();
+  // Each child of the base adds at most one: the list grows once, not by
+  // doubling as the copies arrive.
+  reserve_children(*derived, derived->DObject::children().size() + base_count);
   for (std::size_t i = 0; i < base_count; ++i) {
     DAttribute* inherited = as_attribute(base_children[i].get());
     if (inherited == nullptr) continue;
