@@ -80,8 +80,6 @@ DObject::DObject(DKind kind) : object_kind(kind) {}
 DObject::DObject(DKind kind, const std::string& name)
     : shared_name(new_name(name)), object_kind(kind) {}
 
-void DObject::forget_kind() { object_kind = DKind::OBJECT; }
-
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {

@@ -127,6 +127,8 @@ class DObject {
 
 // Inline: the render walk, the look-ups and the copies ask them of every object.
 inline DObject::DKind DObject::kind() const { return object_kind; }
+// Inline too: every derived destructor calls it.
+inline void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 inline const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
 inline std::size_t DObject::children_version() const { return version; }
 inline const std::string& DObject::object_name() const {
