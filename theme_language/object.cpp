@@ -20,9 +20,8 @@ struct DObject::Extra {
   // Names this object held before a rename while others shared them: a
   // reference object_name() handed out stays valid while the object lives.
   std::vector<SharedName*> old_names;
-  // Made for a root once a creation path asks for it. Declared last, so that
-  // it goes after everything else here; the objects it holds all lie in this
-  // object's subtree, which is gone by then.
+  // Made for a root once a creation path asks for it. The objects it holds
+  // all lie in this object's subtree, which is gone before this record.
   std::unique_ptr<DObjectPool> pool;
 };
 

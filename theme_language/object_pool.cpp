@@ -9,7 +9,9 @@ namespace Drelm {
 namespace {
 
 // A tree of a few objects takes a small chunk; a large one soon takes chunks
-// big enough that carving them costs next to nothing per object.
+// big enough that carving them costs next to nothing per object, and few
+// enough that freeing them is quick: each large block freed makes the heap
+// sort out its small free blocks.
 constexpr std::size_t kFirstChunk = 4 * 1024;
 constexpr std::size_t kLargestChunk = 1024 * 1024;
 

@@ -1,9 +1,9 @@
 #pragma once
 
-// Private to the library: the pool that the objects one tree's creation paths
-// make come from. Hundreds of thousands of equal records are made while a tree
-// loads and freed when it goes; slots carved from a few large chunks cost a
-// fraction of a heap block each way.
+// Private to the library: the slots that the library's creation paths take
+// the objects of one tree from, kept by the tree's root. Hundreds of thousands
+// of equal records are made while a tree loads and freed when it goes; slots
+// carved from a few large chunks cost a fraction of a heap block each way.
 
 #include <cstddef>
 #include <cstring>
