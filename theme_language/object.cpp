@@ -82,27 +82,28 @@ DObject::DObject(DKind kind, const std::string& name)
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
-  destroy_parts();
+  if (extra && !extra->destroyed_callbacks.empty()) run_destroyed_callbacks();
+  if (!child_list.empty()) destroy_children();
   release_name(shared_name);
   if (extra) {
     for (SharedName* old : extra->old_names) release_name(old);
   }
 }
 
-void DObject::destroy_parts() {
-  if (extra && !extra->destroyed_callbacks.empty()) {
-    std::vector<DConnectionID> ids;
-    ids.reserve(extra->destroyed_callbacks.size());
-    for (const auto& entry : extra->destroyed_callbacks) ids.push_back(entry.first);
-    for (const auto& id : ids) {
-      auto it = extra->destroyed_callbacks.find(id);
-      if (it == extra->destroyed_callbacks.end()) continue;
-      auto callback = it->second;  // a copy: the callback may disconnect itself
-      if (callback) callback();
-    }
-    extra->destroyed_callbacks.clear();
+void DObject::run_destroyed_callbacks() {
+  std::vector<DConnectionID> ids;
+  ids.reserve(extra->destroyed_callbacks.size());
+  for (const auto& entry : extra->destroyed_callbacks) ids.push_back(entry.first);
+  for (const auto& id : ids) {
+    auto it = extra->destroyed_callbacks.find(id);
+    if (it == extra->destroyed_callbacks.end()) continue;
+    auto callback = it->second;  // a copy: the callback may disconnect itself
+    if (callback) callback();
   }
-  if (child_list.empty()) return;
+  extra->destroyed_callbacks.clear();
+}
+
+void DObject::destroy_children() {
   // First child first; each child tears down its own subtree. Taken out of the
   // list first, so that a child's callback never meets a deleted sibling there.
   auto doomed = std::move(child_list);

@@ -110,8 +110,10 @@ class DObject {
   friend void raise_tree_generation(DObject& object);
   friend void share_name(DObject& copy, const DObject& source);
 
-  // Runs the destroyed callbacks and destroys the children.
-  void destroy_parts();
+  // The two parts of destruction that most objects skip: their checks stay in
+  // the destructor, without a call.
+  void run_destroyed_callbacks();
+  void destroy_children();
 
   // First, so that it outlasts the children: its pool may hold them.
   mutable std::unique_ptr<Extra> extra;
