@@ -49,8 +49,9 @@ void DObject::operator delete(void* object, std::size_t size) noexcept {
   DObjectPool::release_object(object, size);
 }
 
-void DObject::operator delete(void* object, std::size_t size, std::align_val_t alignment) noexcept {
-  ::operator delete(object, size, alignment);
+// Unsized: not every compiler declares the sized forms by default.
+void DObject::operator delete(void* object, std::size_t, std::align_val_t alignment) noexcept {
+  ::operator delete(object, alignment);
 }
 
 void DObject::operator delete(void* object, const std::nothrow_t&) noexcept {

@@ -17,6 +17,12 @@ class DObjectPool {
   // own, so that a use after free is still caught.
 #if defined(__SANITIZE_ADDRESS__)
   static constexpr bool kEnabled = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  static constexpr bool kEnabled = false;
+#else
+  static constexpr bool kEnabled = true;
+#endif
 #else
   static constexpr bool kEnabled = true;
 #endif
@@ -61,7 +67,8 @@ class DObjectPool {
     DObjectPool* pool;
     std::memcpy(&pool, bytes - kHeader, kHeader);
     if (pool == nullptr) {
-      ::operator delete(bytes - kHeapHeader, size + kHeapHeader);
+      // Unsized: not every compiler declares the sized forms by default.
+      ::operator delete(bytes - kHeapHeader);
       return;
     }
     Free*& head = pool->free_slots[slot_bytes(size) / kGrain];
