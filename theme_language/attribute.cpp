@@ -15,6 +15,13 @@ namespace Drelm {
 
 namespace {
 
+// Whether `a` and `b` lie in one tree.
+bool same_tree(const DObject* a, const DObject* b) {
+  while (a->parent() != nullptr) a = a->parent();
+  while (b->parent() != nullptr) b = b->parent();
+  return a == b;
+}
+
 bool has_attribute_child(const DObject& object) {
   for (const auto& child : object.children()) {
     if (as_attribute(child.get()) != nullptr) return true;

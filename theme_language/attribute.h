@@ -19,6 +19,7 @@ using DValue = std::variant<std::monostate, double, bool, std::string>;
 
 class DAttribute;
 struct DValueSource;
+struct DCopyPlace;
 
 // A link to another attribute, by path; target is null while unresolved or cyclic.
 struct DLink {
@@ -71,9 +72,9 @@ class DAttribute : public DObject {
 
  private:
   struct Impl;
-  friend void clone_attribute(const DAttribute& source, DObject* parent, bool share_names);
   friend DValueSource value_source(DAttribute& attribute, const std::vector<std::string>& active);
   friend const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active);
+  friend void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace& place);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also

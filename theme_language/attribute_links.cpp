@@ -323,10 +323,11 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 }
 
 void DAttribute::clone_to(DObject* parent) const {
-  clone_attribute(*this, parent, same_tree(this, parent));
+  clone_attribute(*this, parent, copy_place(*this, *parent));
+  raise_tree_generation(*parent);
 }
 
-void clone_attribute(const DAttribute& source, DObject* parent, bool share_names) {
+void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace& place) {
   // A copy placed among the states would be copied again with them, its copy
   // too, and so on: then the copy is made aside first, while it cannot land
   // there, and copied in its turn. Only states are copied, so only a parent
@@ -334,22 +335,25 @@ void clone_attribute(const DAttribute& source, DObject* parent, bool share_names
   for (const DObject* up = parent; as_attribute(up) != nullptr; up = up->parent()) {
     if (up != &source) continue;
     DObject aside;
-    DAttribute::Impl::copy_tree(*DAttribute::Impl::copy_tree(source, &aside, false), parent, false);
+    const DAttribute* copy = DAttribute::Impl::copy_tree(source, &aside, DCopyPlace{});
+    DAttribute::Impl::copy_tree(*copy, parent, DCopyPlace{false, place.pool});
     return;
   }
-  DAttribute::Impl::copy_tree(source, parent, share_names);
+  DAttribute::Impl::copy_tree(source, parent, place);
 }
 
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
-                                        bool share_names) {
+                                        const DCopyPlace& place) {
   DAttribute* copy;
-  if (share_names) {
-    auto made = std::make_unique<DAttribute>(std::string());
+  if (place.share_names) {
+    auto made = make_pooled<DAttribute>(place.pool, std::string());
     share_name(*made, source);
     copy = made.get();
-    parent->add_child(std::move(made));
+    append_copy(*parent, std::move(made));
   } else {
-    copy = dMake<DAttribute>(parent, source.object_name());
+    auto made = make_pooled<DAttribute>(place.pool, source.object_name());
+    copy = made.get();
+    append_copy(*parent, std::move(made));
   }
   copy->own_value = source.own_value;
   if (Impl::linked(source) && !source.impl->link->path.empty()) {
@@ -373,12 +377,12 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
   if (in_order) {
     reserve_children(*copy, children.size());
     for (const auto& child : children)
-      copy_tree(*static_cast<const DAttribute*>(child.get()), copy, share_names);
+      copy_tree(*static_cast<const DAttribute*>(child.get()), copy, place);
     return copy;
   }
   const std::vector<DAttribute*> states = own_states_by_name(source);
   reserve_children(*copy, states.size());
-  for (const DAttribute* state : states) copy_tree(*state, copy, share_names);
+  for (const DAttribute* state : states) copy_tree(*state, copy, place);
   return copy;
 }
 

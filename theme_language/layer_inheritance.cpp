@@ -328,9 +328,11 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
 
 void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
   Merge merge;
-  merge.share_names = same_tree(base, derived);
+  merge.place = copy_place(*base, *derived);
   Merge::Frame top{nullptr, derived};
   merge_layer(base, derived, merge, top);
+  // The copies left the tree's counter as it was; the callbacks may read it.
+  raise_tree_generation(*derived);
   merge.hand_over();
 }
 
@@ -345,12 +347,15 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // or grows, and an index reads it afresh each time.
   const auto& base_children = base->DObject::children();
   const std::size_t base_count = base_children.size();
+  // Each child of the base adds at most one: the list grows once, not by
+  // doubling as the copies arrive.
+  reserve_children(*derived, derived->DObject::children().size() + base_count);
   for (std::size_t i = 0; i < base_count; ++i) {
     DAttribute* inherited = as_attribute(base_children[i].get());
     if (inherited == nullptr) continue;
     auto* own = find_by_name(own_attributes, inherited->object_name());
     if (own == nullptr) {
-      clone_attribute(*inherited, derived, merge.share_names);
+      clone_attribute(*inherited, derived, merge.place);
       continue;
     }
     // A value or link of the derived declaration always wins, and of several
@@ -374,7 +379,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
     states_into(*own->object, merge.own_states, merge.seen);
     for (const DStateEntry& entry : merge.inherited_states) {
       if (has_state_named(merge.own_states, entry.name)) continue;
-      clone_attribute(*entry.state, own->object, merge.share_names);
+      clone_attribute(*entry.state, own->object, merge.place);
     }
   }
 
@@ -388,7 +393,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
       merge_layer(inherited, found->object, merge, nested);
       order.push_back(found->object);
     } else {
-      clone_into(*inherited, derived, merge.share_names);
+      clone_into(*inherited, derived, merge.place);
       order.push_back(derived->DObject::children().back().get());
     }
   }
@@ -475,10 +480,11 @@ void DLayer::Impl::Merge::hand_over() {
 }
 
 void DLayer::clone_to(DObject* parent) const {
-  Impl::clone_into(*this, parent, same_tree(this, parent));
+  Impl::clone_into(*this, parent, copy_place(*this, *parent));
+  raise_tree_generation(*parent);
 }
 
-void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, bool share_names) {
+void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, const DCopyPlace& place) {
   // A copy placed inside this layer would be copied again with its children,
   // its copy too, and so on: then the copy is made aside first, while it
   // cannot land there, and copied in its turn. Most parents lie outside, and
@@ -487,25 +493,27 @@ void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, bool share_
     for (const DObject* up = parent; up != nullptr; up = up->parent()) {
       if (up != &source) continue;
       DObject aside;
-      copy_tree(*copy_tree(source, &aside, false), parent, false);
+      const DLayer* copy = copy_tree(source, &aside, DCopyPlace{});
+      copy_tree(*copy, parent, DCopyPlace{false, place.pool});
       return;
     }
   }
-  copy_tree(source, parent, share_names);
+  copy_tree(source, parent, place);
 }
 
-DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, bool share_names) {
+DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, const DCopyPlace& place) {
   DLayer* copy;
-  if (share_names) {
-    auto made = std::make_unique<DLayer>();
+  if (place.share_names) {
+    auto made = make_pooled<DLayer>(place.pool);
     share_name(*made, source);
     copy = made.get();
-    parent->add_child(std::move(made));
+    append_copy(*parent, std::move(made));
   } else {
-    copy = dMake<DLayer>(parent, source.object_name());
+    auto made = make_pooled<DLayer>(place.pool, source.object_name());
+    copy = made.get();
+    append_copy(*parent, std::move(made));
   }
   copy->impl->base = source.impl->base;
-  if (copy->impl->base != nullptr) raise_tree_generation(*copy);
   copy->impl->base_path = source.impl->base_path;
   copy->finalized = source.finalized;
   // The copy lies outside the source, so its child lists stay as they are.
@@ -513,11 +521,11 @@ DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, bool shar
   reserve_children(*copy, children.size());
   for (const auto& child : children) {
     if (child->kind() == DKind::ATTRIBUTE)
-      clone_attribute(*static_cast<const DAttribute*>(child.get()), copy, share_names);
+      clone_attribute(*static_cast<const DAttribute*>(child.get()), copy, place);
   }
   for (const auto& child : children) {
     if (child->kind() == DKind::LAYER)
-      copy_tree(*static_cast<const DLayer*>(child.get()), copy, share_names);
+      copy_tree(*static_cast<const DLayer*>(child.get()), copy, place);
   }
   return copy;
 }

@@ -7,6 +7,7 @@
 #include <utility>
 #include <variant>
 
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
@@ -21,6 +22,16 @@ struct DLoader::Impl {
 };
 
 namespace {
+
+// dMake with the object taken from the pool of the parent's tree. Looked up
+// each time: the helpers may be given a parent in any tree.
+template <typename T>
+T* make_child(DObject* parent, const std::string& name) {
+  auto made = make_pooled<T>(object_pool(*parent), name);
+  T* raw = made.get();
+  parent->add_child(std::move(made));
+  return raw;
+}
 
 std::string state_key(std::vector<std::string> conditions) {
   std::sort(conditions.begin(), conditions.end());
@@ -294,7 +305,7 @@ void DLoader::lower_group_set(const DGroupSet& group_set, DLayer* layer,
 DAttribute* DLoader::state(const DState& entry, DAttribute* attribute, bool from_state_set) {
   const std::string key = state_key(entry.conditions);
   DAttribute* state_attribute = find_own_state(*attribute, key);
-  if (state_attribute == nullptr) state_attribute = dMake<DAttribute>(attribute, key);
+  if (state_attribute == nullptr) state_attribute = make_child<DAttribute>(attribute, key);
   if (from_state_set) {
     if (!impl->touched.contains(state_attribute)) apply(state_attribute, entry.value);
   } else {
@@ -315,13 +326,13 @@ void DLoader::apply(DAttribute* attribute, const DExpression& expression) {
 
 DAttribute* DLoader::attribute(const std::string& name, DLayer* layer) {
   if (DAttribute* existing = layer->find_attribute(name)) return existing;
-  return dMake<DAttribute>(layer, name);
+  return make_child<DAttribute>(layer, name);
 }
 
 DLayer* DLoader::layer(const std::string& name, DLayer* layer) {
   // The list form, so that a name is never read as a path.
   if (DLayer* existing = find_child_layer(*layer, name)) return existing;
-  return dMake<DLayer>(layer, name);
+  return make_child<DLayer>(layer, name);
 }
 
 DLayer* DLoader::layer(const std::vector<std::string>& names, DLayer* layer) {

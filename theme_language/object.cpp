@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <map>
-#include <unordered_map>
+#include <utility>
 
 #include "theme_language/internal/object_access.h"
+#include "theme_language/internal/object_pool.h"
 
 namespace Drelm {
 
@@ -19,7 +20,48 @@ struct DObject::Extra {
   // Names this object held before a rename while others shared them: a
   // reference object_name() handed out stays valid while the object lives.
   std::vector<SharedName*> old_names;
+  // Made for a root once a creation path asks for it. The objects it holds
+  // all lie in this object's subtree, which is gone before this record.
+  std::unique_ptr<DObjectPool> pool;
 };
+
+void* DObject::operator new(std::size_t size) { return DObjectPool::heap_object(size); }
+
+void* DObject::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return DObjectPool::heap_object(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+
+// Over-aligned objects never come from a pool and carry no header.
+void* DObject::operator new(std::size_t size, std::align_val_t alignment) {
+  return ::operator new(size, alignment);
+}
+
+void* DObject::operator new(std::size_t size, std::align_val_t alignment,
+                            const std::nothrow_t& tag) noexcept {
+  return ::operator new(size, alignment, tag);
+}
+
+void DObject::operator delete(void* object, std::size_t size) noexcept {
+  DObjectPool::release_object(object, size);
+}
+
+// Unsized: not every compiler declares the sized forms by default.
+void DObject::operator delete(void* object, std::size_t, std::align_val_t alignment) noexcept {
+  ::operator delete(object, alignment);
+}
+
+void DObject::operator delete(void* object, const std::nothrow_t&) noexcept {
+  DObjectPool::release_heap_object(object);
+}
+
+void DObject::operator delete(void* object, std::align_val_t alignment,
+                              const std::nothrow_t&) noexcept {
+  ::operator delete(object, alignment);
+}
 
 const std::string DObject::no_name;
 
@@ -38,32 +80,31 @@ DObject::DObject(DKind kind) : object_kind(kind) {}
 DObject::DObject(DKind kind, const std::string& name)
     : shared_name(new_name(name)), object_kind(kind) {}
 
-void DObject::forget_kind() { object_kind = DKind::OBJECT; }
-
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
-  destroy_parts();
+  if (extra && !extra->destroyed_callbacks.empty()) run_destroyed_callbacks();
+  if (!child_list.empty()) destroy_children();
   release_name(shared_name);
   if (extra) {
     for (SharedName* old : extra->old_names) release_name(old);
   }
 }
 
-void DObject::destroy_parts() {
-  if (extra && !extra->destroyed_callbacks.empty()) {
-    std::vector<DConnectionID> ids;
-    ids.reserve(extra->destroyed_callbacks.size());
-    for (const auto& entry : extra->destroyed_callbacks) ids.push_back(entry.first);
-    for (const auto& id : ids) {
-      auto it = extra->destroyed_callbacks.find(id);
-      if (it == extra->destroyed_callbacks.end()) continue;
-      auto callback = it->second;  // a copy: the callback may disconnect itself
-      if (callback) callback();
-    }
-    extra->destroyed_callbacks.clear();
+void DObject::run_destroyed_callbacks() {
+  std::vector<DConnectionID> ids;
+  ids.reserve(extra->destroyed_callbacks.size());
+  for (const auto& entry : extra->destroyed_callbacks) ids.push_back(entry.first);
+  for (const auto& id : ids) {
+    auto it = extra->destroyed_callbacks.find(id);
+    if (it == extra->destroyed_callbacks.end()) continue;
+    auto callback = it->second;  // a copy: the callback may disconnect itself
+    if (callback) callback();
   }
-  if (child_list.empty()) return;
+  extra->destroyed_callbacks.clear();
+}
+
+void DObject::destroy_children() {
   // First child first; each child tears down its own subtree. Taken out of the
   // list first, so that a child's callback never meets a deleted sibling there.
   auto doomed = std::move(child_list);
@@ -117,24 +158,57 @@ void DObject::destroy_child(DObject* child) {
 
 void DObject::reorder_children(const std::vector<DObject*>& order) {
   // Named children leave their places; the k-th vacant place takes order[k].
-  std::unordered_map<const DObject*, std::unique_ptr<DObject>> pulled;
-  pulled.reserve(order.size());
-  for (const DObject* wanted : order) pulled.emplace(wanted, nullptr);
-  std::vector<std::size_t> vacant;
-  vacant.reserve(order.size());
-  for (std::size_t i = 0; i < child_list.size(); ++i) {
-    auto it = pulled.find(child_list[i].get());
-    if (it == pulled.end()) continue;
-    it->second = std::move(child_list[i]);
-    vacant.push_back(i);
-  }
   // Entries that are no child, and repeats, are passed over: filling a place
-  // with them would drop a child or leave the place empty.
+  // with them would drop a child or leave the place empty. `at[j]` is where
+  // order[j] stands, or kNone when it is passed over.
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // Merges name a layer's child layers, mostly a few: those are found by
+  // scanning, without a heap allocation.
+  constexpr std::size_t kFew = 8;
+  const std::size_t count = order.size();
+  std::size_t few_at[kFew];
+  std::size_t few_places[kFew];
+  std::vector<std::size_t> many_at;
+  std::vector<std::size_t> many_places;
+  std::size_t* at = few_at;
+  std::size_t* places = few_places;
+  if (count > kFew) {
+    many_at.resize(count);
+    many_places.resize(count);
+    at = many_at.data();
+    places = many_places.data();
+  }
+  std::fill(at, at + count, kNone);
+  if (count <= kFew) {
+    for (std::size_t i = 0; i < child_list.size(); ++i) {
+      for (std::size_t j = 0; j < count; ++j) {
+        if (order[j] != child_list[i].get()) continue;
+        at[j] = i;  // the first entry naming it; later ones are repeats
+        break;
+      }
+    }
+  } else {
+    std::vector<std::pair<const DObject*, std::size_t>> keys;
+    keys.reserve(count);
+    for (std::size_t j = 0; j < count; ++j) keys.emplace_back(order[j], j);
+    std::sort(keys.begin(), keys.end());
+    for (std::size_t i = 0; i < child_list.size(); ++i) {
+      const DObject* child = child_list[i].get();
+      auto it = std::lower_bound(keys.begin(), keys.end(), std::pair{child, std::size_t{0}});
+      if (it != keys.end() && it->first == child) at[it->second] = i;
+    }
+  }
+  std::size_t vacant = 0;
+  for (std::size_t j = 0; j < count; ++j) {
+    if (at[j] != kNone) places[vacant++] = at[j];
+  }
+  std::sort(places, places + vacant);
+  // Only the order of the owning pointers changes: each leaves its place and
+  // order[j] itself is the one that the next place takes.
+  for (std::size_t k = 0; k < vacant; ++k) static_cast<void>(child_list[places[k]].release());
   std::size_t k = 0;
-  for (const DObject* wanted : order) {
-    auto it = pulled.find(wanted);
-    if (it == pulled.end() || it->second == nullptr) continue;
-    child_list[vacant[k++]] = std::move(it->second);
+  for (std::size_t j = 0; j < count; ++j) {
+    if (at[j] != kNone) child_list[places[k++]].reset(order[j]);
   }
   ++version;
   raise_tree_generation(*this);
@@ -171,7 +245,35 @@ void raise_tree_answers(const DObject& object) {
   if (root->extra && root->extra->tree) ++root->extra->tree->answers;
 }
 
+DObjectPool* object_pool(DObject& object) {
+  if constexpr (!DObjectPool::kEnabled) {
+    return nullptr;
+  } else {
+    DObject* root = &object;
+    while (root->parent_object != nullptr) root = root->parent_object;
+    if (!root->extra) root->extra = std::make_unique<DObject::Extra>();
+    if (!root->extra->pool) root->extra->pool = std::make_unique<DObjectPool>();
+    return root->extra->pool.get();
+  }
+}
+
+DCopyPlace copy_place(const DObject& source, DObject& parent) {
+  const DObject* from = &source;
+  while (from->parent() != nullptr) from = from->parent();
+  DObject* root = &parent;
+  while (root->parent() != nullptr) root = root->parent();
+  return DCopyPlace{from == root, object_pool(*root)};
+}
+
 void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
+
+DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy) {
+  copy->parent_object = &parent;
+  DObject* raw = copy.get();
+  parent.child_list.push_back(std::move(copy));
+  ++parent.version;
+  return raw;
+}
 
 void share_name(DObject& copy, const DObject& source) {
   DObject::SharedName* name = source.shared_name;

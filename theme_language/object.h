@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,6 +14,7 @@
 namespace Drelm {
 
 struct DTreeStates;
+class DObjectPool;
 
 // Base of the theme-language object tree. Each object owns its children; the
 // parent pointer is non-owning.
@@ -26,6 +28,22 @@ class DObject {
   virtual ~DObject();
   DObject(const DObject&) = delete;
   DObject& operator=(const DObject&) = delete;
+
+  // An object that the library makes for a tree may come from that tree's
+  // pool; a word before each object tells where it came from, so that a
+  // delete by whoever holds it frees it right.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t size, std::align_val_t alignment);
+  static void* operator new(std::size_t size, std::align_val_t alignment,
+                            const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t, void* place) noexcept { return place; }
+  static void operator delete(void* object, std::size_t size) noexcept;
+  static void operator delete(void* object, std::size_t size, std::align_val_t alignment) noexcept;
+  static void operator delete(void* object, const std::nothrow_t&) noexcept;
+  static void operator delete(void* object, std::align_val_t alignment,
+                              const std::nothrow_t&) noexcept;
+  static void operator delete(void*, void*) noexcept {}
 
   const std::vector<std::unique_ptr<DObject>>& children() const;
   // Raised by every change of the child list; caches compare it.
@@ -86,19 +104,24 @@ class DObject {
   static void release_name(SharedName* name);
 
   friend DTreeStates& tree_states(const DObject& object);
+  friend DObjectPool* object_pool(DObject& object);
   friend void reserve_children(DObject& object, std::size_t count);
+  friend DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
   friend void raise_tree_generation(DObject& object);
   friend void raise_tree_answers(const DObject& object);
   friend void share_name(DObject& copy, const DObject& source);
 
-  // Runs the destroyed callbacks and destroys the children.
-  void destroy_parts();
+  // The two parts of destruction that most objects skip: their checks stay in
+  // the destructor, without a call.
+  void run_destroyed_callbacks();
+  void destroy_children();
 
+  // First, so that it outlasts the children: its pool may hold them.
+  mutable std::unique_ptr<Extra> extra;
   // Null while the name is empty.
   SharedName* shared_name = nullptr;
   ChildList child_list;
   DObject* parent_object = nullptr;
-  mutable std::unique_ptr<Extra> extra;
   std::size_t version = 0;
   // Lets hot paths tell layers and attributes apart without a dynamic_cast;
   // set by the derived constructor, back to OBJECT once that part is gone.
@@ -107,6 +130,8 @@ class DObject {
 
 // Inline: the render walk, the look-ups and the copies ask them of every object.
 inline DObject::DKind DObject::kind() const { return object_kind; }
+// Inline too: every derived destructor calls it.
+inline void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 inline const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
 inline std::size_t DObject::children_version() const { return version; }
 inline const std::string& DObject::object_name() const {

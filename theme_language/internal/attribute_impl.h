@@ -165,10 +165,10 @@ struct DAttribute::Impl {
     }
   }
 
-  // Appends a copy of `source` and its states to `parent` and returns it; the
-  // copies share the names of their sources when `share_names`.
-  // REQUIRES: parent lies outside `source`; share_names only within one tree.
-  static DAttribute* copy_tree(const DAttribute& source, DObject* parent, bool share_names);
+  // Appends a copy of `source` and its states to `parent` and returns it, as
+  // `place` says. REQUIRES: parent lies outside `source`, in the tree `place`
+  // was taken for.
+  static DAttribute* copy_tree(const DAttribute& source, DObject* parent, const DCopyPlace& place);
 
   bool has_dependent(const DAttribute* dependent) const;
   void compact_dependents();

@@ -12,6 +12,7 @@
 
 #include "theme_language/attribute.h"
 #include "theme_language/internal/name_index.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/layer.h"
 
 namespace Drelm {
@@ -86,8 +87,8 @@ struct DLayer::Impl {
 
     std::vector<Layer> layers;
     std::vector<Value> values;
-    // Whether base and derived lie in one tree, decided once for all copies.
-    bool share_names = false;
+    // How the copies are made, decided once for all of them.
+    DCopyPlace place;
     // Scratch for the base chain walks and the state lists of merge_layer.
     std::vector<const DLayer*> seen;
     std::vector<DStateEntry> inherited_states;
@@ -101,12 +102,12 @@ struct DLayer::Impl {
   // Copies, inserts and reorders; records the values for `merge` to hand over.
   static void merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merge::Frame& frame);
 
-  // Appends a deep copy of `source` to `parent` and returns it; its objects
-  // share their sources' names when `share_names`.
-  // REQUIRES: parent lies outside `source`; share_names only within one tree.
-  static DLayer* copy_tree(const DLayer& source, DObject* parent, bool share_names);
-  // DLayer::clone_to with same_tree(&source, parent) known as `share_names`.
-  static void clone_into(const DLayer& source, DObject* parent, bool share_names);
+  // Appends a deep copy of `source` to `parent` and returns it, as `place`
+  // says. REQUIRES: parent lies outside `source`, in the tree `place` was
+  // taken for.
+  static DLayer* copy_tree(const DLayer& source, DObject* parent, const DCopyPlace& place);
+  // DLayer::clone_to with the place known.
+  static void clone_into(const DLayer& source, DObject* parent, const DCopyPlace& place);
   // finalize() within the bounds of a load.
   static void finalize(DLayer& layer, DLoadBudget& budget);
   // Merges the base into the derived layer when the budget and the depth

@@ -5,7 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 
+#include "theme_language/internal/object_pool.h"
 #include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
 
@@ -31,18 +34,45 @@ void raise_tree_generation(DObject& object);
 // Raises the answers counter of that tree (see DTreeStates).
 void raise_tree_answers(const DObject& object);
 
+// add_child for a copy just made, which was never a root of its own, without
+// raising the tree's counter: raising it means a walk to the root, and a copy
+// operation adds many objects while nothing reads it. REQUIRES: the operation
+// raises the counter once it is done, before anything can read it.
+DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
 // Names `copy` with the name `source` holds, sharing it. REQUIRES: both lie in
 // one tree once `copy` is placed, as the name's count is not atomic.
 void share_name(DObject& copy, const DObject& source);
-// Whether `a` and `b` lie in one tree: only then may copies share names.
-inline bool same_tree(const DObject* a, const DObject* b) {
-  while (a->parent() != nullptr) a = a->parent();
-  while (b->parent() != nullptr) b = b->parent();
-  return a == b;
+// The pool of the tree that holds `object`, kept by its root and made on
+// first use; null where pools are off. An object made from it must be placed
+// in that root's subtree: the root keeps its pool when it is placed under
+// another parent, and destroys its subtree before the pool.
+DObjectPool* object_pool(DObject& object);
+// A T made from `pool`, or from the heap when that is null.
+template <typename T, typename... Args>
+std::unique_ptr<T> make_pooled(DObjectPool* pool, Args&&... args) {
+  if (pool == nullptr) return std::make_unique<T>(std::forward<Args>(args)...);
+  static_assert(alignof(T) <= alignof(DObjectPool*), "pooled objects are aligned to a word");
+  void* place = pool->allocate_object(sizeof(T));
+  try {
+    return std::unique_ptr<T>(::new (place) T(std::forward<Args>(args)...));
+  } catch (...) {
+    DObjectPool::release_object(place, sizeof(T));
+    throw;
+  }
 }
-// DAttribute::clone_to with same_tree(&source, parent) known as
-// `share_names`, so that a merge copying many attributes between the same two
-// trees decides it once.
-void clone_attribute(const DAttribute& source, DObject* parent, bool share_names);
+
+// How one copy operation makes its copies: whether they share the names of
+// their sources (only within one tree, as the name's count is not atomic),
+// and the pool of the tree they land in.
+struct DCopyPlace {
+  bool share_names = false;
+  DObjectPool* pool = nullptr;
+};
+// The place for copies of `source` made under `parent`.
+DCopyPlace copy_place(const DObject& source, DObject& parent);
+
+// DAttribute::clone_to with the place known, so that a merge copying many
+// attributes between the same two trees decides it once.
+void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace& place);
 
 }  // namespace Drelm
