@@ -355,9 +355,13 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
     copy = made.get();
     append_copy(*parent, std::move(made));
   }
-  copy->own_value = source.own_value;
   if (Impl::linked(source) && !source.impl->link->path.empty()) {
-    copy->create_link(source.impl->link->path);
+    // What create_link(path) does to an attribute that has no value, link,
+    // callbacks or dependents yet; the copy operation raises the tree's
+    // counter once when it ends.
+    of(*copy).link = DLink{source.impl->link->path, nullptr, false};
+  } else {
+    copy->own_value = source.own_value;
   }
   const auto& children = source.children();
   if (children.empty()) return copy;
