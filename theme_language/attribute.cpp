@@ -197,16 +197,33 @@ DAttribute* DAttribute::state(const std::vector<std::string>& active) {
   return best;
 }
 
-const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active) {
-  if (active.empty()) return attribute.value();
+template <typename Hop, typename Looked>
+DAttribute* DAttribute::Impl::answering(DAttribute& attribute,
+                                        const std::vector<std::string>& active, const Hop& hop,
+                                        const Looked& looked) {
   DAttribute* current = &attribute;
   while (true) {
-    // A state's own states are not consulted: it answers with its chain's end.
-    if (DAttribute* selected = current->state(active)) return selected->value();
-    DAttribute* next = DAttribute::Impl::target_of(*current);
-    if (next == nullptr) return current->own_value;
+    if (!active.empty()) {
+      DAttribute* selected = current->state(active);
+      looked(*current);
+      if (selected != nullptr) {
+        while (DAttribute* next = target_of(*selected)) {
+          hop(*next);
+          selected = next;
+        }
+        return selected;
+      }
+    }
+    DAttribute* next = target_of(*current);
+    if (next == nullptr) return current;
+    hop(*next);
     current = next;
   }
+}
+
+const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active) {
+  const auto nothing = [](const DAttribute&) {};
+  return DAttribute::Impl::answering(attribute, active, nothing, nothing)->own_value;
 }
 
 template <typename T>
@@ -215,36 +232,19 @@ const T* DAttribute::as_if(const std::vector<std::string>& active) {
 }
 
 DValueSource value_source(DAttribute& attribute, const std::vector<std::string>& active) {
-  using Impl = DAttribute::Impl;
-  // The walk of as_if. A value read through a link is the target's to change,
-  // which may lie in another tree; a state entry may lead to another tree too.
+  // A value read through a link is the target's to change, which may lie in
+  // another tree; state entries may lead to another tree too.
   DValueKeep keep = DValueKeep::copy;
-  const auto hop = [&](DAttribute* next) {
+  const auto hop = [&](const DAttribute& next) {
     if (keep == DValueKeep::copy) keep = DValueKeep::reread;
-    if (!same_tree(next, &attribute)) keep = DValueKeep::never;
+    if (!same_tree(&next, &attribute)) keep = DValueKeep::never;
   };
-  const auto answer = [&](DAttribute* source) {
-    if (keep == DValueKeep::copy) source->states_flags |= Impl::kValueKept;
-    return DValueSource{source, keep};
+  const auto looked = [&](const DAttribute& asked) {
+    if ((asked.states_flags & DAttribute::Impl::kForeignTrees) != 0) keep = DValueKeep::never;
   };
-  DAttribute* current = &attribute;
-  while (true) {
-    if (!active.empty()) {
-      DAttribute* selected = current->state(active);
-      if ((current->states_flags & Impl::kForeignTrees) != 0) keep = DValueKeep::never;
-      if (selected != nullptr) {
-        while (DAttribute* next = Impl::target_of(*selected)) {
-          hop(next);
-          selected = next;
-        }
-        return answer(selected);
-      }
-    }
-    DAttribute* next = Impl::target_of(*current);
-    if (next == nullptr) return answer(current);
-    hop(next);
-    current = next;
-  }
+  DAttribute* source = DAttribute::Impl::answering(attribute, active, hop, looked);
+  if (keep == DValueKeep::copy) source->states_flags |= DAttribute::Impl::kValueKept;
+  return DValueSource{source, keep};
 }
 
 template <typename T>

@@ -107,6 +107,13 @@ struct DAttribute::Impl {
            ((attribute.states_flags & kForeignTrees) == 0 || attribute.impl->foreign_fresh());
   }
   bool foreign_fresh() const;
+  // The walk of as_if: the attribute whose own value answers for `active`. A
+  // state's own states are not consulted: it answers with its chain's end.
+  // `hop` hears of every link followed, `looked` of every attribute whose
+  // states were looked at. Defined beside its users in attribute.cpp.
+  template <typename Hop, typename Looked>
+  static DAttribute* answering(DAttribute& attribute, const std::vector<std::string>& active,
+                               const Hop& hop, const Looked& looked);
   static void rebuild_state_cache(DAttribute& attribute);
   // Appends the entry of the state named `name`, its conditions interned in `table`.
   static void add_state_entry(StateRecord& record, DAttribute* state, std::string_view name,
