@@ -197,6 +197,7 @@ struct DAttribute::Impl {
 
   // Calls `step` on each dependent, then on that dependent's own dependents,
   // depth-first, over a snapshot that skips those that left the list meanwhile.
+  // `step` runs the dependent's callbacks; without them it changes nothing.
   template <typename F>
   void for_each_dependent(const F& step) {
     if (dependents.empty()) return;
@@ -225,11 +226,15 @@ struct DAttribute::Impl {
         continue;
       }
       Impl& next = of(*dependent);
-      Watch stepped(next);
-      step(next);
+      if (next.callbacks != nullptr) {
+        // Only callbacks may destroy it, and most dependents have none.
+        const Watch stepped(next);
+        step(next);
+        if (stepped.alive() == nullptr) continue;
+      }
       // Taken after the step, as a nested walk would take it.
-      if (stepped.alive() != nullptr && !next.dependents.empty()) {
-        frames.push_back(Frame{std::move(stepped), next.dependents, next.dependents_version});
+      if (!next.dependents.empty()) {
+        frames.push_back(Frame{Watch(next), next.dependents, next.dependents_version});
       }
     }
   }
