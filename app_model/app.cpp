@@ -45,6 +45,8 @@ bool OApp::set_viewport_height(double height) {
 
 bool OApp::on_scroll(double delta) {
   if (!states.contains("Narrow")) return false;
+  // Not a distance: it would leave the sum NaN or infinite for good.
+  if (!std::isfinite(delta)) return false;
   const double sum = scroll_accumulator + delta;
   if (sum > kScrollThreshold) {
     scroll_accumulator = 0.0;

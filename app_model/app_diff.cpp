@@ -1,6 +1,7 @@
 #include "app_model/internal/app_internal.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -15,10 +16,19 @@ namespace Ombrix {
 
 namespace {
 
+template <typename T>
+bool differs(const T& a, const T& b) {
+  return a != b;
+}
+
+// A number that kept its value is no change: a NaN met again is the same NaN.
+// -0.0 equals 0.0, as both lay out alike.
+bool differs(double a, double b) { return a != b && !(std::isnan(a) && std::isnan(b)); }
+
 // Only the fields of kShownStyleFields: the others steer render-tree building only.
 bool style_differs(const ResolvedStyle& a, const ResolvedStyle& b) {
   return std::apply(
-      [&a, &b](const auto&... field) { return ((a.*field.member != b.*field.member) || ...); },
+      [&a, &b](const auto&... field) { return (differs(a.*field.member, b.*field.member) || ...); },
       kShownStyleFields);
 }
 

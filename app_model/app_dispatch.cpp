@@ -19,8 +19,10 @@ bool take_value(std::string_view event, std::string_view prefix, std::string& va
 // Holds a handler's place while the handler runs. Afterwards it tells an
 // untouched place from one the handler cleared or replaced; meanwhile an event
 // that reaches the same place finds it set and does nothing, so a handler is
-// never re-entered.
+// never re-entered. `call` tells the stand-ins of nested calls apart; it is
+// only compared, never followed.
 struct RunningHandler {
+  const void* call;
   template <typename... Args>
   void operator()(const Args&...) const {}
 };
@@ -30,38 +32,53 @@ bool is_running(const Function& handler) {
   return handler.template target<RunningHandler>() != nullptr;
 }
 
-// Puts a handler back into its place when the call ends, by return or by
-// throw, unless the place is gone or no longer holds the stand-in.
-template <typename Function, typename Find>
-class PutBack {
- public:
-  PutBack(Function& handler, const Find& find) : handler(handler), find(find) {}
-  PutBack(const PutBack&) = delete;
-  PutBack& operator=(const PutBack&) = delete;
-  ~PutBack() {
-    Function* place = find();
-    if (place != nullptr && is_running(*place)) *place = std::move(handler);
-  }
+template <typename Function>
+bool holds_call(const Function& handler, const void* call) {
+  const auto* stand_in = handler.template target<RunningHandler>();
+  return stand_in != nullptr && stand_in->call == call;
+}
 
- private:
-  Function& handler;
-  const Find& find;
-};
+// Gives the handler back to every place that holds the stand-in of this call:
+// the handler may have moved or copied its own entry, which moved or copied
+// the stand-in. Its own place, else the first other one, gets the handler
+// itself; the others get copies of it as the call left it. A place the
+// handler cleared or replaced keeps what it holds.
+template <typename Function, typename Find, typename Places>
+void put_back(Function& handler, const void* call, const Find& find, const Places& places) {
+  Function* keep = find();
+  if (keep != nullptr && !holds_call(*keep, call)) keep = nullptr;
+  if (keep == nullptr) {
+    places([&](Function& place) {
+      if (keep == nullptr && holds_call(place, call)) keep = &place;
+    });
+  }
+  if (keep == nullptr) return;
+  *keep = std::move(handler);
+  places([&](Function& place) {
+    if (holds_call(place, call)) place = *keep;
+  });
+}
 
 // Runs the handler at the place find() returns (null for none) from that
 // place, so that state the callable keeps lasts from one event to the next.
 // It is moved out for the call, so it may erase or replace its own entry
-// without pulling the callee out from under itself.
-template <typename Find, typename... Args>
-void run_in_place(const Find& find, const Args&... args) {
+// without pulling the callee out from under itself. `places` visits every
+// place that may receive the stand-in from the handler's own.
+template <typename Find, typename Places, typename... Args>
+void run_in_place(const Find& find, const Places& places, const Args&... args) {
   auto* const place = find();
   if (place == nullptr || !*place || is_running(*place)) return;
   using Function = std::remove_pointer_t<decltype(place)>;
-  Function stand_in = RunningHandler{};
   Function handler = std::move(*place);
-  *place = std::move(stand_in);
-  const PutBack<Function, Find> put_back(handler, find);
-  handler(args...);
+  const void* const call = &handler;
+  *place = RunningHandler{call};
+  try {
+    handler(args...);
+  } catch (...) {
+    put_back(handler, call, find, places);
+    throw;
+  }
+  put_back(handler, call, find, places);
 }
 
 // Finds the entry of key again at each call: a handler may erase it, and key
@@ -79,21 +96,40 @@ auto member(Function& hook) {
   return [&hook] { return &hook; };
 }
 
+// Every entry of the maps and every hook given, for put_back.
+template <typename... Holders>
+auto places_in(Holders&... holders) {
+  return [&holders...](const auto& visit) {
+    const auto visit_all = [&visit](auto& holder) {
+      if constexpr (requires { holder.begin(); }) {
+        for (auto& entry : holder) visit(entry.second);
+      } else {
+        visit(holder);
+      }
+    };
+    (visit_all(holders), ...);
+  };
+}
+
 }  // namespace
 
 void OApp::dispatch(const std::string& path, const std::string& event) {
+  // The three maps share one handler type, so a stand-in may go from one to another.
+  const auto text_handlers = [this] {
+    return places_in(input_handlers, scan_handlers, select_handlers);
+  };
   std::string value;
   if (take_value(event, "input:", value)) {
     input_values.insert_or_assign(path, value);
-    run_in_place(entry_of(input_handlers, path), value);
+    run_in_place(entry_of(input_handlers, path), text_handlers(), value);
     return;
   }
   if (take_value(event, "scan:", value)) {
-    run_in_place(entry_of(scan_handlers, path), value);
+    run_in_place(entry_of(scan_handlers, path), text_handlers(), value);
     return;
   }
   if (take_value(event, "scanstatus:", value)) {
-    run_in_place(member(on_scan_status), path, value);
+    run_in_place(member(on_scan_status), places_in(on_scan_status), path, value);
     return;
   }
   if (take_value(event, "select:", value)) {
@@ -106,7 +142,7 @@ void OApp::dispatch(const std::string& path, const std::string& event) {
     if (selected == combo_selected.end()) selected = combo_selected.emplace(path, "").first;
     if (selected->second == value) return;
     selected->second = value;
-    run_in_place(entry_of(select_handlers, path), value);
+    run_in_place(entry_of(select_handlers, path), text_handlers(), value);
     return;
   }
   if (event != "click") return;
@@ -118,17 +154,19 @@ void OApp::dispatch(const std::string& path, const std::string& event) {
   }
   if (const auto list = list_actions.find(path); list != list_actions.end()) {
     const ListAction action = list->second;
+    const auto action_places = places_in(action_handlers, default_action_handler);
     // A registered but empty handler swallows the action on purpose.
     if (action_handlers.contains(action.action)) {
-      run_in_place(entry_of(action_handlers, action.action), action.action, action.arg,
-                   action.data);
+      run_in_place(entry_of(action_handlers, action.action), action_places, action.action,
+                   action.arg, action.data);
       return;
     }
-    run_in_place(member(default_action_handler), action.action, action.arg, action.data);
+    run_in_place(member(default_action_handler), action_places, action.action, action.arg,
+                 action.data);
     return;
   }
   if (checkbox_paths.contains(path)) toggle_state(path, "Checked");
-  run_in_place(entry_of(click_handlers, path));
+  run_in_place(entry_of(click_handlers, path), places_in(click_handlers));
 }
 
 }  // namespace Ombrix

@@ -59,6 +59,28 @@ void load_style_dir(Drelm::DEngine& engine, const std::string& directory,
   }
 }
 
+// After a theme operation that callbacks defeated, the layer tree may show the
+// other theme, or a mix of both: the theme that active_theme names is written
+// again. Its callbacks may change the choice or the theme once more, so it is
+// written until a round ends with the theme it wrote still the active one.
+// Rewriting values already shown calls nothing, so rounds settle unless
+// callbacks keep switching; those are cut off after a few rounds.
+void show_active_theme(OApp& app) {
+  constexpr int kRounds = 8;
+  for (int round = 0; round < kRounds; ++round) {
+    const auto active = app.themes.find(app.active_theme);
+    if (active == app.themes.end()) return;
+    const std::string shown = active->first;
+    const OTheme theme = active->second;
+    app.apply_theme_to_proxy(theme);
+    const auto now = app.themes.find(shown);
+    if (app.active_theme == shown && now != app.themes.end() &&
+        now->second.values == theme.values) {
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 bool parse_theme_json(const std::string& text, OTheme& out) {
@@ -124,8 +146,11 @@ bool OApp::set_active_theme(const std::string& id) {
   if (it == themes.end()) return false;
   apply_theme_to_proxy(it->second);
   // A callback of the apply may have removed the theme; the active id only
-  // ever names an installed one.
-  if (!themes.contains(key)) return false;
+  // ever names an installed one, and the layers show that one.
+  if (!themes.contains(key)) {
+    show_active_theme(*this);
+    return false;
+  }
   record_active_theme(key);
   return true;
 }
@@ -144,7 +169,9 @@ bool OApp::remove_theme(const std::string& id) {
   // A copy: id may be the key of the entry erased below.
   const std::string key = id;
   if (!themes.contains(key) || themes.size() < 2) return false;
+  bool applied = false;
   if (key == active_theme) {
+    applied = true;
     auto next = themes.begin();
     if (next->first == key) ++next;
     const std::string next_id = next->first;
@@ -156,7 +183,10 @@ bool OApp::remove_theme(const std::string& id) {
   // left it the last one; an active or last theme stays.
   const auto entry = themes.find(key);
   if (entry == themes.end()) return true;
-  if (key == active_theme || themes.size() < 2) return false;
+  if (key == active_theme || themes.size() < 2) {
+    if (applied) show_active_theme(*this);
+    return false;
+  }
   themes.erase(entry);
   return true;
 }

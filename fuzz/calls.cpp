@@ -220,7 +220,6 @@ bool Runner::allowed(Op op) const {
     case kMakeAttribute:
     case kMakeDetached:
     case kAdopt:
-    case kDestroy:
     case kReorder:
     case kResolveBases:
     case kFinalize:
@@ -249,15 +248,38 @@ bool Runner::may_run_body() const {
 }
 
 // A change or link-change callback of an attribute.
-void Runner::fire(std::size_t begin, std::size_t end) {
+void Runner::fire(std::size_t begin, std::size_t end, DAttribute* reported) {
   if (!may_run_body()) return;
   --body_runs;
   ++depth;
   ++restricted;
+  reporting.push_back(reported);
   note("callback");
   run_body(begin, end);
+  reporting.pop_back();
   --restricted;
   --depth;
+}
+
+// A callback destroys the attribute whose change it reports, or the layer that
+// holds it: the write or walk that called it must cope. Walks that resolve or
+// merge still hold what they visit, which callers must not destroy then.
+void Runner::destroy_reported(std::uint8_t how) {
+  DAttribute* reported = reporting.empty() ? nullptr : reporting.back();
+  if (reported == nullptr || !is_alive(reported) || merging > 0 || resolving > 0 ||
+      destroying > 0) {
+    return;
+  }
+  DObject* doomed = reported;
+  if ((how & 1) != 0 && as_layer(reported->parent()) != nullptr) doomed = reported->parent();
+  DObject* parent = doomed->parent();
+  if (parent == nullptr || !may_destroy(doomed)) return;
+  note("  destroys " + std::string(doomed == reported ? "itself" : "its layer"));
+  changed();
+  ++destroying;
+  parent->destroy_child(doomed);
+  --destroying;
+  changed();
 }
 
 // A handler of the model; on_theme_changed runs inside the theme calls,
@@ -268,8 +290,10 @@ void Runner::handle(int kind, const std::string& key, std::size_t begin, std::si
   ++depth;
   if (kind == kThemeChanged) ++restricted;
   running.emplace_back(kind, key);
+  reporting.push_back(nullptr);
   note("handler " + std::to_string(kind) + " " + key);
   run_body(begin, end);
+  reporting.pop_back();
   running.pop_back();
   if (kind == kThemeChanged) --restricted;
   --depth;
@@ -333,7 +357,12 @@ void Runner::step(Reader& in) {
       adopt(a, b);
       break;
     case kDestroy:
-      destroy(a, b, c);
+      // In a callback, only what the callback reports.
+      if (restricted == 0) {
+        destroy(a, b, c);
+      } else {
+        destroy_reported(c);
+      }
       break;
     case kReorder:
       reorder(a, b, c, in);

@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <limits>
 #include <string>
+#include <utility>
 
 #include "app_model/app.h"
 #include "fuzz/calls_runner.h"
@@ -15,6 +17,13 @@
 namespace fuzz {
 namespace calls {
 namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// Keys a moved or copied handler lands on: places that events reach.
+constexpr std::array<const char*, 5> kNodePathsForHandlers = {"Page/Swap", "Page/Agree",
+                                                              "Render/Choice", "Binds/Add", "A"};
 
 constexpr std::array<const char*, 12> kEvents = {
     "click",     "input:",  "input:text", "select:a",        "select:b", "select:aa",
@@ -58,7 +67,7 @@ void Runner::render(std::uint8_t kind) {
 void Runner::window(std::uint8_t what, std::uint8_t a, std::uint8_t b) {
   static constexpr std::array<double, 6> widths = {300, 600, 700, 900.5, 1200, -1};
   static constexpr std::array<double, 4> heights = {0, 300.4, 801.5, -5};
-  static constexpr std::array<double, 4> scrolls = {31, -31, 10, -40};
+  static constexpr std::array<double, 6> scrolls = {31, -31, 10, -40, kNaN, kInfinity};
   switch (what % 7) {
     case 0:
       (void)app->set_viewport_width(widths[a % widths.size()]);
@@ -154,6 +163,10 @@ void Runner::erase_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t 
   const int which = kind % kHandlerKinds;
   const std::string key = which == kAction ? action_name(k) : node_path(source, k);
   if (!may_change_handler(which, key)) return;
+  if (const int how = kind / kHandlerKinds % 4; how != 0) {
+    move_handler(which, key, how, k);
+    return;
+  }
   switch (which) {
     case kClick:
       model.click_handlers.erase(key);
@@ -178,6 +191,63 @@ void Runner::erase_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t 
       break;
     default:
       model.on_theme_changed = nullptr;
+      break;
+  }
+}
+
+// Moves (how 1) or copies (how 2) the entry of key to another key, as a
+// handler re-keying its own entry after a rename would; how 3 copies it into
+// another map of the same handler type.
+void Runner::move_handler(int which, const std::string& key, int how, std::uint8_t k) {
+  Ombrix::OApp& model = *app;
+  const std::string to_key = which == kAction ? action_name(k + 1) : kNodePathsForHandlers[k % 5];
+  const int to_which = how != 3                  ? which
+                       : which == kInput         ? kSelectHandler
+                       : which == kSelectHandler ? kScan
+                       : which == kScan          ? kInput
+                       : which == kDefaultAction ? kAction
+                                                 : which;
+  if (!may_change_handler(to_which, to_key)) return;
+  note("  " + std::string(how == 1 ? "move " : "copy ") + key + " to " + to_key);
+  const auto relocate = [&](auto& from, auto& to) {
+    const auto it = from.find(key);
+    if (it == from.end()) return;
+    if (how != 1) {
+      auto copy = it->second;
+      to[to_key] = std::move(copy);
+      return;
+    }
+    auto moved = std::move(it->second);
+    from.erase(it);
+    to[to_key] = std::move(moved);
+  };
+  const auto text_map = [&](int kind) -> Ombrix::TextHandlers& {
+    return kind == kInput  ? model.input_handlers
+           : kind == kScan ? model.scan_handlers
+                           : model.select_handlers;
+  };
+  switch (which) {
+    case kClick:
+      relocate(model.click_handlers, model.click_handlers);
+      break;
+    case kInput:
+    case kSelectHandler:
+    case kScan:
+      relocate(text_map(which), text_map(to_which));
+      break;
+    case kAction:
+      relocate(model.action_handlers, model.action_handlers);
+      break;
+    case kDefaultAction:
+      // The hook into a named entry: the hook keeps its copy unless moved.
+      if (how == 1) {
+        model.action_handlers[to_key] = std::move(model.default_action_handler);
+        model.default_action_handler = nullptr;
+      } else {
+        model.action_handlers[to_key] = model.default_action_handler;
+      }
+      break;
+    default:
       break;
   }
 }
@@ -217,7 +287,7 @@ void Runner::data(std::uint8_t what, std::uint8_t a, std::uint8_t b) {
       model.hrefs[path] = text;
       break;
     default:
-      model.heights[path] = double(b);
+      model.heights[path] = b % 16 == 15 ? kNaN : double(b);
       break;
   }
 }
@@ -252,7 +322,9 @@ void Runner::load(std::uint8_t dir, std::uint8_t ns) {
 void Runner::engine(std::uint8_t what, std::uint8_t a) {
   switch (what % 3) {
     case 0:
+      ++resolving;
       app->engine().resolve_links();
+      --resolving;
       break;
     case 1:
       note("  unresolved " + std::to_string(app->engine().unresolved_links().size()));

@@ -235,8 +235,11 @@ class Runner {
   int restricted = 0;  // library-fired callbacks running: no structural calls
   int destroying = 0;  // a destroy running: callbacks only count
   int merging = 0;     // a finalize or a load running
+  int resolving = 0;   // a resolve_links walk running
   bool tearing_down = false;
   std::vector<std::pair<int, std::string>> running;  // handlers on the stack
+  // The attribute whose change each running callback reports; null for handlers.
+  std::vector<DAttribute*> reporting;
   std::size_t destroyed_seen = 0;
 
   // Every live object in pre-order, rebuilt when the structure may have changed.
@@ -272,7 +275,8 @@ class Runner {
   bool allowed(Op op) const;
   void run_body(std::size_t begin, std::size_t end);
   bool may_run_body() const;
-  void fire(std::size_t begin, std::size_t end);
+  void fire(std::size_t begin, std::size_t end, DAttribute* reported = nullptr);
+  void destroy_reported(std::uint8_t how);
   void handle(int kind, const std::string& key, std::size_t begin, std::size_t end);
   bool is_running(int kind, const std::string& key) const;
   bool may_change_handler(int kind, const std::string& key) const;
@@ -322,6 +326,7 @@ class Runner {
   void add_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t k, std::size_t begin,
                    std::size_t end);
   void erase_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t k);
+  void move_handler(int which, const std::string& key, int how, std::uint8_t k);
   void data(std::uint8_t what, std::uint8_t a, std::uint8_t b);
   void load(std::uint8_t dir, std::uint8_t ns);
   void engine(std::uint8_t what, std::uint8_t a);

@@ -395,6 +395,7 @@ void Runner::clone(std::uint8_t s, std::uint8_t d) {
 }
 
 void Runner::resolve_links(std::uint8_t o, std::uint8_t which) {
+  ++resolving;
   if (DAttribute* target = attribute(o)) {
     target->resolve_links();
   } else if (DLayer* target = layer(o)) {
@@ -404,6 +405,7 @@ void Runner::resolve_links(std::uint8_t o, std::uint8_t which) {
       target->resolve_links();
     }
   }
+  --resolving;
 }
 
 void Runner::set_value(std::uint8_t a, std::uint8_t v) {
@@ -421,8 +423,8 @@ void Runner::on_change(std::uint8_t a, std::uint8_t kind, std::size_t begin, std
   DAttribute* target = attribute(a);
   if (target == nullptr || connections.size() >= 64) return;
   // The callback keeps a count of its own: state that must survive its calls.
-  auto callback = [this, begin, end, calls = 0]() mutable {
-    fire(begin, end);
+  auto callback = [this, target, begin, end, calls = 0]() mutable {
+    fire(begin, end, target);
     ++calls;
   };
   const bool link_change = (kind & 1) != 0;

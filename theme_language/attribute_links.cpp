@@ -70,11 +70,15 @@ void DAttribute::Impl::compact_dependents() {
   vacant_dependents = 0;
 }
 
-void DAttribute::Impl::call_all(Callbacks& callbacks) {
+void DAttribute::Impl::call_all(Callbacks CallbackLists::*map) {
+  Callbacks& callbacks = (*this->callbacks).*map;
   std::vector<DConnectionID> ids;
   ids.reserve(callbacks.size());
   for (const auto& entry : callbacks) ids.push_back(entry.first);
+  const Watch self(*this);
   for (const DConnectionID& id : ids) {
+    // The attribute's callbacks went with it.
+    if (self.alive() == nullptr) return;
     auto it = callbacks.find(id);
     if (it == callbacks.end()) continue;
     // Held while it runs, so the callback may disconnect itself or others.
@@ -83,14 +87,19 @@ void DAttribute::Impl::call_all(Callbacks& callbacks) {
   }
 }
 
+// A callback that destroys the attribute ends the walk: its dependents left with it.
 void DAttribute::Impl::notify_all() {
+  const Watch self(*this);
   call_change();
-  for_each_dependent([](Impl& dependent) { dependent.call_change(); });
+  if (self.alive() != nullptr) for_each_dependent([](Impl& dependent) { dependent.call_change(); });
 }
 
 void DAttribute::Impl::update_link_dependencies() {
+  const Watch self(*this);
   call_link_change();
-  for_each_dependent([](Impl& dependent) { dependent.call_link_change(); });
+  if (self.alive() != nullptr) {
+    for_each_dependent([](Impl& dependent) { dependent.call_link_change(); });
+  }
 }
 
 std::vector<DAttribute*> DAttribute::Impl::dependents_of(bool recursive) const {
@@ -130,8 +139,9 @@ void DAttribute::Impl::break_link(bool notify) {
     link->target = nullptr;
   }
   link.reset();
+  const Watch self(*this);
   call_link_change();
-  if (notify) notify_all();
+  if (notify && self.alive() != nullptr) notify_all();
 }
 
 void DAttribute::Impl::forget_link() {
@@ -183,14 +193,20 @@ DAttribute::~DAttribute() {
     return;
   }
   const std::vector<DAttribute*> snapshot = impl->dependents;
+  // Raised by this loop's own removals too; any other change means that a
+  // callback changed the list, maybe by destroying a later dependent.
+  std::size_t version = impl->dependents_version;
   for (DAttribute* dependent : snapshot) {
     if (dependent == nullptr) continue;
+    if (impl->dependents_version != version && !impl->has_dependent(dependent)) continue;
     Impl& other = Impl::of(*dependent);
     // Only links that still lead here: one that a callback moved elsewhere
     // during this loop is not this attribute's to break.
     if (!other.link || other.link->target != this) continue;
     dependent->own_value = dependent->value();
+    const bool untouched = impl->dependents_version == version;
     impl->remove_dependent(dependent);
+    if (untouched) version = impl->dependents_version;
     other.link->target = nullptr;
     other.link.reset();
     other.call_link_change();
@@ -217,7 +233,10 @@ void DAttribute::set_value(const DValue& value) {
   if (Impl::linked(*this)) {
     // Copied first: the value may be the one read through the link.
     DValue stored = value;
+    const Impl::Watch self(*impl);
     impl->break_link(false);
+    // A link-change callback destroyed this attribute.
+    if (self.alive() == nullptr) return;
     own_value = std::move(stored);
     impl->notify_all();
     return;
@@ -240,8 +259,12 @@ bool DAttribute::create_link(DAttribute* target) {
   Impl& record = Impl::of(*this);
   own_value = DValue();
   if (record.link) {
+    const Impl::Watch self(record);
+    const Impl::Watch aim(Impl::of(*target));
     impl->break_link(false);
-    // A link-change callback may have linked the target back to this one.
+    // A link-change callback may have destroyed either one, or linked the
+    // target back to this one.
+    if (self.alive() == nullptr || aim.alive() == nullptr) return false;
     if (target->in_link_chain(this)) return false;
     impl->forget_link();
   }
@@ -252,8 +275,9 @@ bool DAttribute::create_link(DAttribute* target) {
   target_record.add_dependent(this);
   record.link = std::move(made);
   raise_tree_answers(*this);
+  const Impl::Watch self(record);
   target_record.update_link_dependencies();
-  record.notify_all();
+  if (self.alive() != nullptr) record.notify_all();
   return true;
 }
 
@@ -261,14 +285,16 @@ bool DAttribute::create_link(const std::string& path) {
   if (path.empty()) return false;
   Impl& record = Impl::of(*this);
   own_value = DValue();
+  const Impl::Watch self(record);
   if (record.link) {
     record.break_link(false);
+    if (self.alive() == nullptr) return false;
     record.forget_link();
   }
   record.link = DLink{path, nullptr, false};
   raise_tree_answers(*this);
   record.update_link_dependencies();
-  record.notify_all();
+  if (self.alive() != nullptr) record.notify_all();
   return true;
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -184,12 +185,29 @@ TEST(Dispatch, handlers_of_every_kind_keep_their_state_from_one_event_to_the_nex
   const auto counter = [](Counts& counts) {
     return [&counts, n = 0](const auto&...) mutable { counts.push_back(++n); };
   };
+  // Counts, then at its first call moves (or copies) the entry `from` of
+  // `handlers`, which holds it while it runs, to `to`.
+  const auto moving = [](auto& handlers, std::string from, std::string to, bool copy, auto count) {
+    return [&handlers, from, to, copy, count, first = true](const auto&... args) mutable {
+      count(args...);
+      if (!std::exchange(first, false)) return;
+      if (copy) {
+        handlers[to] = handlers[from];
+      } else {
+        handlers[to] = std::move(handlers[from]);
+        handlers.erase(from);
+      }
+    };
+  };
   struct Case {
     std::string kind;
     std::function<void(OApp&, Counts&)> install;
     std::vector<std::string> events;
+    // The path of each event; "P" for all when empty.
+    std::vector<std::string> paths = {};
   };
   const std::vector<std::string> clicks(3, "click");
+  const std::vector<std::string> moved{"Old", "P", "P"};
   const Case cases[] = {
       {"click", [&](OApp& app, Counts& c) { app.click_handlers["P"] = counter(c); }, clicks},
       {"input",
@@ -219,13 +237,64 @@ TEST(Dispatch, handlers_of_every_kind_keep_their_state_from_one_event_to_the_nex
       {"scan status",
        [&](OApp& app, Counts& c) { app.on_scan_status = counter(c); },
        {"scanstatus:x", "scanstatus:x", "scanstatus:x"}},
+      // Handlers that re-key or copy their own entry while they run.
+      {"click moved",
+       [&](OApp& app, Counts& c) {
+         app.click_handlers["Old"] = moving(app.click_handlers, "Old", "P", false, counter(c));
+       },
+       clicks, moved},
+      {"click copied",
+       [&](OApp& app, Counts& c) {
+         app.click_handlers["Old"] = moving(app.click_handlers, "Old", "P", true, counter(c));
+       },
+       clicks, moved},
+      {"input moved",
+       [&](OApp& app, Counts& c) {
+         app.input_handlers["Old"] = moving(app.input_handlers, "Old", "P", false, counter(c));
+       },
+       {"input:a", "input:a", "input:a"},
+       moved},
+      {"select copied",
+       [&](OApp& app, Counts& c) {
+         app.combo_options["Old"] = app.combo_options["P"] = {{"a", "A"}, {"b", "B"}};
+         app.select_handlers["Old"] = moving(app.select_handlers, "Old", "P", true, counter(c));
+       },
+       {"select:a", "select:a", "select:b"},
+       moved},
+      {"named action moved",
+       [&](OApp& app, Counts& c) {
+         app.list_actions["Old"] = {"old", "", ""};
+         app.list_actions["P"] = {"act", "", ""};
+         app.action_handlers["old"] = moving(app.action_handlers, "old", "act", false, counter(c));
+       },
+       clicks, moved},
+      {"default action copied to a named one",
+       [&](OApp& app, Counts& c) {
+         app.list_actions["Old"] = {"none", "", ""};
+         app.list_actions["P"] = {"act", "", ""};
+         app.default_action_handler = [&app, count = counter(c)](const auto&... args) mutable {
+           count(args...);
+           if (!app.action_handlers.contains("act")) {
+             app.action_handlers["act"] = app.default_action_handler;
+           }
+         };
+       },
+       clicks, moved},
+      {"scan moved",
+       [&](OApp& app, Counts& c) {
+         app.scan_handlers["Old"] = moving(app.scan_handlers, "Old", "P", false, counter(c));
+       },
+       {"scan:x", "scan:x", "scan:x"},
+       moved},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
     OApp app;
     Counts counts;
     c.install(app, counts);
-    for (const auto& event : c.events) app.dispatch("P", event);
+    for (std::size_t i = 0; i < c.events.size(); ++i) {
+      app.dispatch(c.paths.empty() ? "P" : c.paths[i], c.events[i]);
+    }
     EXPECT_EQ(counts, (Counts{1, 2, 3}));
   }
 }

@@ -83,6 +83,18 @@ TEST(WindowState, scrolling_hides_and_shows_controls_only_while_narrow) {
   EXPECT_FALSE(app.on_scroll(31.0));
   EXPECT_TRUE(app.on_scroll(-31.0));
   EXPECT_FALSE(has(app, "ControlsHidden"));
+
+  // A delta that is not a finite number changes nothing; the sum goes on counting.
+  app.scroll_accumulator = 20.0;
+  for (const double delta :
+       {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+        -std::numeric_limits<double>::infinity()}) {
+    EXPECT_FALSE(app.on_scroll(delta));
+    EXPECT_EQ(app.scroll_accumulator, 20.0);
+    EXPECT_FALSE(has(app, "ControlsHidden"));
+  }
+  EXPECT_TRUE(app.on_scroll(15.0));
+  EXPECT_TRUE(has(app, "ControlsHidden"));
 }
 
 TEST(WindowState, height_rounds_and_reports_only_when_heights_depend_on_it) {

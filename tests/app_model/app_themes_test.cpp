@@ -251,6 +251,14 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
         });
   };
 
+  // Three of the theme keys as the "Theme" layer shows them.
+  const auto shown = [](OApp& app) {
+    return std::vector<DValue>{read(app, "Theme", "Foreground"), read(app, "Theme", "Primary"),
+                               read(app, "Theme", "Secondary")};
+  };
+  const std::vector<DValue> light_values{DValue(std::string("#e3e3e3")), DValue(true),
+                                         DValue(std::string("#fafafa"))};
+
   // The theme being activated, named by its own key, is removed: it is not recorded.
   OApp activated;
   ASSERT_TRUE(activated.init(kThemes, kStyles, "Light", {}));
@@ -258,6 +266,8 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   EXPECT_FALSE(activated.set_active_theme(activated.themes.find(kDark)->first));
   EXPECT_EQ(activated.active_theme, "Light");
   EXPECT_EQ(activated.themes.size(), 1u);
+  // The layer tree shows the theme that stays active, not what was written of the other.
+  EXPECT_EQ(shown(activated), light_values);
 
   // The theme taking over from a removed active one is removed: the active one stays.
   OApp removed;
@@ -266,6 +276,45 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   EXPECT_FALSE(removed.remove_theme("Light"));
   EXPECT_EQ(removed.active_theme, "Light");
   EXPECT_EQ(removed.themes.size(), 1u);
+  EXPECT_EQ(shown(removed), light_values);
+
+  // Callbacks go on switching while the active theme is written again: it is
+  // written until it stays.
+  OApp restless;
+  ASSERT_TRUE(restless.init(kThemes, kStyles, "Light", {}));
+  ASSERT_EQ(restless.add_theme_json(R"({"Zed": {"Primary": "#333333"}})"), "Zed");
+  restless.engine().find_layer("Theme")->find_attribute("Primary")->on_change([&, n = 0]() mutable {
+    ++n;
+    if (n == 1) restless.remove_theme(kDark);
+    if (n == 2 || n == 3) restless.record_active_theme(n == 2 ? "Zed" : "Light");
+  });
+  EXPECT_FALSE(restless.set_active_theme(kDark));
+  EXPECT_EQ(restless.active_theme, "Light");
+  EXPECT_EQ(shown(restless), light_values);
+
+  // A callback destroys the attribute it reports, or the whole theme layer:
+  // the switch goes on with what is left.
+  OApp lost_attribute;
+  ASSERT_TRUE(lost_attribute.init(kThemes, kStyles, "Light", {}));
+  Drelm::DLayer* theme_layer = lost_attribute.engine().find_layer("Theme");
+  on_primary_change(lost_attribute,
+                    [&] { theme_layer->destroy_child(theme_layer->find_attribute("Primary")); });
+  EXPECT_TRUE(lost_attribute.set_active_theme(kDark));
+  EXPECT_EQ(lost_attribute.active_theme, kDark);
+  EXPECT_EQ(theme_layer->find_attribute("Primary"), nullptr);
+  EXPECT_EQ(read(lost_attribute, "Theme", "Secondary"), DValue(std::string("#2f3136")));
+  EXPECT_EQ(read(lost_attribute, "Panel", "Fill"), DValue(std::string("#101010")));
+
+  OApp lost_layer;
+  ASSERT_TRUE(lost_layer.init(kThemes, kStyles, "Light", {}));
+  on_primary_change(lost_layer, [&] {
+    Drelm::DLayer* layer = lost_layer.engine().find_layer("Theme");
+    layer->parent()->destroy_child(layer);
+  });
+  EXPECT_TRUE(lost_layer.set_active_theme(kDark));
+  EXPECT_EQ(lost_layer.active_theme, kDark);
+  EXPECT_EQ(lost_layer.engine().find_layer("Theme"), nullptr);
+  EXPECT_EQ(read(lost_layer, "Panel", "Fill"), DValue(std::string("#101010")));
 
   // The active theme removes itself again while moving off: removed once.
   OApp twice;

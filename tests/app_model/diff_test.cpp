@@ -184,6 +184,11 @@ TEST(Diff, events_show_up_in_the_next_patch_list) {
 
   app->dispatch("Page/Note", "input:typed");
   EXPECT_EQ(render(*app), Lines{});
+
+  // A height that is not a number is reported once, not at every render.
+  app->heights["Page/Header"] = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(render(*app), Lines{"update Page/Header"});
+  EXPECT_EQ(render(*app), Lines{});
 }
 
 TEST(Diff, only_the_shown_style_fields_are_compared) {
@@ -214,9 +219,22 @@ TEST(Diff, only_the_shown_style_fields_are_compared) {
     EXPECT_EQ(diff(changed), Lines{"update A"});
   }
 
-  // NaN never equals itself, so a NaN metric updates on every render.
-  old_node.style.width = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(diff(old_node), Lines{"update A"});
+  // A number that kept its value is no change, NaN included; -0.0 and 0.0
+  // lay out alike. A NaN that comes or goes is a change.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Numbers {
+    double before;
+    double after;
+    Lines patches;
+  };
+  for (const Numbers& row : {Numbers{nan, nan, {}}, Numbers{-nan, nan, {}}, Numbers{0.0, -0.0, {}},
+                             Numbers{nan, 1.0, {"update A"}}}) {
+    SCOPED_TRACE(std::to_string(row.before) + " to " + std::to_string(row.after));
+    old_node.style.width = row.before;
+    changed = old_node;
+    changed.style.width = row.after;
+    EXPECT_EQ(diff(changed), row.patches);
+  }
 }
 
 TEST(Diff, each_compared_style_field_changed_alone_gives_one_update) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -334,6 +335,113 @@ TEST(AttributeLinks, links_made_by_callbacks_while_a_link_is_replaced_never_dang
   EXPECT_EQ(reader->link(), nullptr);
   EXPECT_EQ(reader->as<double>({}), 2.0);
   x->set_value(DValue(7.0));  // walks X's dependents: none may be a destroyed one
+}
+
+TEST(AttributeLinks, callbacks_may_destroy_what_a_write_reports_and_the_write_stops_there) {
+  // Each row builds A with dependents D (linked to A) and E (linked to D) in
+  // layer L, lets one callback destroy something while `write` runs, and
+  // lists the callbacks that ran. Nothing may read a destroyed record.
+  struct Attributes {
+    DLayer* layer;
+    DAttribute* a;
+    DAttribute* d;
+    DAttribute* e;
+    DAttribute* other;
+    DAttribute* target;
+  };
+  struct Case {
+    std::string name;
+    std::function<void(Attributes&, Events&)> arrange;
+    std::function<void(Attributes&)> write;
+    Events expected;
+  };
+  const auto destroy = [](DLayer* layer, DAttribute* attribute) {
+    return [layer, attribute, once = true]() mutable {
+      if (std::exchange(once, false)) layer->destroy_child(attribute);
+    };
+  };
+  const Case cases[] = {
+      {"a change callback destroys the attribute it reports",
+       [&](Attributes& x, Events&) { x.a->on_change(destroy(x.layer, x.a)); },
+       [](Attributes& x) { x.a->set_value(DValue(2.0)); },
+       {"d.link"}},
+      {"a link-change callback destroys the attribute whose link a write breaks",
+       [&](Attributes& x, Events&) {
+         ASSERT_TRUE(x.a->create_link(x.other));
+         x.a->on_link_change(destroy(x.layer, x.a));
+       },
+       [](Attributes& x) { x.a->set_value(DValue(2.0)); },
+       {"d.link"}},
+      {"the same, when break_link notifies",
+       [&](Attributes& x, Events&) {
+         ASSERT_TRUE(x.a->create_link(x.other));
+         x.a->on_link_change(destroy(x.layer, x.a));
+       },
+       [](Attributes& x) { x.a->break_link(true); },
+       {"d.link"}},
+      {"a dependent destroys itself while it has dependents",
+       [&](Attributes& x, Events&) { x.d->on_change(destroy(x.layer, x.d)); },
+       [](Attributes& x) { x.a->set_value(DValue(2.0)); },
+       {"d.change", "e.link", "d.link"}},
+      {"a dependent destroys the attribute whose walk reaches it",
+       [&](Attributes& x, Events&) {
+         ASSERT_TRUE(dMake<DAttribute>(x.layer, "F")->create_link(x.a));
+         x.e->on_change(destroy(x.layer, x.a));
+       },
+       [](Attributes& x) { x.a->set_value(DValue(2.0)); },
+       {"d.change", "e.change", "d.link"}},
+      {"a link-change callback destroys the target being linked to",
+       [&](Attributes& x, Events&) {
+         x.target = dMake<DAttribute>(x.layer, "T");
+         ASSERT_TRUE(x.a->create_link(x.other));
+         x.a->on_link_change(destroy(x.layer, x.target));
+       },
+       [](Attributes& x) {
+         EXPECT_FALSE(x.a->create_link(x.target));
+         EXPECT_EQ(x.a->link(), nullptr);
+       },
+       {}},
+      {"a link-change callback destroys the attribute being linked by path",
+       [&](Attributes& x, Events&) {
+         ASSERT_TRUE(x.a->create_link(x.other));
+         x.a->on_link_change(destroy(x.layer, x.a));
+       },
+       [](Attributes& x) { EXPECT_FALSE(x.a->create_link(std::string("Other"))); },
+       {"d.link"}},
+      {"a link-change callback destroys its attribute once linked",
+       [&](Attributes& x, Events&) { x.a->on_link_change(destroy(x.layer, x.a)); },
+       [](Attributes& x) { EXPECT_TRUE(x.a->create_link(x.other)); },
+       {"d.link"}},
+      {"a dependent's link-change callback destroys another dependent in a teardown",
+       [&](Attributes& x, Events& events) {
+         auto* f = dMake<DAttribute>(x.layer, "F");
+         ASSERT_TRUE(f->create_link(x.a));
+         watch(f, "f", events);
+         x.d->on_link_change(destroy(x.layer, f));
+       },
+       [](Attributes& x) { x.layer->destroy_child(x.a); },
+       {"d.link", "f.link"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Events events;  // outlives the tree, whose teardown may call back
+    DLayer root;
+    Attributes x{dMake<DLayer>(&root, "L"), nullptr, nullptr, nullptr, nullptr, nullptr};
+    x.a = dMake<DAttribute>(x.layer, "A");
+    x.d = dMake<DAttribute>(x.layer, "D");
+    x.e = dMake<DAttribute>(x.layer, "E");
+    x.other = dMake<DAttribute>(x.layer, "Other");
+    ASSERT_TRUE(x.d->create_link(x.a));
+    ASSERT_TRUE(x.e->create_link(x.d));
+    watch(x.d, "d", events);
+    watch(x.e, "e", events);
+    c.arrange(x, events);
+    events.clear();
+    c.write(x);
+    EXPECT_EQ(events, c.expected);
+    // What is left still notifies, and lists no destroyed dependent.
+    x.other->set_value(DValue(9.0));
+  }
 }
 
 TEST(AttributeLinks, long_link_chains_notify_and_list_without_exhausting_the_stack) {

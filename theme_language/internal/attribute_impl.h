@@ -43,7 +43,64 @@ struct DAttribute::Impl {
   // Outlives the rebuilds of the state entries, which reset the other flags.
   static constexpr std::uint8_t kValueKept = 4;
 
+  // Tells a running write or notification whether the record it works on
+  // still exists: a callback may destroy the attribute whose change it
+  // reports, or one that the walk is about to visit. The record's destructor
+  // clears every watch on it. Watches are linked in place and may be moved
+  // (with the frames of a walk); they cost no allocation.
+  class Watch {
+   public:
+// The record keeps the address of a watch on the stack until the watch's
+// destructor takes it out again, which g++ cannot follow.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
+    explicit Watch(Impl& watched) noexcept
+        : record(&watched), next(watched.watches), prev(&watched.watches) {
+      if (next != nullptr) next->prev = &this->next;
+      watched.watches = this;
+    }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+    Watch(Watch&& other) noexcept : record(other.record), next(other.next), prev(other.prev) {
+      if (prev != nullptr) *prev = this;
+      if (next != nullptr) next->prev = &this->next;
+      other.record = nullptr;
+      other.next = nullptr;
+      other.prev = nullptr;
+    }
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+    Watch& operator=(Watch&&) = delete;
+    ~Watch() {
+      if (prev == nullptr) return;
+      *prev = next;
+      if (next != nullptr) next->prev = prev;
+    }
+    // The record, or null once it is gone.
+    Impl* alive() const { return record; }
+
+   private:
+    friend struct Impl;
+    Impl* record;
+    Watch* next;
+    Watch** prev;
+  };
+
   explicit Impl(DAttribute* owner) : owner(owner) {}
+  Impl(const Impl&) = delete;
+  Impl& operator=(const Impl&) = delete;
+  ~Impl() {
+    for (Watch* watch = watches; watch != nullptr;) {
+      Watch* const next_watch = watch->next;
+      watch->record = nullptr;
+      watch->next = nullptr;
+      watch->prev = nullptr;
+      watch = next_watch;
+    }
+  }
 
   // The record of `attribute`, made when it has none yet.
   static Impl& of(DAttribute& attribute) {
@@ -88,16 +145,18 @@ struct DAttribute::Impl {
   // Each made on first use: a linked attribute needs neither.
   std::unique_ptr<CallbackLists> callbacks;
   std::unique_ptr<StateRecord> states;
+  // The running writes and walks that hold this record; see Watch.
+  Watch* watches = nullptr;
 
   CallbackLists& callback_lists() {
     if (!callbacks) callbacks = std::make_unique<CallbackLists>();
     return *callbacks;
   }
   void call_change() {
-    if (callbacks) call_all(callbacks->change_callbacks);
+    if (callbacks) call_all(&CallbackLists::change_callbacks);
   }
   void call_link_change() {
-    if (callbacks) call_all(callbacks->link_change_callbacks);
+    if (callbacks) call_all(&CallbackLists::link_change_callbacks);
   }
 
   // Read side.
@@ -138,36 +197,44 @@ struct DAttribute::Impl {
 
   // Calls `step` on each dependent, then on that dependent's own dependents,
   // depth-first, over a snapshot that skips those that left the list meanwhile.
+  // `step` runs the dependent's callbacks; without them it changes nothing.
   template <typename F>
   void for_each_dependent(const F& step) {
     if (dependents.empty()) return;
     // Link chains are as long as a file makes them: an explicit stack keeps
     // the walk off the call stack, visiting in the same depth-first order.
+    // A step may destroy any attribute of the walk: a frame whose owner is
+    // gone ends, as its dependents all left with it.
     struct Frame {
-      Impl* owner;
+      Watch owner;
       std::vector<DAttribute*> snapshot;
       std::size_t version;
       std::size_t next = 0;
     };
     std::vector<Frame> frames;
-    frames.push_back(Frame{this, dependents, dependents_version});
+    frames.push_back(Frame{Watch(*this), dependents, dependents_version});
     while (!frames.empty()) {
       Frame& frame = frames.back();
-      if (frame.next == frame.snapshot.size()) {
+      Impl* const owner = frame.owner.alive();
+      if (owner == nullptr || frame.next == frame.snapshot.size()) {
         frames.pop_back();
         continue;
       }
       DAttribute* dependent = frame.snapshot[frame.next++];
       if (dependent == nullptr) continue;
-      if (frame.owner->dependents_version != frame.version &&
-          !frame.owner->has_dependent(dependent)) {
+      if (owner->dependents_version != frame.version && !owner->has_dependent(dependent)) {
         continue;
       }
       Impl& next = of(*dependent);
-      step(next);
+      if (next.callbacks != nullptr) {
+        // Only callbacks may destroy it, and most dependents have none.
+        const Watch stepped(next);
+        step(next);
+        if (stepped.alive() == nullptr) continue;
+      }
       // Taken after the step, as a nested walk would take it.
       if (!next.dependents.empty()) {
-        frames.push_back(Frame{&next, next.dependents, next.dependents_version});
+        frames.push_back(Frame{Watch(next), next.dependents, next.dependents_version});
       }
     }
   }
@@ -179,7 +246,9 @@ struct DAttribute::Impl {
 
   bool has_dependent(const DAttribute* dependent) const;
   void compact_dependents();
-  static void call_all(Callbacks& callbacks);
+  // Calls the callbacks of one of the two maps; stops when one of them
+  // destroys this record.
+  void call_all(Callbacks CallbackLists::*map);
 };
 
 }  // namespace Drelm
