@@ -1,10 +1,16 @@
 #include "app_model/app.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
+#include <string>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -59,11 +65,113 @@ void load_style_dir(Drelm::DEngine& engine, const std::string& directory,
   }
 }
 
+// Builds the same document as ordered_json::parse, where a repeated key keeps
+// the place of its first occurrence and takes the value of its last, without
+// that parse's linear search of an object's members for every key: objects
+// with many members look their keys up in an index instead. Reports a syntax
+// error by its result, not by an exception.
+class OrderedBuilder {
+ public:
+  using Json = nlohmann::ordered_json;
+  using Members = Json::object_t::Container;
+
+  explicit OrderedBuilder(Json& root) : root(root) {}
+
+  bool null() { return value(nullptr); }
+  bool boolean(bool v) { return value(v); }
+  bool number_integer(Json::number_integer_t v) { return value(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return value(v); }
+  bool number_float(Json::number_float_t v, const std::string&) { return value(v); }
+  bool string(std::string& v) { return value(std::move(v)); }
+  bool binary(Json::binary_t& v) { return value(std::move(v)); }
+  bool start_object(std::size_t) { return open(Json::value_t::object); }
+  bool start_array(std::size_t) { return open(Json::value_t::array); }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+  bool key(std::string& name) {
+    Open& object = open_values.back();
+    Members& members = *object.json->get_ptr<Json::object_t*>();
+    std::size_t at = find(object, members, name);
+    if (at == members.size()) {
+      if (object.index) object.index->emplace(name, at);
+      members.emplace_back(std::move(name), nullptr);
+    }
+    element = &members[at].second;
+    return true;
+  }
+  template <typename Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception&) {
+    return false;
+  }
+
+ private:
+  // Up to this many members an object is searched as ordered_json does; the
+  // index pays off only beyond.
+  static constexpr std::size_t kScanned = 16;
+
+  struct Open {
+    Json* json;
+    std::unique_ptr<std::unordered_map<std::string, std::size_t>> index;
+  };
+
+  static std::size_t find(Open& object, const Members& members, const std::string& name) {
+    if (!object.index && members.size() > kScanned) {
+      object.index = std::make_unique<std::unordered_map<std::string, std::size_t>>();
+      for (std::size_t i = 0; i < members.size(); ++i) object.index->emplace(members[i].first, i);
+    }
+    if (object.index) {
+      const auto found = object.index->find(name);
+      return found == object.index->end() ? members.size() : found->second;
+    }
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (members[i].first == name) return i;
+    }
+    return members.size();
+  }
+
+  // Where a value goes: the root, the end of the open array, or the member
+  // that the last key named. Open containers stay put: only the innermost
+  // one grows.
+  template <typename Value>
+  Json* place(Value&& v) {
+    if (open_values.empty()) {
+      root = Json(std::forward<Value>(v));
+      return &root;
+    }
+    Json& container = *open_values.back().json;
+    if (container.is_array()) {
+      container.get_ptr<Json::array_t*>()->emplace_back(std::forward<Value>(v));
+      return &container.get_ptr<Json::array_t*>()->back();
+    }
+    *element = Json(std::forward<Value>(v));
+    return element;
+  }
+  template <typename Value>
+  bool value(Value&& v) {
+    place(std::forward<Value>(v));
+    return true;
+  }
+  bool open(Json::value_t kind) {
+    open_values.push_back(Open{place(kind), nullptr});
+    return true;
+  }
+  bool close() {
+    open_values.pop_back();
+    return true;
+  }
+
+  Json& root;
+  std::vector<Open> open_values;
+  Json* element = nullptr;
+};
+
 }  // namespace
 
 bool parse_theme_json(const std::string& text, OTheme& out) {
   try {
-    const auto root = nlohmann::ordered_json::parse(text);
+    nlohmann::ordered_json root;
+    OrderedBuilder builder(root);
+    if (!nlohmann::ordered_json::sax_parse(text, &builder)) return false;
     std::string name;
     const nlohmann::ordered_json* body = &root;
     if (root.is_object()) {

@@ -368,7 +368,13 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
         merge.add_value(frame, own->object, link->path, true);  // bound later, in this context
       } else if (link == nullptr && !std::holds_alternative<std::monostate>(inherited->value())) {
         own->inherits = true;
-        merge.add_value(frame, own->object, inherited->value(), false);
+        // Names are shared exactly where the counts allow values to be.
+        DSharedValue shared = merge.place.share_names ? shared_value_of(*inherited) : DSharedValue();
+        if (shared) {
+          merge.add_shared(frame, own->object, std::move(shared));
+        } else {
+          merge.add_value(frame, own->object, inherited->value(), false);
+        }
       }
     }
     states_into(*inherited, merge.inherited_states, merge.seen);
@@ -422,7 +428,12 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
 
 void DLayer::Impl::Merge::add_value(Frame& frame, DAttribute* attribute, DValue value, bool link) {
   const std::size_t layer = record(frame);
-  values.push_back(Value{layer, attribute, attribute, std::move(value), link});
+  values.push_back(Value{layer, attribute, attribute, std::move(value), DSharedValue(), link});
+}
+
+void DLayer::Impl::Merge::add_shared(Frame& frame, DAttribute* attribute, DSharedValue value) {
+  const std::size_t layer = record(frame);
+  values.push_back(Value{layer, attribute, attribute, DValue(), std::move(value), false});
 }
 
 std::size_t DLayer::Impl::Merge::record(Frame& frame) {
@@ -473,6 +484,8 @@ void DLayer::Impl::Merge::hand_over() {
     if (!std::holds_alternative<std::monostate>(own->value()) || own->link() != nullptr) continue;
     if (entry.link) {
       own->create_link(std::get<std::string>(entry.value));
+    } else if (entry.shared) {
+      set_shared_value(*own, entry.shared);
     } else {
       own->set_value(entry.value);
     }

@@ -16,6 +16,7 @@
 
 #include "theme_language/attribute.h"
 #include "theme_language/connections.h"
+#include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
 
@@ -40,8 +41,10 @@ struct DAttribute::Impl {
 
   static constexpr std::uint8_t kStateEntries = 1;
   static constexpr std::uint8_t kForeignTrees = 2;
-  // Outlives the rebuilds of the state entries, which reset the other flags.
+  // These outlive the rebuilds of the state entries, which reset the others.
   static constexpr std::uint8_t kValueKept = 4;
+  static constexpr std::uint8_t kSharedValue = 8;
+  static constexpr std::uint8_t kValueFlags = kValueKept | kSharedValue;
 
   explicit Impl(DAttribute* owner) : owner(owner) {}
 
@@ -60,6 +63,16 @@ struct DAttribute::Impl {
   static bool linked(const DAttribute& attribute) {
     return attribute.impl && attribute.impl->link.has_value();
   }
+  // The attribute's own value, wherever it is held.
+  static const DValue& stored(const DAttribute& attribute) {
+    return (attribute.states_flags & kSharedValue) != 0 ? attribute.impl->shared_value.value()
+                                                        : attribute.own_value;
+  }
+  // Replaces the own value; a long text gets a record of its own, which
+  // copies of the attribute in its tree then share.
+  static void store(DAttribute& attribute, DValue value);
+  // REQUIRES: the record is shared only within the attribute's tree.
+  static void store_shared(DAttribute& attribute, const DSharedValue& value);
 
   DAttribute* owner;
   // In registration order. A dependent that leaves is nulled in place and the
@@ -88,6 +101,8 @@ struct DAttribute::Impl {
   // Each made on first use: a linked attribute needs neither.
   std::unique_ptr<CallbackLists> callbacks;
   std::unique_ptr<StateRecord> states;
+  // The own value while kSharedValue is set.
+  DSharedValue shared_value;
 
   CallbackLists& callback_lists() {
     if (!callbacks) callbacks = std::make_unique<CallbackLists>();
