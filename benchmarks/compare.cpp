@@ -216,8 +216,8 @@ int run_compare(int argc, char** argv) {
                 2.5);
     report.goal("peak memory of the 64 x 64 expansion of a 1 MB text (MB)",
                 report.now("expand_peak_bytes") / 1e6, true, 600.0);
-    report.goal("64 x 64 expansion of a 1 MB text loaded whole", report.now("expand_loaded"),
-                false, 1.0);
+    report.goal("64 x 64 expansion of a 1 MB text loaded whole", report.now("expand_loaded"), false,
+                1.0);
     missed = report.missed();
     std::printf("%d goal(s) missed\n", missed);
   } catch (const std::exception& error) {

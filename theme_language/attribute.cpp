@@ -223,7 +223,8 @@ DAttribute* DAttribute::Impl::answering(DAttribute& attribute,
 
 const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active) {
   const auto nothing = [](const DAttribute&) {};
-  return DAttribute::Impl::stored(*DAttribute::Impl::answering(attribute, active, nothing, nothing));
+  return DAttribute::Impl::stored(
+      *DAttribute::Impl::answering(attribute, active, nothing, nothing));
 }
 
 template <typename T>

@@ -159,7 +159,8 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       const std::size_t work = clean ? count_lowerings(node, budget.remaining()) : 0;
       const bool objects_fit = clean && budget.admits(work);
       // And each object may hold a text of any length.
-      const std::size_t text = objects_fit ? count_lowered_bytes(node, budget.remaining_bytes()) : 0;
+      const std::size_t text =
+          objects_fit ? count_lowered_bytes(node, budget.remaining_bytes()) : 0;
       if (objects_fit && text <= budget.remaining_bytes()) {
         loader.lower(node);
         budget.charge(work, false);  // an upper bound: names found are not made again
@@ -168,7 +169,8 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       }
       const std::string path = file.path.string();
       if (clean) {
-        log("engine: " + path + ": Failed to load file because its declarations expand to more than " +
+        log("engine: " + path +
+            ": Failed to load file because its declarations expand to more than " +
             (objects_fit ? std::to_string(budget.remaining_bytes()) + " bytes of text"
                          : std::to_string(budget.remaining()) + " objects") +
             ", out of proportion to the " + std::to_string(budget.bytes_read()) +

@@ -383,7 +383,8 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
       } else if (link == nullptr && !std::holds_alternative<std::monostate>(inherited->value())) {
         own->inherits = true;
         // Names are shared exactly where the counts allow values to be.
-        DSharedValue shared = merge.place.share_names ? shared_value_of(*inherited) : DSharedValue();
+        DSharedValue shared =
+            merge.place.share_names ? shared_value_of(*inherited) : DSharedValue();
         if (shared) {
           merge.add_shared(frame, own->object, std::move(shared));
         } else {

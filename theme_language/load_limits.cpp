@@ -164,11 +164,11 @@ std::size_t group_set_work(const DGroupSet& set, const StateContext& states, con
   for (const auto& attribute : set.attributes) {
     const AttributePlace place = cost.place(set.declaration.traversal, set.declaration.group,
                                             attribute.declaration.name, cap);
-    per_group = saturating_add(
-        per_group,
-        saturating_multiply(expansions(attribute.declaration.name, cap),
-                            cost.attribute(attribute, place, states, cap), cap),
-        cap);
+    per_group =
+        saturating_add(per_group,
+                       saturating_multiply(expansions(attribute.declaration.name, cap),
+                                           cost.attribute(attribute, place, states, cap), cap),
+                       cap);
   }
   return saturating_multiply(saturating_multiply(paths(set.declaration.traversal, cap),
                                                  expansions(set.declaration.group, cap), cap),
