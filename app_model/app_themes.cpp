@@ -1,14 +1,13 @@
 #include "app_model/app.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <memory>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <system_error>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -91,10 +90,11 @@ class OrderedBuilder {
   bool key(std::string& name) {
     Open& object = open_values.back();
     Members& members = *object.json->get_ptr<Json::object_t*>();
-    std::size_t at = find(object, members, name);
+    const std::size_t hash = std::hash<std::string>{}(name);
+    std::size_t at = find(object, members, name, hash);
     if (at == members.size()) {
-      if (object.index) object.index->emplace(name, at);
       members.emplace_back(std::move(name), nullptr);
+      if (!object.slots.empty()) add_slot(object.slots, Slot{hash, at + 1});
     }
     element = &members[at].second;
     return true;
@@ -109,19 +109,52 @@ class OrderedBuilder {
   // index pays off only beyond.
   static constexpr std::size_t kScanned = 16;
 
+  // An open-addressed index of an object's members: `at` is the member's
+  // place plus one, 0 for a free slot. Flat, as a large theme's keys would
+  // otherwise each cost a cache miss on a node of their own.
+  struct Slot {
+    std::size_t hash;
+    std::size_t at;
+  };
   struct Open {
     Json* json;
-    std::unique_ptr<std::unordered_map<std::string, std::size_t>> index;
+    std::vector<Slot> slots;
   };
 
-  static std::size_t find(Open& object, const Members& members, const std::string& name) {
-    if (!object.index && members.size() > kScanned) {
-      object.index = std::make_unique<std::unordered_map<std::string, std::size_t>>();
-      for (std::size_t i = 0; i < members.size(); ++i) object.index->emplace(members[i].first, i);
+  static void add_slot(std::vector<Slot>& slots, const Slot& slot) {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t i = slot.hash & mask;
+    while (slots[i].at != 0) i = (i + 1) & mask;
+    slots[i] = slot;
+  }
+
+  // Builds the index when the object outgrows a scan, and doubles it while
+  // it is more than half full.
+  static void index(Open& object, const Members& members) {
+    if (members.size() <= kScanned || members.size() * 2 < object.slots.size()) return;
+    std::vector<Slot> slots(std::max<std::size_t>(64, object.slots.size() * 2));
+    if (object.slots.empty()) {
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        add_slot(slots, Slot{std::hash<std::string>{}(members[i].first), i + 1});
+      }
+    } else {
+      for (const Slot& slot : object.slots) {
+        if (slot.at != 0) add_slot(slots, slot);
+      }
     }
-    if (object.index) {
-      const auto found = object.index->find(name);
-      return found == object.index->end() ? members.size() : found->second;
+    object.slots = std::move(slots);
+  }
+
+  static std::size_t find(Open& object, const Members& members, const std::string& name,
+                          std::size_t hash) {
+    index(object, members);
+    if (!object.slots.empty()) {
+      const std::size_t mask = object.slots.size() - 1;
+      for (std::size_t i = hash & mask; object.slots[i].at != 0; i = (i + 1) & mask) {
+        const Slot& slot = object.slots[i];
+        if (slot.hash == hash && members[slot.at - 1].first == name) return slot.at - 1;
+      }
+      return members.size();
     }
     for (std::size_t i = 0; i < members.size(); ++i) {
       if (members[i].first == name) return i;
@@ -152,7 +185,7 @@ class OrderedBuilder {
     return true;
   }
   bool open(Json::value_t kind) {
-    open_values.push_back(Open{place(kind), nullptr});
+    open_values.push_back(Open{place(kind), {}});
     return true;
   }
   bool close() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -78,6 +79,7 @@ class DAttribute : public DObject {
   friend void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace& place);
   friend DSharedValue shared_value_of(const DAttribute& attribute);
   friend void set_shared_value(DAttribute& attribute, const DSharedValue& value);
+  friend std::size_t copied_bytes(const DObject& object);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also

@@ -383,6 +383,17 @@ void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace
   DAttribute::Impl::copy_tree(source, parent, place);
 }
 
+// Out of line: most values are short and copied in place.
+void DAttribute::Impl::copy_shared(DAttribute& copy, const DAttribute& source,
+                                   const DCopyPlace& place) {
+  if (place.share_names) {
+    // Names are shared exactly where the counts allow values to be.
+    store_shared(copy, source.impl->shared_value);
+  } else {
+    store(copy, source.impl->shared_value.value());
+  }
+}
+
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
                                         const DCopyPlace& place) {
   DAttribute* copy;
@@ -403,11 +414,8 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
     of(*copy).link = DLink{source.impl->link->path, nullptr, false};
   } else if ((source.states_flags & kSharedValue) == 0) {
     copy->own_value = source.own_value;
-  } else if (place.share_names) {
-    // Names are shared exactly where the counts allow values to be.
-    store_shared(*copy, source.impl->shared_value);
   } else {
-    store(*copy, source.impl->shared_value.value());
+    copy_shared(*copy, source, place);
   }
   const auto& children = source.children();
   if (children.empty()) return copy;

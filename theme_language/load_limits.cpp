@@ -6,6 +6,7 @@
 #include <variant>
 #include <vector>
 
+#include "theme_language/internal/attribute_impl.h"
 #include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
@@ -337,13 +338,11 @@ std::size_t count_copies(const DObject& object, std::size_t limit) {
 }
 
 std::size_t copied_bytes(const DObject& object) {
+  if (const DAttribute* attribute = as_attribute(&object)) {
+    return DAttribute::Impl::own_text_bytes(*attribute);
+  }
   if (const DLayer* layer = as_layer(&object)) return layer->base_path().size();
-  const DAttribute* attribute = as_attribute(&object);
-  if (attribute == nullptr) return 0;
-  if (const DLink* link = attribute->link()) return link->path.size();
-  if (shared_value_of(*attribute)) return 0;
-  const auto* text = std::get_if<std::string>(&attribute->value());
-  return text != nullptr ? text->size() : 0;
+  return 0;
 }
 
 std::size_t layer_depth(const DLayer* layer) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "theme_language/attribute.h"
@@ -67,6 +68,16 @@ struct DAttribute::Impl {
   static const DValue& stored(const DAttribute& attribute) {
     return (attribute.states_flags & kSharedValue) != 0 ? attribute.impl->shared_value.value()
                                                         : attribute.own_value;
+  }
+  // What a copy in the same tree would hold of its own: the link path, or
+  // the value's text unless it is shared. Asked of every object that a base
+  // would copy, so read in place.
+  // A linked attribute, and one whose value is shared, holds nothing in own_value.
+  static std::size_t own_text_bytes(const DAttribute& attribute) {
+    if (const std::string* text = std::get_if<std::string>(&attribute.own_value)) {
+      return text->size();
+    }
+    return attribute.impl && attribute.impl->link ? attribute.impl->link->path.size() : 0;
   }
   // Replaces the own value; a long text gets a record of its own, which
   // copies of the attribute in its tree then share.
@@ -191,6 +202,9 @@ struct DAttribute::Impl {
   // `place` says. REQUIRES: parent lies outside `source`, in the tree `place`
   // was taken for.
   static DAttribute* copy_tree(const DAttribute& source, DObject* parent, const DCopyPlace& place);
+  // The value of a copy whose source holds a shared one.
+  [[gnu::noinline]] static void copy_shared(DAttribute& copy, const DAttribute& source,
+                                            const DCopyPlace& place);
 
   bool has_dependent(const DAttribute* dependent) const;
   void compact_dependents();
