@@ -1,10 +1,15 @@
 #include "app_model/app.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -81,11 +86,147 @@ void show_active_theme(OApp& app) {
   }
 }
 
+// Builds the same document as ordered_json::parse, where a repeated key keeps
+// the place of its first occurrence and takes the value of its last, without
+// that parse's linear search of an object's members for every key: objects
+// with many members look their keys up in an index instead. Reports a syntax
+// error by its result, not by an exception.
+class OrderedBuilder {
+ public:
+  using Json = nlohmann::ordered_json;
+  using Members = Json::object_t::Container;
+
+  explicit OrderedBuilder(Json& root) : root(root) {}
+
+  bool null() { return value(nullptr); }
+  bool boolean(bool v) { return value(v); }
+  bool number_integer(Json::number_integer_t v) { return value(v); }
+  bool number_unsigned(Json::number_unsigned_t v) { return value(v); }
+  bool number_float(Json::number_float_t v, const std::string&) { return value(v); }
+  bool string(std::string& v) { return value(std::move(v)); }
+  bool binary(Json::binary_t& v) { return value(std::move(v)); }
+  bool start_object(std::size_t) { return open(Json::value_t::object); }
+  bool start_array(std::size_t) { return open(Json::value_t::array); }
+  bool end_object() { return close(); }
+  bool end_array() { return close(); }
+  bool key(std::string& name) {
+    Open& object = open_values.back();
+    Members& members = *object.json->get_ptr<Json::object_t*>();
+    const std::size_t hash = std::hash<std::string>{}(name);
+    std::size_t at = find(object, members, name, hash);
+    if (at == members.size()) {
+      members.emplace_back(std::move(name), nullptr);
+      if (!object.slots.empty()) add_slot(object.slots, Slot{hash, at + 1});
+    }
+    element = &members[at].second;
+    return true;
+  }
+  template <typename Exception>
+  bool parse_error(std::size_t, const std::string&, const Exception&) {
+    return false;
+  }
+
+ private:
+  // Up to this many members an object is searched as ordered_json does; the
+  // index pays off only beyond.
+  static constexpr std::size_t kScanned = 16;
+
+  // An open-addressed index of an object's members: `at` is the member's
+  // place plus one, 0 for a free slot. Flat, as a large theme's keys would
+  // otherwise each cost a cache miss on a node of their own.
+  struct Slot {
+    std::size_t hash;
+    std::size_t at;
+  };
+  struct Open {
+    Json* json;
+    std::vector<Slot> slots;
+  };
+
+  static void add_slot(std::vector<Slot>& slots, const Slot& slot) {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t i = slot.hash & mask;
+    while (slots[i].at != 0) i = (i + 1) & mask;
+    slots[i] = slot;
+  }
+
+  // Builds the index when the object outgrows a scan, and doubles it while
+  // it is more than half full.
+  static void index(Open& object, const Members& members) {
+    if (members.size() <= kScanned || members.size() * 2 < object.slots.size()) return;
+    std::vector<Slot> slots(std::max<std::size_t>(64, object.slots.size() * 2));
+    if (object.slots.empty()) {
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        add_slot(slots, Slot{std::hash<std::string>{}(members[i].first), i + 1});
+      }
+    } else {
+      for (const Slot& slot : object.slots) {
+        if (slot.at != 0) add_slot(slots, slot);
+      }
+    }
+    object.slots = std::move(slots);
+  }
+
+  static std::size_t find(Open& object, const Members& members, const std::string& name,
+                          std::size_t hash) {
+    index(object, members);
+    if (!object.slots.empty()) {
+      const std::size_t mask = object.slots.size() - 1;
+      for (std::size_t i = hash & mask; object.slots[i].at != 0; i = (i + 1) & mask) {
+        const Slot& slot = object.slots[i];
+        if (slot.hash == hash && members[slot.at - 1].first == name) return slot.at - 1;
+      }
+      return members.size();
+    }
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (members[i].first == name) return i;
+    }
+    return members.size();
+  }
+
+  // Where a value goes: the root, the end of the open array, or the member
+  // that the last key named. Open containers stay put: only the innermost
+  // one grows.
+  template <typename Value>
+  Json* place(Value&& v) {
+    if (open_values.empty()) {
+      root = Json(std::forward<Value>(v));
+      return &root;
+    }
+    Json& container = *open_values.back().json;
+    if (container.is_array()) {
+      container.get_ptr<Json::array_t*>()->emplace_back(std::forward<Value>(v));
+      return &container.get_ptr<Json::array_t*>()->back();
+    }
+    *element = Json(std::forward<Value>(v));
+    return element;
+  }
+  template <typename Value>
+  bool value(Value&& v) {
+    place(std::forward<Value>(v));
+    return true;
+  }
+  bool open(Json::value_t kind) {
+    open_values.push_back(Open{place(kind), {}});
+    return true;
+  }
+  bool close() {
+    open_values.pop_back();
+    return true;
+  }
+
+  Json& root;
+  std::vector<Open> open_values;
+  Json* element = nullptr;
+};
+
 }  // namespace
 
 bool parse_theme_json(const std::string& text, OTheme& out) {
   try {
-    const auto root = nlohmann::ordered_json::parse(text);
+    nlohmann::ordered_json root;
+    OrderedBuilder builder(root);
+    if (!nlohmann::ordered_json::sax_parse(text, &builder)) return false;
     std::string name;
     const nlohmann::ordered_json* body = &root;
     if (root.is_object()) {

@@ -59,7 +59,7 @@ std::string DAttribute::path() const {
 const DValue& DAttribute::value() const {
   const DAttribute* current = this;
   while (DAttribute* next = Impl::target_of(*current)) current = next;
-  return current->own_value;
+  return Impl::stored(*current);
 }
 
 std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherited) const {
@@ -131,7 +131,7 @@ std::uint64_t answers_version(const DObject& object) {
 
 void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
   // Untrusted until complete, so a rebuild that fails half-way is never used.
-  const std::uint8_t kept = attribute.states_flags & kValueKept;
+  const std::uint8_t kept = attribute.states_flags & kValueFlags;
   attribute.states_tree = nullptr;
   attribute.states_flags = kept;
   DTreeStates& tree = tree_states(attribute);
@@ -223,7 +223,8 @@ DAttribute* DAttribute::Impl::answering(DAttribute& attribute,
 
 const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active) {
   const auto nothing = [](const DAttribute&) {};
-  return DAttribute::Impl::answering(attribute, active, nothing, nothing)->own_value;
+  return DAttribute::Impl::stored(
+      *DAttribute::Impl::answering(attribute, active, nothing, nothing));
 }
 
 template <typename T>

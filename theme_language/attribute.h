@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,6 +21,7 @@ using DValue = std::variant<std::monostate, double, bool, std::string>;
 class DAttribute;
 struct DValueSource;
 struct DCopyPlace;
+class DSharedValue;
 
 // A link to another attribute, by path; target is null while unresolved or cyclic.
 struct DLink {
@@ -75,11 +77,16 @@ class DAttribute : public DObject {
   friend DValueSource value_source(DAttribute& attribute, const std::vector<std::string>& active);
   friend const DValue& value_for(DAttribute& attribute, const std::vector<std::string>& active);
   friend void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace& place);
+  friend DSharedValue shared_value_of(const DAttribute& attribute);
+  friend void set_shared_value(DAttribute& attribute, const DSharedValue& value);
+  friend std::size_t copied_bytes(const DObject& object);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also
   // depend on the counters of other trees. Most attributes have neither.
   // kValueKept: a caller of value_source keeps a copy of the own value.
+  // kSharedValue: the own value is held in impl's shared record, own_value
+  // is empty.
   std::uint8_t states_flags = 0;
   // How far the state look-up may trust what it found: the record of the tree
   // whose counter it was checked against (null before the first look-up), and

@@ -134,7 +134,7 @@ void DAttribute::Impl::break_link(bool notify) {
   raise_tree_answers(*owner);
   if (link->target != nullptr) {
     // Keep what the chain read, so the attribute shows no jump in value.
-    owner->own_value = owner->value();
+    store(*owner, owner->value());
     of(*link->target).remove_dependent(owner);
     link->target = nullptr;
   }
@@ -203,7 +203,7 @@ DAttribute::~DAttribute() {
     // Only links that still lead here: one that a callback moved elsewhere
     // during this loop is not this attribute's to break.
     if (!other.link || other.link->target != this) continue;
-    dependent->own_value = dependent->value();
+    Impl::store(*dependent, dependent->value());
     const bool untouched = impl->dependents_version == version;
     impl->remove_dependent(dependent);
     if (untouched) version = impl->dependents_version;
@@ -223,7 +223,7 @@ DAttribute::~DAttribute() {
     if (dependent == nullptr) continue;
     Impl& other = Impl::of(*dependent);
     if (!other.link || other.link->target != this) continue;
-    dependent->own_value = dependent->value();
+    Impl::store(*dependent, dependent->value());
     other.link.reset();
   }
   forget_kind();
@@ -237,14 +237,55 @@ void DAttribute::set_value(const DValue& value) {
     impl->break_link(false);
     // A link-change callback destroyed this attribute.
     if (self.alive() == nullptr) return;
-    own_value = std::move(stored);
+    Impl::store(*this, std::move(stored));
     impl->notify_all();
     return;
   }
-  if (own_value == value) return;
-  own_value = value;
+  if (Impl::stored(*this) == value) return;
+  Impl::store(*this, value);
   if ((states_flags & Impl::kValueKept) != 0) raise_tree_answers(*this);
   if (impl) impl->notify_all();
+}
+
+void set_shared_value(DAttribute& attribute, const DSharedValue& value) {
+  using Impl = DAttribute::Impl;
+  if (Impl::linked(attribute)) {
+    attribute.impl->break_link(false);
+    Impl::store_shared(attribute, value);
+    attribute.impl->notify_all();
+    return;
+  }
+  if ((attribute.states_flags & Impl::kSharedValue) != 0 &&
+      attribute.impl->shared_value.same_record(value)) {
+    return;
+  }
+  if (Impl::stored(attribute) == value.value()) return;
+  Impl::store_shared(attribute, value);
+  if ((attribute.states_flags & Impl::kValueKept) != 0) raise_tree_answers(attribute);
+  attribute.impl->notify_all();
+}
+
+DSharedValue shared_value_of(const DAttribute& attribute) {
+  if ((attribute.states_flags & DAttribute::Impl::kSharedValue) == 0) return DSharedValue();
+  return attribute.impl->shared_value;
+}
+
+void DAttribute::Impl::store(DAttribute& attribute, DValue value) {
+  if (worth_sharing(value)) {
+    store_shared(attribute, DSharedValue(std::move(value)));
+    return;
+  }
+  if ((attribute.states_flags & kSharedValue) != 0) {
+    attribute.states_flags &= static_cast<std::uint8_t>(~kSharedValue);
+    attribute.impl->shared_value = DSharedValue();
+  }
+  attribute.own_value = std::move(value);
+}
+
+void DAttribute::Impl::store_shared(DAttribute& attribute, const DSharedValue& value) {
+  of(attribute).shared_value = value;
+  attribute.own_value = DValue();
+  attribute.states_flags |= kSharedValue;
 }
 
 void DAttribute::set_value(const char* text) {
@@ -257,7 +298,7 @@ const DLink* DAttribute::link() const { return Impl::linked(*this) ? &*impl->lin
 bool DAttribute::create_link(DAttribute* target) {
   if (target == nullptr || target->in_link_chain(this)) return false;
   Impl& record = Impl::of(*this);
-  own_value = DValue();
+  Impl::store(*this, DValue());
   if (record.link) {
     const Impl::Watch self(record);
     const Impl::Watch aim(Impl::of(*target));
@@ -284,7 +325,7 @@ bool DAttribute::create_link(DAttribute* target) {
 bool DAttribute::create_link(const std::string& path) {
   if (path.empty()) return false;
   Impl& record = Impl::of(*this);
-  own_value = DValue();
+  Impl::store(*this, DValue());
   const Impl::Watch self(record);
   if (record.link) {
     record.break_link(false);
@@ -368,6 +409,17 @@ void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace
   DAttribute::Impl::copy_tree(source, parent, place);
 }
 
+// Out of line: most values are short and copied in place.
+void DAttribute::Impl::copy_shared(DAttribute& copy, const DAttribute& source,
+                                   const DCopyPlace& place) {
+  if (place.share_names) {
+    // Names are shared exactly where the counts allow values to be.
+    store_shared(copy, source.impl->shared_value);
+  } else {
+    store(copy, source.impl->shared_value.value());
+  }
+}
+
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
                                         const DCopyPlace& place) {
   DAttribute* copy;
@@ -386,8 +438,10 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
     // callbacks or dependents yet; the copy operation raises the tree's
     // counter once when it ends.
     of(*copy).link = DLink{source.impl->link->path, nullptr, false};
-  } else {
+  } else if ((source.states_flags & kSharedValue) == 0) {
     copy->own_value = source.own_value;
+  } else {
+    copy_shared(*copy, source, place);
   }
   const auto& children = source.children();
   if (children.empty()) return copy;

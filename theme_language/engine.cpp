@@ -157,17 +157,24 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       const bool clean = lexer.errors().empty() && parser.errors().empty();
       // Expansions multiply: a few bytes can ask for millions of objects.
       const std::size_t work = clean ? count_lowerings(node, budget.remaining()) : 0;
-      if (clean && budget.admits(work)) {
+      const bool objects_fit = clean && budget.admits(work);
+      // And each object may hold a text of any length.
+      const std::size_t text =
+          objects_fit ? count_lowered_bytes(node, budget.remaining_bytes()) : 0;
+      if (objects_fit && text <= budget.remaining_bytes()) {
         loader.lower(node);
         budget.charge(work, false);  // an upper bound: names found are not made again
+        budget.charge_bytes(text);
         continue;
       }
       const std::string path = file.path.string();
       if (clean) {
         log("engine: " + path +
             ": Failed to load file because its declarations expand to more than " +
-            std::to_string(budget.remaining()) + " objects, out of proportion to the " +
-            std::to_string(budget.bytes_read()) + " bytes of source read.");
+            (objects_fit ? std::to_string(budget.remaining_bytes()) + " bytes of text"
+                         : std::to_string(budget.remaining()) + " objects") +
+            ", out of proportion to the " + std::to_string(budget.bytes_read()) +
+            " bytes of source read.");
         continue;
       }
       log("engine: " + path + ": Failed to load file.");
@@ -181,6 +188,7 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
   target->resolve_bases();
   for (DLayer* child : target->children()) finalize_in_load(*child, budget);
   totals.objects_made = budget.made();
+  totals.bytes_copied = budget.bytes_copied();
 }
 
 DEngine::DEngine() : impl(std::make_unique<Impl>()) { impl->root = std::make_unique<DLayer>(); }

@@ -296,6 +296,16 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
                     " objects, out of proportion to the " + std::to_string(budget.bytes_read()) +
                     " bytes of source read");
   };
+  // The texts below the base bound what the copies hold of their own; each
+  // is copied or handed over at most once.
+  const auto too_much_text = [&](const DSubtreeSize& size) {
+    if (size.bytes <= budget.remaining_bytes()) return false;
+    refuse_base(derived, own_base,
+                "it would copy more than " + std::to_string(budget.remaining_bytes()) +
+                    " bytes of text, out of proportion to the " +
+                    std::to_string(budget.bytes_read()) + " bytes of source read");
+    return true;
+  };
   const bool childless = derived.DObject::children().empty();
   if (childless && budget.known_too_large(&base)) {
     too_large(budget.remaining());
@@ -306,11 +316,13 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
   const DSubtreeSize size = measure_subtree(&base, budget.remaining());
   if (too_deep(size)) return;
   if (size.complete && size.objects <= budget.remaining()) {
+    if (too_much_text(size)) return;
     const bool exact = budget.exact();
     const std::size_t copies =
         budget.bounded() && exact ? count_merge(base, derived, size.objects) : size.objects;
     merge_from(&base, &derived);
     budget.charge(copies, exact);
+    budget.charge_bytes(size.bytes);
     return;
   }
   budget.make_exact();
@@ -321,9 +333,11 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
     too_large(remaining);
     return;
   }
-  if (!size.complete && too_deep(measure_subtree(&base))) return;
+  const DSubtreeSize whole = size.complete ? size : measure_subtree(&base);
+  if (too_deep(whole) || too_much_text(whole)) return;
   merge_from(&base, &derived);
   budget.charge(copies, true);
+  budget.charge_bytes(whole.bytes);
 }
 
 void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
@@ -368,7 +382,14 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
         merge.add_value(frame, own->object, link->path, true);  // bound later, in this context
       } else if (link == nullptr && !std::holds_alternative<std::monostate>(inherited->value())) {
         own->inherits = true;
-        merge.add_value(frame, own->object, inherited->value(), false);
+        // Names are shared exactly where the counts allow values to be.
+        DSharedValue shared =
+            merge.place.share_names ? shared_value_of(*inherited) : DSharedValue();
+        if (shared) {
+          merge.add_shared(frame, own->object, std::move(shared));
+        } else {
+          merge.add_value(frame, own->object, inherited->value(), false);
+        }
       }
     }
     states_into(*inherited, merge.inherited_states, merge.seen);
@@ -422,7 +443,12 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
 
 void DLayer::Impl::Merge::add_value(Frame& frame, DAttribute* attribute, DValue value, bool link) {
   const std::size_t layer = record(frame);
-  values.push_back(Value{layer, attribute, attribute, std::move(value), link});
+  values.push_back(Value{layer, attribute, attribute, std::move(value), DSharedValue(), link});
+}
+
+void DLayer::Impl::Merge::add_shared(Frame& frame, DAttribute* attribute, DSharedValue value) {
+  const std::size_t layer = record(frame);
+  values.push_back(Value{layer, attribute, attribute, DValue(), std::move(value), false});
 }
 
 std::size_t DLayer::Impl::Merge::record(Frame& frame) {
@@ -473,6 +499,8 @@ void DLayer::Impl::Merge::hand_over() {
     if (!std::holds_alternative<std::monostate>(own->value()) || own->link() != nullptr) continue;
     if (entry.link) {
       own->create_link(std::get<std::string>(entry.value));
+    } else if (entry.shared) {
+      set_shared_value(*own, entry.shared);
     } else {
       own->set_value(entry.value);
     }

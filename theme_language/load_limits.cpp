@@ -1,8 +1,13 @@
 #include "theme_language/internal/load_limits.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
+#include "theme_language/internal/attribute_impl.h"
+#include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
@@ -55,58 +60,157 @@ std::size_t targets(const DDeclaration& declaration, std::size_t cap) {
                              expansions(declaration.name, cap), cap);
 }
 
-// One attribute target: the layers walked, the attribute, then its own state
-// entries, or inside a state-set the one state of the set.
-std::size_t attribute_work(const DAttributeNode& attribute, std::size_t walked, bool in_state_set,
-                           std::size_t cap) {
-  const std::size_t states = in_state_set ? 1 : attribute.states.size();
-  return saturating_add(saturating_add(walked, 1, cap), states, cap);
+// Longest text that expand() gives for a name: the longest alternative of
+// each part, joined by spaces.
+std::size_t longest(const DName& name, std::size_t cap) {
+  std::size_t length = name.parts.empty() ? 0 : name.parts.size() - 1;
+  for (const auto& part : name.parts) {
+    std::size_t widest = 0;
+    for (const auto& alternative : part) widest = std::max(widest, alternative.size());
+    length = saturating_add(length, widest, cap);
+  }
+  return length;
 }
 
-std::size_t group_set_work(const DGroupSet& set, bool in_state_set, std::size_t cap) {
-  const std::size_t walked = set.declaration.traversal.size();
+std::size_t traversal_bytes(const std::vector<DName>& traversal, std::size_t cap) {
+  std::size_t bytes = 0;
+  for (const auto& name : traversal) bytes = saturating_add(bytes, longest(name, cap), cap);
+  return bytes;
+}
+
+// flatten(group, name) at its longest.
+std::size_t grouped_name_bytes(const DName& group, const DName& name, std::size_t cap) {
+  const std::size_t prefix = group.parts.empty() ? 0 : saturating_add(longest(group, cap), 1, cap);
+  return saturating_add(prefix, longest(name, cap), cap);
+}
+
+std::size_t key_bytes(const std::vector<std::string>& conditions) {
+  std::size_t bytes = conditions.size();
+  for (const auto& condition : conditions) bytes += condition.size();
+  return bytes;
+}
+
+std::size_t reference_bytes(const DReference& reference) {
+  std::size_t bytes = reference.group.size() + 1 + reference.name.size();
+  for (const auto& name : reference.traversal) bytes += name.size() + 1;
+  return bytes;
+}
+
+// A long text is held once for all the attributes that lowering gives it.
+std::size_t value_bytes(const DExpression& value) {
+  if (const auto* reference = std::get_if<DReference>(&value)) return reference_bytes(*reference);
+  const auto* text = std::get_if<std::string>(&std::get<DLiteral>(value));
+  return text != nullptr && text->size() < kSharedTextBytes ? text->size() : 0;
+}
+
+// Where an attribute target lands: the layers it walks (and the bytes of
+// their names) and the bytes of its own name.
+struct AttributePlace {
+  std::size_t walked;
+  std::size_t name_bytes;
+};
+
+// Inside a state-set, the key of the set; outside, the attribute's own entries.
+struct StateContext {
+  bool in_state_set;
+  std::size_t key_bytes;
+};
+
+// One target counted in objects: the layers walked, the attribute, then its
+// own state entries, or inside a state-set the one state of the set.
+struct ObjectCost {
+  std::size_t attribute(const DAttributeNode& attribute, const AttributePlace& place,
+                        const StateContext& states, std::size_t cap) const {
+    const std::size_t entries = states.in_state_set ? 1 : attribute.states.size();
+    return saturating_add(saturating_add(place.walked, 1, cap), entries, cap);
+  }
+  std::size_t layer(const DLayerNode& layer, std::size_t cap) const {
+    return saturating_add(layer.declaration.traversal.size(), 1, cap);
+  }
+  AttributePlace place(const std::vector<DName>& traversal, const DName&, const DName&,
+                       std::size_t) const {
+    return AttributePlace{traversal.size(), 0};
+  }
+};
+
+// One target counted in bytes of text: the names it may make, the keys of
+// its states and the values it gives them.
+struct ByteCost {
+  std::size_t attribute(const DAttributeNode& attribute, const AttributePlace& place,
+                        const StateContext& states, std::size_t cap) const {
+    std::size_t bytes = saturating_add(place.name_bytes, value_bytes(attribute.value), cap);
+    if (states.in_state_set) return saturating_add(bytes, states.key_bytes, cap);
+    for (const auto& entry : attribute.states) {
+      bytes = saturating_add(bytes, key_bytes(entry.conditions) + value_bytes(entry.value), cap);
+    }
+    return bytes;
+  }
+  std::size_t layer(const DLayerNode& layer, std::size_t cap) const {
+    const std::size_t bytes = saturating_add(
+        traversal_bytes(layer.declaration.traversal, cap),
+        grouped_name_bytes(layer.declaration.group, layer.declaration.name, cap), cap);
+    return saturating_add(bytes, layer.inherits ? reference_bytes(*layer.inherits) : 0, cap);
+  }
+  AttributePlace place(const std::vector<DName>& traversal, const DName& group, const DName& name,
+                       std::size_t cap) const {
+    return AttributePlace{0, saturating_add(traversal_bytes(traversal, cap),
+                                            grouped_name_bytes(group, name, cap), cap)};
+  }
+};
+
+template <typename Cost>
+std::size_t group_set_work(const DGroupSet& set, const StateContext& states, const Cost& cost,
+                           std::size_t cap) {
   std::size_t per_group = 0;
   for (const auto& attribute : set.attributes) {
-    per_group = saturating_add(
-        per_group,
-        saturating_multiply(expansions(attribute.declaration.name, cap),
-                            attribute_work(attribute, walked, in_state_set, cap), cap),
-        cap);
+    const AttributePlace place = cost.place(set.declaration.traversal, set.declaration.group,
+                                            attribute.declaration.name, cap);
+    per_group =
+        saturating_add(per_group,
+                       saturating_multiply(expansions(attribute.declaration.name, cap),
+                                           cost.attribute(attribute, place, states, cap), cap),
+                       cap);
   }
   return saturating_multiply(saturating_multiply(paths(set.declaration.traversal, cap),
                                                  expansions(set.declaration.group, cap), cap),
                              per_group, cap);
 }
 
+template <typename Cost>
 std::size_t declared_attributes_work(const std::vector<DAttributeNode>& attributes,
-                                     bool in_state_set, std::size_t cap) {
+                                     const StateContext& states, const Cost& cost,
+                                     std::size_t cap) {
   std::size_t work = 0;
   for (const auto& attribute : attributes) {
-    const std::size_t walked = attribute.declaration.traversal.size();
-    work = saturating_add(
-        work,
-        saturating_multiply(targets(attribute.declaration, cap),
-                            attribute_work(attribute, walked, in_state_set, cap), cap),
-        cap);
+    const DDeclaration& declaration = attribute.declaration;
+    const AttributePlace place =
+        cost.place(declaration.traversal, declaration.group, declaration.name, cap);
+    work = saturating_add(work,
+                          saturating_multiply(targets(declaration, cap),
+                                              cost.attribute(attribute, place, states, cap), cap),
+                          cap);
   }
   return work;
 }
 
-std::size_t body_work(const DLayerNode& node, std::size_t cap) {
-  std::size_t work = declared_attributes_work(node.attributes, false, cap);
+template <typename Cost>
+std::size_t body_work(const DLayerNode& node, const Cost& cost, std::size_t cap) {
+  const StateContext own{false, 0};
+  std::size_t work = declared_attributes_work(node.attributes, own, cost, cap);
   for (const auto& set : node.group_sets) {
-    work = saturating_add(work, group_set_work(set, false, cap), cap);
+    work = saturating_add(work, group_set_work(set, own, cost, cap), cap);
   }
   for (const auto& set : node.state_sets) {
-    work = saturating_add(work, declared_attributes_work(set.attributes, true, cap), cap);
+    const StateContext in_set{true, key_bytes(set.conditions)};
+    work = saturating_add(work, declared_attributes_work(set.attributes, in_set, cost, cap), cap);
     for (const auto& group : set.group_sets) {
-      work = saturating_add(work, group_set_work(group, true, cap), cap);
+      work = saturating_add(work, group_set_work(group, in_set, cost, cap), cap);
     }
   }
   for (const auto& layer : node.layer_nodes) {
     // Every target of a layer walks to it, names it and lowers the whole body again.
-    const std::size_t per_target = saturating_add(
-        saturating_add(layer.declaration.traversal.size(), 1, cap), body_work(layer, cap), cap);
+    const std::size_t per_target =
+        saturating_add(cost.layer(layer, cap), body_work(layer, cost, cap), cap);
     work = saturating_add(
         work, saturating_multiply(targets(layer.declaration, cap), per_target, cap), cap);
   }
@@ -123,12 +227,20 @@ std::size_t object_allowance(std::size_t bytes_read) {
   return proportional > kObjectsFreeOfBound ? proportional : kObjectsFreeOfBound;
 }
 
+std::size_t copied_byte_allowance(std::size_t bytes_read) {
+  const std::size_t proportional =
+      saturating_multiply(bytes_read, kCopiedBytesPerSourceByte, kUnlimited);
+  return proportional > kCopiedBytesFreeOfBound ? proportional : kCopiedBytesFreeOfBound;
+}
+
 DLoadBudget::DLoadBudget(const DLoadTotals& totals, const DObject& target)
     : target(&target),
       bytes(totals.bytes_read),
       allowance(object_allowance(totals.bytes_read)),
       made_before(totals.objects_made),
-      objects_before(measure_subtree(&target).objects) {}
+      objects_before(measure_subtree(&target).objects),
+      byte_allowance(copied_byte_allowance(totals.bytes_read)),
+      bytes_copied_before(totals.bytes_copied) {}
 
 std::size_t DLoadBudget::remaining() const {
   if (!bounded()) return kUnlimited;
@@ -162,8 +274,26 @@ std::size_t DLoadBudget::made() {
   return saturating_add(made_before, charged, kUnlimited);
 }
 
+std::size_t DLoadBudget::remaining_bytes() const {
+  if (!bounded()) return kUnlimited;
+  const std::size_t copied = bytes_copied();
+  return copied >= byte_allowance ? 0 : byte_allowance - copied;
+}
+
+void DLoadBudget::charge_bytes(std::size_t bytes) {
+  if (bounded()) bytes_charged = saturating_add(bytes_charged, bytes, kUnlimited);
+}
+
+std::size_t DLoadBudget::bytes_copied() const {
+  return saturating_add(bytes_copied_before, bytes_charged, kUnlimited);
+}
+
 std::size_t count_lowerings(const DLayerNode& root, std::size_t limit) {
-  return body_work(root, saturating_limit(limit));
+  return body_work(root, ObjectCost{}, saturating_limit(limit));
+}
+
+std::size_t count_lowered_bytes(const DLayerNode& root, std::size_t limit) {
+  return body_work(root, ByteCost{}, saturating_limit(limit));
 }
 
 DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
@@ -179,6 +309,7 @@ DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
         return size;
       }
       ++size.objects;
+      size.bytes = saturating_add(size.bytes, copied_bytes(*child), kUnlimited);
       if (as_layer(child.get()) != nullptr && level + 1 > size.height) size.height = level + 1;
       // Most objects are attributes without states: nothing to visit below.
       if (!child->children().empty()) pending.emplace_back(child.get(), level + 1);
@@ -204,6 +335,14 @@ std::size_t count_copies(const DObject& object, std::size_t limit) {
     }
   }
   return count;
+}
+
+std::size_t copied_bytes(const DObject& object) {
+  if (const DAttribute* attribute = as_attribute(&object)) {
+    return DAttribute::Impl::own_text_bytes(*attribute);
+  }
+  if (const DLayer* layer = as_layer(&object)) return layer->base_path().size();
+  return 0;
 }
 
 std::size_t layer_depth(const DLayer* layer) {

@@ -4,10 +4,12 @@
 #include <cstddef>
 #include <set>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 
 #include "theme_language/internal/object_access.h"
+#include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/object.h"
@@ -19,6 +21,17 @@ struct DLoader::Impl {
   // State attributes set by an attribute's own state entry during the current
   // lower call; state-set blocks of the same file must not overwrite them.
   std::set<DAttribute*> touched;
+  // While lower() runs: each long text of the file, held once for every
+  // attribute that its expansions give it. Keyed by the text's place in the
+  // parse tree, which stays put and unchanged until lower() returns; the
+  // loader's own paths pass only texts of that tree.
+  bool lowering = false;
+  std::unordered_map<const std::string*, DSharedValue> shared_texts;
+
+  // state() with the entry's parts apart, so that the value of a state-set
+  // entry is read in the parse tree rather than copied.
+  static DAttribute* state(DLoader& loader, const std::vector<std::string>& conditions,
+                           const DExpression& value, DAttribute* attribute, bool from_state_set);
 };
 
 namespace {
@@ -210,6 +223,15 @@ DLoader::~DLoader() = default;
 
 void DLoader::lower(const DLayerNode& root) {
   impl->touched.clear();
+  impl->shared_texts.clear();
+  struct Lowering {
+    explicit Lowering(Impl& impl) : impl(impl) { impl.lowering = true; }
+    ~Lowering() {  // also when lowering throws
+      impl.lowering = false;
+      impl.shared_texts.clear();
+    }
+    Impl& impl;
+  } lowering(*impl);
   lower_statements(root, impl->target);
   impl->touched.clear();
 }
@@ -285,7 +307,7 @@ void DLoader::lower_attribute(const DAttributeNode& node, const DTarget& target,
     for (const auto& entry : node.states) state(entry, declared, false);
     return;
   }
-  state(DState{states, node.value}, declared, true);
+  Impl::state(*this, states, node.value, declared, true);
 }
 
 void DLoader::lower_group_set(const DGroupSet& group_set, DLayer* layer,
@@ -303,14 +325,20 @@ void DLoader::lower_group_set(const DGroupSet& group_set, DLayer* layer,
 }
 
 DAttribute* DLoader::state(const DState& entry, DAttribute* attribute, bool from_state_set) {
-  const std::string key = state_key(entry.conditions);
+  return Impl::state(*this, entry.conditions, entry.value, attribute, from_state_set);
+}
+
+DAttribute* DLoader::Impl::state(DLoader& loader, const std::vector<std::string>& conditions,
+                                 const DExpression& value, DAttribute* attribute,
+                                 bool from_state_set) {
+  const std::string key = state_key(conditions);
   DAttribute* state_attribute = find_own_state(*attribute, key);
   if (state_attribute == nullptr) state_attribute = make_child<DAttribute>(attribute, key);
   if (from_state_set) {
-    if (!impl->touched.contains(state_attribute)) apply(state_attribute, entry.value);
+    if (!loader.impl->touched.contains(state_attribute)) loader.apply(state_attribute, value);
   } else {
-    apply(state_attribute, entry.value);
-    impl->touched.insert(state_attribute);
+    loader.apply(state_attribute, value);
+    loader.impl->touched.insert(state_attribute);
   }
   return state_attribute;
 }
@@ -321,7 +349,15 @@ void DLoader::apply(DAttribute* attribute, const DExpression& expression) {
     return;
   }
   if (attribute->link() != nullptr) attribute->break_link(false);
-  attribute->set_value(to_variant(std::get<DLiteral>(expression)));
+  const DLiteral& literal = std::get<DLiteral>(expression);
+  const auto* text = std::get_if<std::string>(&literal);
+  if (impl->lowering && text != nullptr && text->size() >= kSharedTextBytes) {
+    DSharedValue& shared = impl->shared_texts[text];
+    if (!shared) shared = DSharedValue(DValue(*text));
+    set_shared_value(*attribute, shared);
+    return;
+  }
+  attribute->set_value(to_variant(literal));
 }
 
 DAttribute* DLoader::attribute(const std::string& name, DLayer* layer) {

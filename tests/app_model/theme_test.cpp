@@ -1,9 +1,15 @@
 #include "app_model/theme.h"
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include "app_model/internal/app_internal.h"
 
 namespace {
 
@@ -120,6 +126,80 @@ TEST(OTheme, legacy_gradient_expands_into_four_keys_and_the_later_member_wins) {
   EXPECT_FALSE(Ombrix::expand_legacy_gradient(Json::parse(R"(["0:#a", "nope"])"), values));
   EXPECT_EQ(values.size(), 1u);
   EXPECT_EQ(values["Gradient.Start"], DValue{0.3});
+}
+
+// The reading that parse_theme_json had before it built themes without
+// ordered_json's search per key: the reference the new reading must match.
+bool old_reading(const std::string& text, OTheme& out) {
+  try {
+    const auto root = Json::parse(text);
+    std::string name;
+    const Json* body = &root;
+    if (root.is_object()) {
+      if (root.empty()) return false;
+      name = root.begin().key();
+      body = &root.begin().value();
+    } else if (root.is_array()) {
+      if (root.empty()) return false;
+      name = "0";
+      body = &root.front();
+    } else if (root.is_null()) {
+      return false;
+    }
+    out = OTheme(name, *body);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+std::string read_text(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+TEST(OTheme, themes_read_as_ordered_json_read_them_with_repeated_keys_and_many_members) {
+  std::vector<std::string> texts;
+  const std::filesystem::path fixtures = OMBRIX_FIXTURES_DIR;
+  for (const auto& dir : {fixtures, fixtures / ".." / ".." / "examples" / "demo"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir)) {
+      if (entry.path().extension() == ".json") texts.push_back(read_text(entry.path()));
+    }
+  }
+  ASSERT_GE(texts.size(), 10u);
+  // A repeated key keeps its first place and takes its last value, at every
+  // level: which legacy gradient or explicit stop wins depends on the place.
+  texts.push_back(R"({"A": {"Gradient.End": 5, "Gradient": ["0:#a", "1:#b"], "Gradient.End": 7,
+      "_meta": {"uuid": "u1", "uuid": "u2"}, "Primary": "#1", "Primary": 2},
+      "B": {}, "A": {"Primary": "#3", "Gradient": 1, "Gradient": ["0:#c", "2:#d"],
+      "Gradient.Start": 9}})");
+  texts.push_back(R"([{"Primary": "#1"}, 2])");
+  texts.push_back(R"("text")");
+  texts.push_back(R"({"A": {"x": 1}} trailing)");
+  texts.push_back(R"({"A": {"x": 1e999}})");
+  // Many members, repeated ones among them, past the index's threshold.
+  std::string wide = R"({"Wide": {)";
+  for (int i = 0; i < 2000; ++i) {
+    if (i > 0) wide += ", ";
+    wide += "\"K" + std::to_string(i % 700) + "\": " + std::to_string(i);
+    if (i % 333 == 0) wide += R"(, "Gradient.End": 4, "Gradient": ["0:#e", "3:#f"])";
+  }
+  texts.push_back(wide + "}}");
+  for (const auto& text : texts) {
+    SCOPED_TRACE(text.substr(0, 200));
+    OTheme old_theme;
+    OTheme new_theme;
+    const bool old_ok = old_reading(text, old_theme);
+    ASSERT_EQ(Ombrix::parse_theme_json(text, new_theme), old_ok);
+    if (!old_ok) continue;
+    EXPECT_EQ(new_theme.name, old_theme.name);
+    EXPECT_EQ(new_theme.publisher, old_theme.publisher);
+    EXPECT_EQ(new_theme.uuid, old_theme.uuid);
+    EXPECT_EQ(new_theme.type, old_theme.type);
+    EXPECT_EQ(new_theme.values, old_theme.values);
+  }
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "support/files.h"
 #include "support/log_capture.h"
+#include "theme_language/attribute.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
@@ -201,6 +203,129 @@ TEST_F(LoadLimits, subtrees_are_measured_without_recursion) {
   EXPECT_EQ(size.objects, 3u);
   EXPECT_EQ(size.height, 3u);
   EXPECT_EQ(layer_depth(b), 2u);
+}
+
+std::string alternatives(const std::string& prefix, int count) {
+  std::string list = "(";
+  for (int i = 0; i < count; ++i) list += (i > 0 ? ", " : "") + prefix + std::to_string(i);
+  return list + ")";
+}
+
+const std::string* text_of(const DAttribute* attribute) {
+  return attribute != nullptr ? std::get_if<std::string>(&attribute->value()) : nullptr;
+}
+
+TEST_F(LoadLimits, long_texts_are_held_once_and_copies_of_texts_beyond_the_source_are_refused) {
+  struct Case {
+    std::string name;
+    std::string source;
+    // The attributes that must hold `text`, one record for all of them.
+    std::vector<std::string> sharing;
+    std::string text;
+    // The first log line starts with this; none when empty.
+    std::string refusal;
+  };
+  const std::string long_text(64 * 1024, 'x');
+  const std::string short_text(200, 'y');
+  std::vector<std::string> expanded;
+  for (int a = 0; a < 64; ++a)
+    expanded.push_back("a" + std::to_string(a) + " b" + std::to_string(a));
+  std::vector<std::string> inherited;
+  for (int d = 0; d < 200; ++d) inherited.push_back("D" + std::to_string(d) + "/s");
+  const Case cases[] = {
+      {"expansion",
+       alternatives("a", 64) + " " + alternatives("b", 64) + ": \"" + long_text + "\"\n", expanded,
+       long_text, ""},
+      {"state-set",
+       "@Hover:\n    " + alternatives("s", 64) + ": \"" + long_text + "\"\n",
+       {},
+       long_text,
+       ""},
+      {"bases", "B:\n    s: \"" + long_text + "\"\n" + alternatives("D", 200) + " << B\n",
+       inherited, long_text, ""},
+      {"short texts",
+       alternatives("a", 100) + " " + alternatives("b", 100) + " " + alternatives("c", 34) +
+           ": \"" + short_text + "\"\n",
+       {},
+       "",
+       "engine: DIR/short texts.drl: Failed to load file because its declarations expand to "
+       "more than 67108864 bytes of text, out of proportion to the "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    capture.lines().clear();
+    support::TempDir case_dir;
+    case_dir.write(c.name + ".drl", c.source);
+    DEngine engine;
+    engine.load_files(case_dir.string(), "");
+    const DValue* first = nullptr;
+    for (const auto& path : c.sharing) {
+      const auto slash = path.rfind('/');
+      DLayer* layer =
+          slash == std::string::npos ? engine.root() : engine.find_layer(path.substr(0, slash));
+      ASSERT_NE(layer, nullptr) << path;
+      const DAttribute* attribute = layer->find_attribute(path.substr(slash + 1));
+      ASSERT_NE(text_of(attribute), nullptr) << path;
+      EXPECT_EQ(*text_of(attribute), c.text);
+      if (first == nullptr) first = &attribute->value();
+      EXPECT_EQ(&attribute->value(), first) << path;
+    }
+    if (c.name == "state-set") {
+      for (int s = 0; s < 64; ++s) {
+        const DAttribute* attribute = engine.root()->find_attribute("s" + std::to_string(s));
+        ASSERT_NE(attribute, nullptr);
+        const auto states = attribute->states(false);
+        ASSERT_EQ(states.count("Hover"), 1u);
+        ASSERT_NE(text_of(states.at("Hover")), nullptr);
+        if (first == nullptr) first = &states.at("Hover")->value();
+        EXPECT_EQ(&states.at("Hover")->value(), first);
+      }
+    }
+    if (c.refusal.empty()) {
+      EXPECT_TRUE(capture.lines().empty()) << capture.lines()[0];
+      continue;
+    }
+    ASSERT_FALSE(capture.lines().empty());
+    std::string expected = c.refusal;
+    const auto dir_at = expected.find("DIR");
+    if (dir_at != std::string::npos) expected.replace(dir_at, 3, case_dir.string());
+    EXPECT_EQ(capture.lines()[0].rfind(expected, 0), 0u) << capture.lines()[0];
+  }
+}
+
+// A link path is the object's own text however long: copied by hundreds of
+// bases, a long one outgrows the allowance.
+TEST_F(LoadLimits, bases_whose_link_paths_outgrow_the_source_are_refused_one_by_one) {
+  const std::string long_name(100 * 1024, 'n');
+  dir.write("paths.drl", "B:\n    s: " + long_name + "\n" + alternatives("D", 700) + " << B\n");
+  DEngine engine;
+  engine.load_files(dir.string(), "");
+  std::size_t refused = 0;
+  for (int d = 0; d < 700; ++d) {
+    DLayer* layer = engine.find_layer("D" + std::to_string(d));
+    ASSERT_NE(layer, nullptr);
+    if (layer->find_attribute("s") != nullptr) {
+      EXPECT_EQ(refused, 0u) << "a base applied after one was refused";
+      continue;
+    }
+    EXPECT_TRUE(layer->children().empty());
+    EXPECT_EQ(layer->base(), nullptr);
+    ASSERT_LT(refused, capture.lines().size());
+    EXPECT_EQ(capture.lines()[refused],
+              "engine: D" + std::to_string(d) +
+                  ": Failed to apply base `B` because it would copy more than " +
+                  capture.lines()[refused].substr(capture.lines()[refused].find(" than ") + 6,
+                                                  capture.lines()[refused].find(" bytes of text") -
+                                                      capture.lines()[refused].find(" than ") - 6) +
+                  " bytes of text, out of proportion to the " +
+                  std::to_string(fs::file_size(dir.path() / "paths.drl")) +
+                  " bytes of source read; the layer inherits nothing.");
+    ++refused;
+  }
+  // 64 MiB hold some 650 copies of the path.
+  EXPECT_GT(refused, 20u);
+  EXPECT_LT(refused, 100u);
+  EXPECT_EQ(capture.lines().size(), refused);
 }
 
 }  // namespace

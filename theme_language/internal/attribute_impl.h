@@ -12,10 +12,12 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "theme_language/attribute.h"
 #include "theme_language/connections.h"
+#include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
 
@@ -40,8 +42,10 @@ struct DAttribute::Impl {
 
   static constexpr std::uint8_t kStateEntries = 1;
   static constexpr std::uint8_t kForeignTrees = 2;
-  // Outlives the rebuilds of the state entries, which reset the other flags.
+  // These outlive the rebuilds of the state entries, which reset the others.
   static constexpr std::uint8_t kValueKept = 4;
+  static constexpr std::uint8_t kSharedValue = 8;
+  static constexpr std::uint8_t kValueFlags = kValueKept | kSharedValue;
 
   // Tells a running write or notification whether the record it works on
   // still exists: a callback may destroy the attribute whose change it
@@ -117,6 +121,26 @@ struct DAttribute::Impl {
   static bool linked(const DAttribute& attribute) {
     return attribute.impl && attribute.impl->link.has_value();
   }
+  // The attribute's own value, wherever it is held.
+  static const DValue& stored(const DAttribute& attribute) {
+    return (attribute.states_flags & kSharedValue) != 0 ? attribute.impl->shared_value.value()
+                                                        : attribute.own_value;
+  }
+  // What a copy in the same tree would hold of its own: the link path, or
+  // the value's text unless it is shared. Asked of every object that a base
+  // would copy, so read in place.
+  // A linked attribute, and one whose value is shared, holds nothing in own_value.
+  static std::size_t own_text_bytes(const DAttribute& attribute) {
+    if (const std::string* text = std::get_if<std::string>(&attribute.own_value)) {
+      return text->size();
+    }
+    return attribute.impl && attribute.impl->link ? attribute.impl->link->path.size() : 0;
+  }
+  // Replaces the own value; a long text gets a record of its own, which
+  // copies of the attribute in its tree then share.
+  static void store(DAttribute& attribute, DValue value);
+  // REQUIRES: the record is shared only within the attribute's tree.
+  static void store_shared(DAttribute& attribute, const DSharedValue& value);
 
   DAttribute* owner;
   // In registration order. A dependent that leaves is nulled in place and the
@@ -147,6 +171,8 @@ struct DAttribute::Impl {
   std::unique_ptr<StateRecord> states;
   // The running writes and walks that hold this record; see Watch.
   Watch* watches = nullptr;
+  // The own value while kSharedValue is set.
+  DSharedValue shared_value;
 
   CallbackLists& callback_lists() {
     if (!callbacks) callbacks = std::make_unique<CallbackLists>();
@@ -243,6 +269,9 @@ struct DAttribute::Impl {
   // `place` says. REQUIRES: parent lies outside `source`, in the tree `place`
   // was taken for.
   static DAttribute* copy_tree(const DAttribute& source, DObject* parent, const DCopyPlace& place);
+  // The value of a copy whose source holds a shared one.
+  [[gnu::noinline]] static void copy_shared(DAttribute& copy, const DAttribute& source,
+                                            const DCopyPlace& place);
 
   bool has_dependent(const DAttribute* dependent) const;
   void compact_dependents();

@@ -13,6 +13,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/internal/name_index.h"
 #include "theme_language/internal/object_access.h"
+#include "theme_language/internal/shared_value.h"
 #include "theme_language/layer.h"
 
 namespace Drelm {
@@ -74,7 +75,8 @@ struct DLayer::Impl {
       std::size_t layer;
       DAttribute* attribute;
       const DObject* object;
-      DValue value;  // the link path when `link`
+      DValue value;  // the link path when `link`; empty when `shared` holds it
+      DSharedValue shared;
       bool link;
     };
     // The derived layer of one (nested) merge; its record is made when the
@@ -95,6 +97,7 @@ struct DLayer::Impl {
     std::vector<DStateEntry> own_states;
 
     void add_value(Frame& frame, DAttribute* attribute, DValue value, bool link);
+    void add_shared(Frame& frame, DAttribute* attribute, DSharedValue value);
     std::size_t record(Frame& frame);
     bool still_there(const Value& entry, std::vector<std::size_t>& chain) const;
     void hand_over();

@@ -33,14 +33,26 @@ inline constexpr std::size_t kMaxFinalizeNesting = 4 * kMaxLayerDepth;
 inline constexpr std::size_t kObjectsFreeOfBound = 500000;
 inline constexpr std::size_t kObjectsPerSourceByte = 8;
 
+// The same bound on the text that the objects hold of their own (values,
+// link paths, names, base paths): one object may carry a text of any length,
+// and expansions and bases copy it to each of theirs. Texts that a tree
+// shares (names and long values) cost nothing more per copy. Real interfaces
+// copy a few bytes per byte of source (the generated 10,000-node interface
+// under 10), and every text they make counts at most once per object.
+inline constexpr std::size_t kCopiedBytesFreeOfBound = 64 * 1024 * 1024;
+inline constexpr std::size_t kCopiedBytesPerSourceByte = 256;
+
 // What one engine has read and made over all its loads.
 struct DLoadTotals {
   std::size_t bytes_read = 0;
   std::size_t objects_made = 0;
+  std::size_t bytes_copied = 0;
 };
 
 // Objects that an engine's loads may make in all, having read that much source.
 std::size_t object_allowance(std::size_t bytes_read);
+// Bytes of text that they may copy in all, likewise.
+std::size_t copied_byte_allowance(std::size_t bytes_read);
 
 // The bound of one load, handed down to the lowering checks and to
 // inheritance. What the load has made is charged as it goes: exact counts, or
@@ -67,6 +79,12 @@ class DLoadBudget {
   void charge(std::size_t objects, bool exact_count);
   // Objects made by the engine's loads so far, this one included; exact.
   std::size_t made();
+  // Bytes of text the load may still copy; SIZE_MAX when unbounded. Charged
+  // with upper estimates only: real loads stay far below the bound.
+  std::size_t remaining_bytes() const;
+  void charge_bytes(std::size_t bytes);
+  // Bytes charged by the engine's loads so far, this one included.
+  std::size_t bytes_copied() const;
 
   // A base found too large for a layer without children stays too large for
   // the rest of the load (subtrees only grow, the remainder only shrinks
@@ -85,6 +103,9 @@ class DLoadBudget {
   std::size_t objects_before = 0;
   std::size_t charged = 0;  // by this load
   bool charges_exact = true;
+  std::size_t byte_allowance = std::numeric_limits<std::size_t>::max();
+  std::size_t bytes_copied_before = 0;  // by earlier loads
+  std::size_t bytes_charged = 0;        // by this load
   std::set<const DLayer*> too_large;
 };
 
@@ -92,14 +113,21 @@ class DLoadBudget {
 // named, attribute and state entry of each expansion, saturated at limit + 1.
 // Lowering creates at most this many; it is also the work it does.
 std::size_t count_lowerings(const DLayerNode& root, std::size_t limit);
+// Bytes of text that lowering the file gives its objects of their own, an
+// upper estimate, saturated at limit + 1: names, link paths, base paths and
+// values, a long value once.
+std::size_t count_lowered_bytes(const DLayerNode& root, std::size_t limit);
 
 // Objects below `object` (not counting it) and the number of layer levels
 // below it. The walk stops once more than `limit` objects are counted; the
 // size is then incomplete, its height a lower bound.
+// `bytes`: the texts that copies of them would hold of their own, when the
+// copies land in the same tree (see copied_bytes).
 struct DSubtreeSize {
   std::size_t objects = 0;
   std::size_t height = 0;
   bool complete = true;
+  std::size_t bytes = 0;
 };
 DSubtreeSize measure_subtree(const DObject* object,
                              std::size_t limit = std::numeric_limits<std::size_t>::max());
@@ -107,6 +135,10 @@ DSubtreeSize measure_subtree(const DObject* object,
 // Layers and attributes that clone_to copies along with `object` (not counting
 // it), saturated at limit + 1.
 std::size_t count_copies(const DObject& object, std::size_t limit);
+
+// Bytes of text that a copy of `object` in its own tree would hold of its
+// own: a link path, a value not shared, a base path. Names are shared.
+std::size_t copied_bytes(const DObject& object);
 
 // Layer ancestors of a layer.
 std::size_t layer_depth(const DLayer* layer);
