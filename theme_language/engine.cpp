@@ -134,11 +134,11 @@ bool is_source_file(const fs::path& path) {
 void list_directory(const fs::path& directory, const struct stat& info, DWalk& walk) {
   const DirectoryId id{static_cast<std::uintmax_t>(info.st_dev),
                        static_cast<std::uintmax_t>(info.st_ino)};
-  const auto [read, first] = walk.read.try_emplace(id, directory);
+  const auto [known, first] = walk.read.try_emplace(id, directory);
   if (!first) {
     if (walk.repeats++ == 0) {
       walk.first_repeat = directory;
-      walk.first_repeat_of = read->second;
+      walk.first_repeat_of = known->second;
     }
     return;
   }
