@@ -342,7 +342,7 @@ TEST_F(EngineTest, the_file_system_is_walked_once_per_directory_and_bad_entries_
       {"a FIFO and a device where source files would be",
        [&](const fs::path&, const fs::path& style) {
          file(style / "good.drl", "Good:\n    X: 1\n");
-         // Opened as it stands: a file replaced by a FIFO after it was listed is opened so.
+         // Opened as a file that turned into a FIFO after the listing would be.
          ASSERT_EQ(::mkfifo((style / "pipe.drl").c_str(), 0600), 0);
          link("/dev/null", style / "null.drl");
        },
