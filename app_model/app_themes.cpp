@@ -1,11 +1,14 @@
 #include "app_model/app.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -23,13 +26,39 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A file that cannot be opened reads as empty, which parses as no theme.
+// Owns one open descriptor.
+struct Descriptor {
+  int fd;
+  explicit Descriptor(int fd) : fd(fd) {}
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+};
+
+// A file that cannot be read reads as empty, which parses as no theme. Only a
+// regular file is read, judged by what was opened: a pipe or device named
+// like a theme would block start-up or never end, and without O_NONBLOCK
+// opening a FIFO waits for a writer, also one that replaced the file after
+// the scan listed it.
 std::string read_whole_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return {};
-  std::ostringstream text;
-  text << file.rdbuf();
-  return std::move(text).str();
+  const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat info {};
+  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  std::string text;
+  if (info.st_size > 0) text.reserve(static_cast<std::size_t>(info.st_size));
+  char block[16384];
+  while (true) {
+    const ssize_t count = ::read(file.fd, block, sizeof block);
+    if (count == 0) break;
+    if (count > 0) {
+      text.append(block, static_cast<std::size_t>(count));
+    } else if (errno != EINTR) {
+      return {};
+    }
+  }
+  return text;
 }
 
 // Installs every "*.json" theme of one directory level; a later file with
@@ -43,24 +72,10 @@ void scan_themes(const std::string& themes_dir, ThemeMap& themes) {
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
     const fs::path& path = it->path();
     if (path.extension().native() != ".json") continue;
-    // Only regular files are read: a pipe or device named like a theme would
-    // block start-up or never end. Anything else reads as empty anyway.
-    std::error_code status_error;
-    if (!fs::is_regular_file(path, status_error)) continue;
     OTheme theme;
     if (!parse_theme_json(read_whole_file(path), theme)) continue;
     std::string id = theme.display_id();
     themes.insert_or_assign(std::move(id), std::move(theme));
-  }
-}
-
-// Style directories are optional: one that cannot be listed loads nothing,
-// just like a missing one.
-void load_style_dir(Drelm::DEngine& engine, const std::string& directory,
-                    const std::string& namespace_name) {
-  try {
-    engine.load_files(directory, namespace_name);
-  } catch (const fs::filesystem_error&) {
   }
 }
 
@@ -252,9 +267,10 @@ bool parse_theme_json(const std::string& text, OTheme& out) {
 
 bool OApp::init(const std::string& themes_dir, const std::string& styles_dir,
                 const std::string& theme_id, const std::vector<std::string>& extra_style_dirs) {
-  load_style_dir(theme_engine, styles_dir + "/widgets", "Ombrix");
-  load_style_dir(theme_engine, styles_dir + "/mounts", "");
-  for (const auto& directory : extra_style_dirs) load_style_dir(theme_engine, directory, "");
+  // Loading logs and skips what it cannot read; it throws nothing.
+  theme_engine.load_files(styles_dir + "/widgets", "Ombrix");
+  theme_engine.load_files(styles_dir + "/mounts", "");
+  for (const auto& directory : extra_style_dirs) theme_engine.load_files(directory, "");
   theme_engine.root()->resolve_links();
 
   scan_themes(themes_dir, themes);

@@ -1,19 +1,23 @@
 #include "theme_language/engine.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <iostream>
+#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "theme_language/attribute.h"
 #include "theme_language/internal/load_limits.h"
@@ -43,25 +47,78 @@ struct DFile {
   std::string contents;
 };
 
-// A directory's identity on the file system, so that a symbolic link back to
-// an ancestor is recognised whatever the path it is reached by.
+// A directory's identity on the file system, so that a directory reached by
+// several paths through symbolic links is recognised whatever the path.
 using DirectoryId = std::pair<std::uintmax_t, std::uintmax_t>;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream stream(path, std::ios::in | std::ios::binary);
-  if (!stream.is_open()) {
-    std::cerr << "read_file: Could not read file: " << path.string() << '\n' << std::flush;
-    return {};
+// The files and directories of one load's walk. Links are followed, so one
+// directory may be reached by many paths (a diamond of n levels has 2^n) or
+// from inside itself: each is read once, under the first path in walk order,
+// and the repeats are told in one line however many there are.
+struct DWalk {
+  std::vector<DFile> files;
+  // Where each directory was read, to name it beside the first repeat.
+  std::map<DirectoryId, fs::path> read;
+  // Entries still to visit, the next one last: an explicit stack, so that a
+  // deep tree costs no call stack.
+  std::vector<fs::path> pending;
+  std::size_t repeats = 0;
+  fs::path first_repeat;
+  fs::path first_repeat_of;
+};
+
+void log_skipped(const fs::path& path, const std::string& cause, int error) {
+  log("engine: " + path.string() + ": Skipped because " + cause + ": " +
+      std::error_code(error, std::system_category()).message() + ".");
+}
+
+void log_not_found(const fs::path& directory) {
+  log("engine: " + directory.string() +
+      ": Failed to read files because no directory was found at the given path.");
+}
+
+// Owns one open descriptor.
+struct DDescriptor {
+  int fd;
+  explicit DDescriptor(int fd) : fd(fd) {}
+  ~DDescriptor() {
+    if (fd >= 0) ::close(fd);
   }
-  // In blocks, sized once from the file where it tells its size: a
-  // character at a time costs more than lexing the text.
+  DDescriptor(const DDescriptor&) = delete;
+  DDescriptor& operator=(const DDescriptor&) = delete;
+};
+
+std::string could_not_read(const fs::path& path) {
+  std::cerr << "read_file: Could not read file: " << path.string() << '\n' << std::flush;
+  return {};
+}
+
+// Nothing when the path does not lead to a regular file. The file is judged
+// by what was opened, not by an earlier look at the path, which it may no
+// longer match; without O_NONBLOCK, opening a FIFO would wait for a writer.
+std::optional<std::string> read_file(const fs::path& path) {
+  const DDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.fd < 0) return could_not_read(path);
+  struct stat info {};
+  if (::fstat(file.fd, &info) != 0) return could_not_read(path);
+  if (!S_ISREG(info.st_mode)) {
+    log("engine: " + path.string() + ": Skipped because it is not a regular file.");
+    return std::nullopt;
+  }
+  // In blocks, sized once from the file where it tells its size: a character
+  // at a time costs more than lexing the text.
   std::string contents;
-  std::error_code error;
-  const std::uintmax_t size = fs::file_size(path, error);
-  if (!error) contents.reserve(static_cast<std::size_t>(size));
+  if (info.st_size > 0) contents.reserve(static_cast<std::size_t>(info.st_size));
   char block[16384];
-  while (stream.read(block, sizeof block), stream.gcount() > 0) {
-    contents.append(block, static_cast<std::size_t>(stream.gcount()));
+  while (true) {
+    const ssize_t count = ::read(file.fd, block, sizeof block);
+    if (count == 0) break;
+    if (count > 0) {
+      contents.append(block, static_cast<std::size_t>(count));
+    } else if (errno != EINTR) {
+      // Part of a file would load as if it were all of it.
+      return could_not_read(path);
+    }
   }
   return contents;
 }
@@ -71,39 +128,79 @@ bool is_source_file(const fs::path& path) {
   return !name.empty() && name.front() != '_' && path.extension() == ".drl";
 }
 
-void read_files(const fs::path& directory, std::set<DirectoryId>& descent,
-                std::vector<DFile>& files) {
-  if (!fs::is_directory(fs::status(directory))) {
-    log("engine: " + directory.string() +
-        ": Failed to read files because no directory was found at the given path.");
+// Lists a directory not read before and schedules its entries in byte order,
+// so that of several paths to one directory the walk meets the first in load
+// order first, whatever order the file system lists them in.
+void list_directory(const fs::path& directory, const struct stat& info, DWalk& walk) {
+  const DirectoryId id{static_cast<std::uintmax_t>(info.st_dev),
+                       static_cast<std::uintmax_t>(info.st_ino)};
+  const auto [known, first] = walk.read.try_emplace(id, directory);
+  if (!first) {
+    if (walk.repeats++ == 0) {
+      walk.first_repeat = directory;
+      walk.first_repeat_of = known->second;
+    }
     return;
   }
-  // Symbolic links are followed, so a link to an ancestor would recurse without
-  // end: a directory already on the way down is not entered again.
+  std::vector<std::string> names;
+  std::error_code error;
+  fs::directory_iterator entry(directory, error);
+  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+    names.push_back(entry->path().filename().native());
+  }
+  if (error) {
+    log_skipped(directory,
+                names.empty() ? "it could not be listed" : "the rest of it could not be listed",
+                error.value());
+  }
+  std::sort(names.begin(), names.end(), std::greater<>());
+  for (const auto& name : names) walk.pending.push_back(directory / name);
+}
+
+// One entry below the load's directory, symbolic links followed.
+void read_entry(const fs::path& path, DWalk& walk) {
   struct stat info {};
-  std::optional<DirectoryId> id;
-  if (::stat(directory.c_str(), &info) == 0) {
-    id = DirectoryId{static_cast<std::uintmax_t>(info.st_dev),
-                     static_cast<std::uintmax_t>(info.st_ino)};
-    if (!descent.insert(*id).second) return;
+  if (::stat(path.c_str(), &info) != 0) {
+    const int error = errno;
+    // A dangling link leads nowhere: there is nothing to load, as without it.
+    if (error != ENOENT && error != ENOTDIR) log_skipped(path, "it could not be examined", error);
+    return;
   }
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    const fs::path& path = entry.path();
-    const fs::file_status status = fs::status(path);
-    if (fs::is_directory(status)) {
-      read_files(path, descent, files);
-    } else if (fs::is_regular_file(status) && is_source_file(path)) {
-      files.push_back(DFile{path, read_file(path)});
-    }
+  if (S_ISDIR(info.st_mode)) {
+    list_directory(path, info, walk);
+  } else if (is_source_file(path)) {
+    if (auto contents = read_file(path)) walk.files.push_back(DFile{path, std::move(*contents)});
   }
-  if (id) descent.erase(*id);
 }
 
 std::vector<DFile> read_files(const fs::path& directory) {
-  std::vector<DFile> files;
-  std::set<DirectoryId> descent;
-  read_files(directory, descent, files);
-  return files;
+  struct stat info {};
+  if (::stat(directory.c_str(), &info) != 0) {
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) {
+      log_not_found(directory);
+    } else {
+      log_skipped(directory, "it could not be examined", error);
+    }
+    return {};
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    log_not_found(directory);
+    return {};
+  }
+  DWalk walk;
+  list_directory(directory, info, walk);
+  while (!walk.pending.empty()) {
+    const fs::path path = std::move(walk.pending.back());
+    walk.pending.pop_back();
+    read_entry(path, walk);
+  }
+  if (walk.repeats > 0) {
+    log("engine: " + directory.string() + ": Skipped " + std::to_string(walk.repeats) +
+        (walk.repeats == 1 ? " path" : " paths") + " to a directory already read, the first " +
+        walk.first_repeat.string() + " (read as " + walk.first_repeat_of.string() + ").");
+  }
+  return std::move(walk.files);
 }
 
 // Component by component, each compared by its bytes; a prefix comes first.

@@ -1,14 +1,21 @@
 #include "theme_language/engine.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <cstddef>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iostream>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -180,24 +187,205 @@ TEST_F(EngineTest, discovery_takes_drl_files_in_every_directory_in_path_order) {
   EXPECT_TRUE(capture.lines().empty());
 }
 
-TEST_F(EngineTest, symbolic_links_are_followed_but_a_directory_is_not_entered_inside_itself) {
-  TempDir dir;
-  dir.write("top.drl", "Top:\n    X: 1\n");
-  dir.write("sub/inner.drl", "Inner:\n    X: 1\n");
-  dir.write("other/linked.drl", "Linked:\n    X: 1\n");
-  fs::create_directory_symlink("..", dir.path() / "sub" / "up");
-  fs::create_directory_symlink(".", dir.path() / "sub" / "self");
-  fs::create_directory_symlink(dir.string(), dir.path() / "sub" / "root");
-  fs::create_directory_symlink("../other", dir.path() / "sub" / "elsewhere");
-  fs::create_symlink("../top.drl", dir.path() / "sub" / "alias.drl");
-  fs::create_symlink("nowhere.drl", dir.path() / "dangling.drl");
+// Symbolic links are followed, also out of the loaded directory; what cannot be read is
+// logged and skipped, and everything else loads.
+TEST_F(EngineTest, the_file_system_is_walked_once_per_directory_and_bad_entries_are_skipped) {
+  using Build = std::function<void(const fs::path& root, const fs::path& style)>;
+  using Lines = std::function<Texts(const std::string& style)>;
+  struct FsCase {
+    std::string name;
+    Build build;
+    Texts layers;  // children of the root after the load, in order
+    Lines log;
+    bool unprivileged;  // permission bits must hold, also when run as root
+    std::string below;  // loaded instead of the style directory itself
+  };
+  const auto file = [](const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+  };
+  const auto link = [](const fs::path& target, const fs::path& at) {
+    fs::create_directories(at.parent_path());
+    fs::create_symlink(target, at);
+  };
+  const std::string lexer_error =
+      "Found `#` with 5 hex digits; expected 3, 4, 6, or 8 for a color: #abcde";
+  // Links with long names, each to the next directory: the path grows past the
+  // system's limit while every directory stays near the root.
+  const std::string long_name(200, 'n');
+  const auto links_past_limit = [&](const std::string& style) {
+    return (PATH_MAX - style.size()) / (long_name.size() + 1) + 1;
+  };
+  const auto repeated = [](std::string text, std::size_t times) {
+    std::string out;
+    for (std::size_t i = 0; i < times; ++i) out += text;
+    return out;
+  };
+  constexpr int kDiamond = 20;
 
-  DEngine engine;
-  engine.load_files(dir.string(), "");
-  Texts names = child_names(*engine.root());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (Texts{"Inner", "Linked", "Top"}));
-  EXPECT_TRUE(capture.lines().empty());
+  const std::vector<FsCase> cases{
+      {"links inside the tree, to an ancestor, to itself and out of it",
+       [&](const fs::path& root, const fs::path& style) {
+         file(style / "top.drl", "Top:\n    X: 1\n");
+         file(style / "sub" / "inner.drl", "Inner:\n    X: 1\n");
+         file(root / "outside" / "linked.drl", "Linked:\n    X: 1\n");
+         link("..", style / "sub" / "up");
+         link(".", style / "sub" / "self");
+         link(style, style / "sub" / "root");
+         link("../../outside", style / "sub" / "elsewhere");
+         link("../top.drl", style / "sub" / "alias.drl");
+         link("nowhere.drl", style / "dangling.drl");
+       },
+       {"Top", "Linked", "Inner"},
+       [](const std::string& s) {
+         return Texts{"engine: " + s + ": Skipped 3 paths to a directory already read, the first " +
+                      s + "/sub/root (read as " + s + ")."};
+       },
+       false,
+       ""},
+      {"a diamond of links: every level reached by two paths",
+       [&](const fs::path& root, const fs::path& style) {
+         file(style / "top.drl", "L0:\n    X: 1\n");
+         link(root / "store" / "d1", style / "a");
+         link(root / "store" / "d1", style / "b");
+         for (int i = 1; i <= kDiamond; ++i) {
+           const fs::path level = root / "store" / ("d" + std::to_string(i));
+           file(level / "layer.drl", "L" + std::to_string(i) + ":\n    X: 1\n");
+           if (i == kDiamond) continue;
+           link("../d" + std::to_string(i + 1), level / "a");
+           link("../d" + std::to_string(i + 1), level / "b");
+         }
+         // Logged once per read: read twice, it would be logged twice.
+         file(root / "store" / ("d" + std::to_string(kDiamond)) / "broken.drl",
+              "Broken:\n    Fill: #abcde\n");
+       },
+       [&] {
+         Texts layers;
+         for (int i = kDiamond; i >= 0; --i) layers.push_back("L" + std::to_string(i));
+         return layers;
+       }(),
+       [&](const std::string& s) {
+         const std::string deepest = s + repeated("/a", kDiamond);
+         return Texts{
+             "engine: " + s + ": Skipped " + std::to_string(kDiamond) +
+                 " paths to a directory already read, the first " + s +
+                 repeated("/a", kDiamond - 1) + "/b (read as " + deepest + ").",
+             "engine: " + deepest + "/broken.drl: Failed to load file.",
+             "lexer: " + deepest + "/broken.drl:2: " + lexer_error,
+         };
+       },
+       false, ""},
+      {"a link to itself",
+       [&](const fs::path&, const fs::path& style) {
+         file(style / "good.drl", "Good:\n    X: 1\n");
+         link("loop", style / "loop");
+       },
+       {"Good"},
+       [](const std::string& s) {
+         return Texts{"engine: " + s +
+                      "/loop: Skipped because it could not be examined: Too many levels of "
+                      "symbolic links."};
+       },
+       false,
+       ""},
+      {"a loaded directory that is a link to itself",
+       [&](const fs::path&, const fs::path& style) { link("loop", style / "loop"); },
+       {},
+       [](const std::string& s) {
+         return Texts{"engine: " + s +
+                      "/loop: Skipped because it could not be examined: Too many levels of "
+                      "symbolic links."};
+       },
+       false,
+       "/loop"},
+      {"a directory that cannot be listed",
+       [&](const fs::path& root, const fs::path& style) {
+         file(style / "good.drl", "Good:\n    X: 1\n");
+         file(style / "locked" / "inner.drl", "Inner:\n    X: 1\n");
+         const auto readable = fs::perms::owner_all | fs::perms::group_read |
+                               fs::perms::group_exec | fs::perms::others_read |
+                               fs::perms::others_exec;
+         for (const fs::path& path : {root.parent_path(), root, style}) {
+           fs::permissions(path, readable);
+         }
+         fs::permissions(style / "good.drl",
+                         fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+         fs::permissions(style / "locked", fs::perms::none);
+       },
+       {"Good"},
+       [](const std::string& s) {
+         return Texts{"engine: " + s +
+                      "/locked: Skipped because it could not be listed: Permission denied."};
+       },
+       true,
+       ""},
+      {"a path longer than the system allows",
+       [&](const fs::path& root, const fs::path& style) {
+         file(style / "good.drl", "Good:\n    X: 1\n");
+         file(root / "chain1" / "near.drl", "Near:\n    X: 1\n");
+         link(root / "chain1", style / long_name);
+         const std::size_t count = links_past_limit(style.string());
+         for (std::size_t i = 1; i <= count; ++i) {
+           const fs::path level = root / ("chain" + std::to_string(i));
+           fs::create_directories(level);
+           link("../chain" + std::to_string(i + 1), level / long_name);
+         }
+         file(root / ("chain" + std::to_string(count + 1)) / "far.drl", "Far:\n    X: 1\n");
+       },
+       {"Good", "Near"},
+       [&](const std::string& s) {
+         return Texts{"engine: " + s + repeated("/" + long_name, links_past_limit(s)) +
+                      ": Skipped because it could not be examined: File name too long."};
+       },
+       false,
+       ""},
+      {"a FIFO and a device where source files would be",
+       [&](const fs::path&, const fs::path& style) {
+         file(style / "good.drl", "Good:\n    X: 1\n");
+         // Opened as a file that turned into a FIFO after the listing would be.
+         ASSERT_EQ(::mkfifo((style / "pipe.drl").c_str(), 0600), 0);
+         link("/dev/null", style / "null.drl");
+       },
+       {"Good"},
+       [](const std::string& s) {
+         return Texts{
+             "engine: " + s + "/null.drl: Skipped because it is not a regular file.",
+             "engine: " + s + "/pipe.drl: Skipped because it is not a regular file.",
+         };
+       },
+       false,
+       ""},
+  };
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const fs::path root = dir.path() / "tree";
+    const fs::path style = root / "style";
+    fs::create_directories(style);
+    c.build(root, style);
+    capture.lines().clear();
+    DEngine engine;
+    {
+      // A thread with another file-system user loses the capabilities that pass
+      // over permission bits; they come back with the identity.
+      const bool as_root = c.unprivileged && geteuid() == 0;
+      if (as_root) ::setfsuid(65534);
+      DIR* listing = c.unprivileged ? ::opendir((style / "locked").c_str()) : nullptr;
+      if (listing != nullptr) {
+        ::closedir(listing);
+        if (as_root) ::setfsuid(0);
+        std::cout << "[  SKIPPED ] " << c.name << ": permission bits do not hold here\n";
+        continue;
+      }
+      engine.load_files(style.string() + c.below, "");
+      if (as_root) ::setfsuid(0);
+    }
+    std::error_code ignored;
+    fs::permissions(style / "locked", fs::perms::owner_all, ignored);
+    EXPECT_EQ(child_names(*engine.root()), c.layers);
+    EXPECT_EQ(capture.lines(), c.log(style.string()));
+  }
 }
 
 TEST_F(EngineTest, broken_files_and_missing_directories_are_logged_and_skipped) {
