@@ -15,6 +15,7 @@
 #include "app_model/app.h"
 #include "app_model/internal/app_internal.h"
 #include "support/fixture_app.h"
+#include "support/patches.h"
 #include "theme_language/engine.h"
 
 namespace {
@@ -27,31 +28,8 @@ using Ombrix::PatchKind;
 using Ombrix::RenderNode;
 using Lines = std::vector<std::string>;
 
+using support::describe;
 using support::load_app;
-
-// One line per patch: kind, path, parent path and index where the kind carries them.
-Lines describe(const std::vector<Patch>& patches) {
-  Lines lines;
-  for (const Patch& p : patches) {
-    std::string line = Ombrix::to_string(p.kind);
-    switch (p.kind) {
-      case PatchKind::insert:
-        line += " " + p.path + " in " + p.parentPath + " at " + std::to_string(p.index);
-        break;
-      case PatchKind::replace:
-        line += " " + p.path + " in " + p.parentPath;
-        break;
-      case PatchKind::editorvalue:
-        line += " " + p.path + " = " + p.node.text;
-        break;
-      default:
-        line += " " + p.path;
-        break;
-    }
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 Lines render(OApp& app) { return describe(app.render_patches()); }
 
@@ -65,7 +43,7 @@ TEST(Diff, first_render_inserts_the_whole_tree_and_an_unchanged_one_gives_nothin
   auto app = load_app("Page");
   app->pending_editor_values.emplace_back("Page/Note", "draft");
   const std::vector<Patch> first = app->render_patches();
-  EXPECT_EQ(describe(first), (Lines{"insert Page in  at 0", "editorvalue Page/Note = draft"}));
+  EXPECT_EQ(describe(first), (Lines{"insert Page at 0", "editorvalue Page/Note = draft"}));
   EXPECT_EQ(first[0].node.children.size(), 7u);
   EXPECT_EQ(first[0].node.children[0].path, "Page/Header");
   ASSERT_NE(app->previous_tree, nullptr);

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "fuzz/calls.h"
 #include "fuzz/harness.h"
 #include "support/files.h"
+#include "support/fuzz_inputs.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -20,18 +20,10 @@ namespace fs = std::filesystem;
 using Ombrix::RenderNode;
 
 const std::string kModel = std::string(OMBRIX_FIXTURES_DIR) + "/app";
-const fs::path kRegressions = fs::path(OMBRIX_FIXTURES_DIR) / "fuzz_regressions";
 
+using support::for_each_fuzz_input;
+using support::kFuzzRegressions;
 using support::read_bytes;
-
-void for_each_input(const std::string& target, const std::function<void(const fs::path&)>& run) {
-  if (!fs::is_directory(kRegressions / target)) return;
-  for (const auto& entry : fs::directory_iterator(kRegressions / target)) {
-    if (!entry.is_regular_file()) continue;
-    SCOPED_TRACE(entry.path().string());
-    run(entry.path());
-  }
-}
 
 // The replayed inputs' diagnostics are kept off the output.
 class FuzzRegression : public ::testing::Test {
@@ -42,22 +34,24 @@ class FuzzRegression : public ::testing::Test {
 };
 
 TEST_F(FuzzRegression, saved_inputs_replay_through_every_target) {
-  for_each_input("parse",
-                 [&](const fs::path& file) { fuzz::run_load(read_bytes(file), kModel, work); });
-  for_each_input("load",
-                 [&](const fs::path& file) { fuzz::run_load(read_bytes(file), kModel, work); });
-  for_each_input("theme", [&](const fs::path& file) { fuzz::run_theme(read_bytes(file), kModel); });
-  for_each_input("dispatch", [&](const fs::path& file) {
+  for_each_fuzz_input(
+      "parse", [&](const fs::path& file) { fuzz::run_load(read_bytes(file), kModel, work); });
+  for_each_fuzz_input(
+      "load", [&](const fs::path& file) { fuzz::run_load(read_bytes(file), kModel, work); });
+  for_each_fuzz_input("theme",
+                      [&](const fs::path& file) { fuzz::run_theme(read_bytes(file), kModel); });
+  for_each_fuzz_input("dispatch", [&](const fs::path& file) {
     // Whatever the events carried, the written patches stay strict UTF-8.
     const std::string patches = fuzz::run_dispatch(read_bytes(file), kModel);
     EXPECT_TRUE(nlohmann::json::accept(patches));
   });
-  for_each_input("calls", [&](const fs::path& file) { fuzz::run_calls(read_bytes(file), kModel); });
+  for_each_fuzz_input("calls",
+                      [&](const fs::path& file) { fuzz::run_calls(read_bytes(file), kModel); });
 }
 
 TEST_F(FuzzRegression, invalid_utf8_reaches_neither_the_themes_nor_the_json) {
   auto app = fuzz::fixture_model(kModel, "Page");
-  EXPECT_EQ(app->add_theme_json(read_bytes(kRegressions / "theme/invalid_utf8.json")), "");
+  EXPECT_EQ(app->add_theme_json(read_bytes(kFuzzRegressions / "theme/invalid_utf8.json")), "");
   app->dispatch("Page/Note", "input:\xff\xc3(");
   app->pending_editor_values.emplace_back("Page/Note", "\xff");
   const nlohmann::json patches = nlohmann::json::parse(app->render_patches_json());
@@ -81,7 +75,7 @@ std::size_t count_nodes(const RenderNode& root) {
 // Every layer here inherits two copies of the next, so a 483-byte file asks
 // for a million layers and render nodes; the copies stop at a budget instead.
 TEST_F(FuzzRegression, bases_that_double_at_every_level_stay_bounded) {
-  fs::copy_file(kRegressions / "load/exponential_bases.drl", work / "input.drl");
+  fs::copy_file(kFuzzRegressions / "load/exponential_bases.drl", work / "input.drl");
   Ombrix::OApp app;
   app.root_name = "App";
   app.init(kModel + "/themes", kModel + "/styles", "", {work.string()});

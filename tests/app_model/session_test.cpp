@@ -11,12 +11,12 @@
 #include "app_model/app.h"
 #include "examples/demo/wiring.h"
 #include "support/log_capture.h"
+#include "support/patches.h"
 
 namespace {
 
 using Ombrix::OApp;
 using Ombrix::Patch;
-using Ombrix::PatchKind;
 using Ombrix::RenderNode;
 using ombrix_demo::kCode;
 using ombrix_demo::kDialog;
@@ -26,24 +26,12 @@ using ombrix_demo::kPreview;
 using ombrix_demo::kTabs;
 using ombrix_demo::kThemeList;
 using Lines = std::vector<std::string>;
+using support::describe;
 
 const std::string kDemo = std::string(OMBRIX_FIXTURES_DIR) + "/../../examples/demo";
 const std::string kThemesDir = kDemo + "/themes";
 // The rows of the theme-directory list, by node path.
 const std::string kSources = kDialog + "/Sources";
-
-// One line per patch with all four addressing fields; an empty parent path and
-// an index of 0 are left out, except that an insert always shows its index.
-Lines describe(const std::vector<Patch>& patches) {
-  Lines lines;
-  for (const Patch& p : patches) {
-    std::string line = std::string(Ombrix::to_string(p.kind)) + " " + p.path;
-    if (!p.parentPath.empty()) line += " in " + p.parentPath;
-    if (p.index != 0 || p.kind == PatchKind::insert) line += " at " + std::to_string(p.index);
-    lines.push_back(line);
-  }
-  return lines;
-}
 
 // Kind and path of every node, parent before children.
 void outline(const RenderNode& node, Lines& lines) {
@@ -334,7 +322,7 @@ TEST(Session, clicks_and_inputs_on_the_demo_interface_give_the_expected_patches)
                                      "update App/Title Bar/Tabs/Settings",
                                      "remove App/Content/Settings",
                                      "insert App/Content/Share in App/Content at 0",
-                                     "editorvalue " + kNote,
+                                     "editorvalue " + kNote + " = Dinner at eight",
                                  }));
     EXPECT_EQ(patches.back().node.text, "Dinner at eight");
     EXPECT_TRUE(app.pending_editor_values.empty());

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -23,7 +26,30 @@ void watch(DAttribute* attribute, const std::string& label, Events& events) {
   attribute->on_link_change([&events, label] { events.push_back(label + ".link"); });
 }
 
-TEST(AttributeLinks, find_link_target_searches_bare_names_upward_and_paths_from_the_namespace) {
+// A layer "L" under a root for the attributes a test links, and the record of
+// their callbacks, declared first so that it outlives the tree, whose teardown
+// may call back.
+class AttributeLinks : public ::testing::Test {
+ protected:
+  // New attributes of the layer, one for each name, in order.
+  template <std::size_t N>
+  std::array<DAttribute*, N> attributes(const char* const (&names)[N]) {
+    std::array<DAttribute*, N> made{};
+    for (std::size_t i = 0; i < N; ++i) made[i] = dMake<DAttribute>(layer, names[i]);
+    return made;
+  }
+
+  // Watches each attribute under its label.
+  void watch_all(std::initializer_list<std::pair<DAttribute*, const char*>> labelled) {
+    for (const auto& [attribute, label] : labelled) watch(attribute, label, events);
+  }
+
+  Events events;
+  DLayer tree;
+  DLayer* const layer = dMake<DLayer>(&tree, "L");
+};
+
+TEST_F(AttributeLinks, find_link_target_searches_bare_names_upward_and_paths_from_the_namespace) {
   DLayer root;
   auto* a = dMake<DLayer>(&root, "A");
   auto* b = dMake<DLayer>(a, "B");
@@ -59,9 +85,8 @@ TEST(AttributeLinks, find_link_target_searches_bare_names_upward_and_paths_from_
   EXPECT_EQ(find_link_target(&loose, "T/N"), nullptr);
 }
 
-TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_loop_cyclic) {
+TEST_F(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_loop_cyclic) {
   support::LogCapture capture;
-  Events events;  // outlives the tree, whose teardown may call back
   DLayer root;
   auto* ns = dMake<DLayer>(&root, "Ombrix");
   auto* button = dMake<DLayer>(ns, "Button");
@@ -73,8 +98,7 @@ TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_lo
   ASSERT_TRUE(b->create_link(std::string("Button/A")));
   ASSERT_TRUE(lost->create_link(std::string("Theme/Nothing")));
   ASSERT_TRUE(hover->create_link(std::string("Gone")));
-  watch(lost, "lost", events);
-  watch(hover, "hover", events);
+  watch_all({{lost, "lost"}, {hover, "hover"}});
 
   root.resolve_links();
   EXPECT_EQ(a->link()->target, b);
@@ -130,7 +154,7 @@ TEST(AttributeLinks, resolve_links_reports_unresolved_and_marks_the_last_of_a_lo
   EXPECT_TRUE(capture.lines().empty());
 }
 
-TEST(AttributeLinks, an_empty_link_path_is_never_reported) {
+TEST_F(AttributeLinks, an_empty_link_path_is_never_reported) {
   support::LogCapture capture;
   DAttribute unnamed("");
   unnamed.set_value(DValue(4.0));
@@ -144,24 +168,15 @@ TEST(AttributeLinks, an_empty_link_path_is_never_reported) {
   EXPECT_EQ(linked->as<double>({}), 4.0);
 }
 
-TEST(AttributeLinks, set_value_notifies_the_attribute_then_dependents_depth_first) {
-  Events events;  // outlives the tree, whose teardown may call back
-  DLayer root;
-  auto* layer = dMake<DLayer>(&root, "L");
-  auto* e = dMake<DAttribute>(layer, "E");
-  auto* b = dMake<DAttribute>(layer, "B");
-  auto* a = dMake<DAttribute>(layer, "A");
-  auto* c = dMake<DAttribute>(layer, "C");
+TEST_F(AttributeLinks, set_value_notifies_the_attribute_then_dependents_depth_first) {
+  const auto [e, b, a, c] = attributes({"E", "B", "A", "C"});
   ASSERT_TRUE(b->create_link(e));
   ASSERT_TRUE(a->create_link(b));
   ASSERT_TRUE(c->create_link(e));
   EXPECT_EQ(e->dependents(false), (std::vector<DAttribute*>{b, c}));
   EXPECT_EQ(e->dependents(true), (std::vector<DAttribute*>{b, c, a}));
 
-  watch(e, "e", events);
-  watch(b, "b", events);
-  watch(a, "a", events);
-  watch(c, "c", events);
+  watch_all({{e, "e"}, {b, "b"}, {a, "a"}, {c, "c"}});
   e->set_value(DValue(1.5));
   EXPECT_EQ(events, (Events{"e.change", "b.change", "a.change", "c.change"}));
   EXPECT_EQ(a->as<double>({}), 1.5);
@@ -185,8 +200,7 @@ TEST(AttributeLinks, set_value_notifies_the_attribute_then_dependents_depth_firs
   EXPECT_EQ(a->as<std::string>({}), "x");
 }
 
-TEST(AttributeLinks, set_value_from_text_stores_a_string_and_refuses_null) {
-  Events events;
+TEST_F(AttributeLinks, set_value_from_text_stores_a_string_and_refuses_null) {
   DAttribute attribute("A");
   attribute.set_value("12");
   EXPECT_EQ(attribute.as_if<double>({}), nullptr);
@@ -197,19 +211,12 @@ TEST(AttributeLinks, set_value_from_text_stores_a_string_and_refuses_null) {
   EXPECT_TRUE(events.empty());
 }
 
-TEST(AttributeLinks, break_link_keeps_the_value_read_and_dependents_stay_linked) {
-  Events events;  // outlives the tree, whose teardown may call back
-  DLayer root;
-  auto* layer = dMake<DLayer>(&root, "L");
-  auto* target = dMake<DAttribute>(layer, "T");
-  auto* middle = dMake<DAttribute>(layer, "M");
-  auto* reader = dMake<DAttribute>(layer, "R");
+TEST_F(AttributeLinks, break_link_keeps_the_value_read_and_dependents_stay_linked) {
+  const auto [target, middle, reader] = attributes({"T", "M", "R"});
   target->set_value(DValue(3.0));
   middle->create_link(target);
   reader->create_link(middle);
-  watch(target, "t", events);
-  watch(middle, "m", events);
-  watch(reader, "r", events);
+  watch_all({{target, "t"}, {middle, "m"}, {reader, "r"}});
 
   middle->break_link(true);
   EXPECT_EQ(events, (Events{"m.link", "m.change", "r.change"}));
@@ -225,14 +232,8 @@ TEST(AttributeLinks, break_link_keeps_the_value_read_and_dependents_stay_linked)
   EXPECT_EQ(reader->as<double>({}), 3.0);
 }
 
-TEST(AttributeLinks, create_link_refuses_cycles_and_notifies_target_side_first) {
-  Events events;  // outlives the tree, whose teardown may call back
-  DLayer root;
-  auto* layer = dMake<DLayer>(&root, "L");
-  auto* a = dMake<DAttribute>(layer, "A");
-  auto* b = dMake<DAttribute>(layer, "B");
-  auto* c = dMake<DAttribute>(layer, "C");
-  auto* d = dMake<DAttribute>(layer, "D");
+TEST_F(AttributeLinks, create_link_refuses_cycles_and_notifies_target_side_first) {
+  const auto [a, b, c, d] = attributes({"A", "B", "C", "D"});
   a->set_value(DValue(1.0));
   EXPECT_FALSE(a->create_link(nullptr));
   EXPECT_FALSE(a->create_link(a));
@@ -243,10 +244,7 @@ TEST(AttributeLinks, create_link_refuses_cycles_and_notifies_target_side_first) 
   EXPECT_EQ(a->as<double>({}), 1.0);
   EXPECT_EQ(b->link()->path, "L/A");
 
-  watch(a, "a", events);
-  watch(b, "b", events);
-  watch(c, "c", events);
-  watch(d, "d", events);
+  watch_all({{a, "a"}, {b, "b"}, {c, "c"}, {d, "d"}});
   ASSERT_TRUE(d->create_link(c));
   events.clear();
   ASSERT_TRUE(c->create_link(b));
@@ -268,12 +266,8 @@ TEST(AttributeLinks, create_link_refuses_cycles_and_notifies_target_side_first) 
   EXPECT_FALSE(a->in_link_chain(nullptr));
 }
 
-TEST(AttributeLinks, create_link_stays_acyclic_when_a_callback_links_the_target_back) {
-  DLayer root;
-  auto* layer = dMake<DLayer>(&root, "L");
-  auto* a = dMake<DAttribute>(layer, "A");
-  auto* old_target = dMake<DAttribute>(layer, "Old");
-  auto* t = dMake<DAttribute>(layer, "T");
+TEST_F(AttributeLinks, create_link_stays_acyclic_when_a_callback_links_the_target_back) {
+  const auto [a, old_target, t] = attributes({"A", "Old", "T"});
   ASSERT_TRUE(a->create_link(old_target));
   bool once = true;
   a->on_link_change([t, a, &once] {
@@ -285,12 +279,8 @@ TEST(AttributeLinks, create_link_stays_acyclic_when_a_callback_links_the_target_
   EXPECT_EQ(t->value().index(), 0u);  // reading ends, no loop
 }
 
-TEST(AttributeLinks, links_made_by_callbacks_while_a_link_is_replaced_never_dangle) {
-  DLayer root;
-  auto* layer = dMake<DLayer>(&root, "L");
-  auto* x = dMake<DAttribute>(layer, "X");
-  auto* old_target = dMake<DAttribute>(layer, "Old");
-  auto* t = dMake<DAttribute>(layer, "T");
+TEST_F(AttributeLinks, links_made_by_callbacks_while_a_link_is_replaced_never_dangle) {
+  const auto [x, old_target, t] = attributes({"X", "Old", "T"});
 
   // Each attribute's first link-change callback links it to X; the link
   // being made replaces that one, and X must forget the attribute.
@@ -337,7 +327,7 @@ TEST(AttributeLinks, links_made_by_callbacks_while_a_link_is_replaced_never_dang
   x->set_value(DValue(7.0));  // walks X's dependents: none may be a destroyed one
 }
 
-TEST(AttributeLinks, callbacks_may_destroy_what_a_write_reports_and_the_write_stops_there) {
+TEST_F(AttributeLinks, callbacks_may_destroy_what_a_write_reports_and_the_write_stops_there) {
   // Each row builds A with dependents D (linked to A) and E (linked to D) in
   // layer L, lets one callback destroy something while `write` runs, and
   // lists the callbacks that ran. Nothing may read a destroyed record.
@@ -424,7 +414,6 @@ TEST(AttributeLinks, callbacks_may_destroy_what_a_write_reports_and_the_write_st
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Events events;  // outlives the tree, whose teardown may call back
     DLayer root;
     Attributes x{dMake<DLayer>(&root, "L"), nullptr, nullptr, nullptr, nullptr, nullptr};
     x.a = dMake<DAttribute>(x.layer, "A");
@@ -444,14 +433,13 @@ TEST(AttributeLinks, callbacks_may_destroy_what_a_write_reports_and_the_write_st
   }
 }
 
-TEST(AttributeLinks, long_link_chains_notify_and_list_without_exhausting_the_stack) {
+TEST_F(AttributeLinks, long_link_chains_notify_and_list_without_exhausting_the_stack) {
   // Each attribute links to the one before it: a chain as long as a big file can write.
   constexpr int kChain = 100000;
-  DLayer layer("L");
   std::vector<DAttribute*> chain;
   chain.reserve(kChain);
   for (int i = 0; i < kChain; ++i)
-    chain.push_back(dMake<DAttribute>(&layer, "a" + std::to_string(i)));
+    chain.push_back(dMake<DAttribute>(layer, "a" + std::to_string(i)));
   // Linked by name and resolved from the far end, so each cycle check is one step.
   for (int i = 1; i < kChain; ++i) ASSERT_TRUE(chain[i]->create_link("a" + std::to_string(i - 1)));
   for (int i = kChain - 1; i > 0; --i) chain[i]->resolve_links();
@@ -468,15 +456,9 @@ TEST(AttributeLinks, long_link_chains_notify_and_list_without_exhausting_the_sta
   EXPECT_EQ(all.back(), chain.back());
 }
 
-TEST(AttributeLinks, recursive_dependents_list_direct_ones_first_then_each_ones_whole_list) {
-  DLayer layer("L");
-  auto* root = dMake<DAttribute>(&layer, "root");
-  auto* a = dMake<DAttribute>(&layer, "a");
-  auto* b = dMake<DAttribute>(&layer, "b");
-  auto* a1 = dMake<DAttribute>(&layer, "a1");
-  auto* a2 = dMake<DAttribute>(&layer, "a2");
-  auto* a11 = dMake<DAttribute>(&layer, "a11");
-  auto* b1 = dMake<DAttribute>(&layer, "b1");
+TEST_F(AttributeLinks, recursive_dependents_list_direct_ones_first_then_each_ones_whole_list) {
+  const auto [root, a, b, a1, a2, a11, b1] =
+      attributes({"root", "a", "b", "a1", "a2", "a11", "b1"});
   a->create_link(root);
   b->create_link(root);
   a1->create_link(a);
@@ -494,7 +476,7 @@ TEST(AttributeLinks, recursive_dependents_list_direct_ones_first_then_each_ones_
   EXPECT_EQ(order, (std::vector<std::string>{"root", "a", "a1", "a11", "a2", "b", "b1"}));
 }
 
-TEST(AttributeLinks, callback_ids_count_per_map_from_zero) {
+TEST_F(AttributeLinks, callback_ids_count_per_map_from_zero) {
   DAttribute attribute("A");
   EXPECT_EQ(attribute.on_change([] {}), DConnectionID(0));
   EXPECT_EQ(attribute.on_change([] {}), DConnectionID(1));
@@ -509,14 +491,8 @@ TEST(AttributeLinks, callback_ids_count_per_map_from_zero) {
   EXPECT_EQ(attribute.as<double>({}), 1.0);
 }
 
-TEST(AttributeLinks, notification_walks_a_snapshot_of_callbacks_and_dependents) {
-  Events events;  // outlives the tree, whose teardown may call back
-  DLayer root;
-  auto* layer = dMake<DLayer>(&root, "L");
-  auto* a = dMake<DAttribute>(layer, "A");
-  auto* first = dMake<DAttribute>(layer, "First");
-  auto* second = dMake<DAttribute>(layer, "Second");
-  auto* third = dMake<DAttribute>(layer, "Third");
+TEST_F(AttributeLinks, notification_walks_a_snapshot_of_callbacks_and_dependents) {
+  const auto [a, first, second, third] = attributes({"A", "First", "Second", "Third"});
   first->create_link(a);
   second->create_link(a);
   third->create_link(a);
@@ -559,7 +535,7 @@ TEST(AttributeLinks, notification_walks_a_snapshot_of_callbacks_and_dependents) 
   EXPECT_EQ(counts, (std::vector<int>{1, 2, 3}));
 }
 
-TEST(AttributeLinks, clone_to_copies_value_link_path_and_states_in_name_order) {
+TEST_F(AttributeLinks, clone_to_copies_value_link_path_and_states_in_name_order) {
   DLayer root;
   auto* source = dMake<DLayer>(&root, "Source");
   auto* copy_parent = dMake<DLayer>(&root, "Copy");
@@ -604,21 +580,13 @@ TEST(AttributeLinks, clone_to_copies_value_link_path_and_states_in_name_order) {
   EXPECT_EQ(inner->states(false).at("Fill")->states(false).size(), 2u);
 }
 
-TEST(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {
-  Events events;  // outlives the tree, whose teardown may call back
-  DLayer root;
-  auto* layer = dMake<DLayer>(&root, "L");
-  auto* e = dMake<DAttribute>(layer, "E");
-  auto* b = dMake<DAttribute>(layer, "B");
-  auto* a = dMake<DAttribute>(layer, "A");
-  auto* c = dMake<DAttribute>(layer, "C");
+TEST_F(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {
+  const auto [e, b, a, c] = attributes({"E", "B", "A", "C"});
   e->set_value(DValue(8.0));
   b->create_link(e);
   a->create_link(b);
   c->create_link(b);
-  watch(e, "e", events);
-  watch(a, "a", events);
-  watch(c, "c", events);
+  watch_all({{e, "e"}, {a, "a"}, {c, "c"}});
 
   layer->destroy_child(b);
   EXPECT_EQ(events, (Events{"a.link", "c.link"}));
@@ -628,9 +596,7 @@ TEST(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {
   EXPECT_TRUE(e->dependents(false).empty());
 
   // A dependent relinked by a callback during the teardown keeps its new link.
-  auto* doomed = dMake<DAttribute>(layer, "Doomed");
-  auto* first = dMake<DAttribute>(layer, "First");
-  auto* second = dMake<DAttribute>(layer, "Second");
+  const auto [doomed, first, second] = attributes({"Doomed", "First", "Second"});
   first->create_link(doomed);
   second->create_link(doomed);
   first->on_link_change([&] { second->create_link(e); });
@@ -645,7 +611,7 @@ TEST(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {
   EXPECT_TRUE(e->dependents(false).empty());
 }
 
-TEST(AttributeLinks, callbacks_during_a_layer_teardown_no_longer_see_the_torn_down_layer) {
+TEST_F(AttributeLinks, callbacks_during_a_layer_teardown_no_longer_see_the_torn_down_layer) {
   // Children die after their layer's own part: a link-change callback run
   // then must find neither that layer nor its attributes.
   DLayer root;

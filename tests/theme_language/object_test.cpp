@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/drelm_tree.h"
 #include "theme_language/attribute.h"
 #include "theme_language/connections.h"
 #include "theme_language/layer.h"
@@ -13,12 +14,7 @@
 namespace Drelm {
 namespace {
 
-// Names of the children, in list order.
-std::vector<std::string> names(const DObject& object) {
-  std::vector<std::string> list;
-  for (const auto& child : object.children()) list.push_back(child->object_name());
-  return list;
-}
+using support::child_names;
 
 DObject* named_child(DObject& parent, const std::string& name) {
   auto* child = dMake<DObject>(&parent);
@@ -59,14 +55,14 @@ TEST(DObject, destroy_child_removes_only_its_own_children) {
 
   parent.destroy_child(&stranger);
   parent.destroy_child(grandchild);  // a grandchild is no child
-  EXPECT_EQ(names(parent), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(child_names(parent), (std::vector<std::string>{"1", "2", "3"}));
   EXPECT_EQ(parent.children_version(), 3u);
 
   bool destroyed = false;
   middle->on_destroyed([&destroyed] { destroyed = true; });
   parent.destroy_child(middle);
   EXPECT_TRUE(destroyed);
-  EXPECT_EQ(names(parent), (std::vector<std::string>{"1", "3"}));
+  EXPECT_EQ(child_names(parent), (std::vector<std::string>{"1", "3"}));
   EXPECT_EQ(parent.children_version(), 4u);
 }
 
@@ -95,7 +91,7 @@ TEST(DObject, reorder_fills_the_places_the_named_children_held) {
     }
     const auto before = parent.children_version();
     parent.reorder_children(order);
-    EXPECT_EQ(names(parent), c.expected);
+    EXPECT_EQ(child_names(parent), c.expected);
     EXPECT_EQ(parent.children_version(), before + 1);
   }
 }
@@ -108,10 +104,10 @@ TEST(DObject, reorder_with_strangers_or_repeats_loses_no_child) {
   named_child(parent, "3");
 
   parent.reorder_children({&stranger, two, one});
-  EXPECT_EQ(names(parent), (std::vector<std::string>{"2", "1", "3"}));
+  EXPECT_EQ(child_names(parent), (std::vector<std::string>{"2", "1", "3"}));
 
   parent.reorder_children({one, one, two});
-  EXPECT_EQ(names(parent), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(child_names(parent), (std::vector<std::string>{"1", "2", "3"}));
   for (const auto& child : parent.children()) EXPECT_EQ(child->parent(), &parent);
 }
 
@@ -206,7 +202,7 @@ TEST(DObject, copies_rename_apart_and_held_names_outlive_the_copies) {
   root.destroy_child(source);
   root.destroy_child(second);
   EXPECT_EQ(held, "a_name_too_long_for_the_short_form");
-  EXPECT_EQ(names(root), (std::vector<std::string>{"renamed"}));
+  EXPECT_EQ(child_names(root), (std::vector<std::string>{"renamed"}));
   const std::string& unique = first->object_name();
   first->set_object_name("renamed_again_in_place_when_nobody_shares");
   EXPECT_EQ(unique, "renamed_again_in_place_when_nobody_shares");

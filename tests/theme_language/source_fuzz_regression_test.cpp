@@ -2,9 +2,9 @@
 
 #include <filesystem>
 #include <string>
-#include <vector>
 
 #include "support/files.h"
+#include "support/fuzz_inputs.h"
 #include "support/log_capture.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
@@ -15,25 +15,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path kRegressions = fs::path(OMBRIX_FIXTURES_DIR) / "fuzz_regressions";
-
+using support::for_each_fuzz_input;
 using support::read_bytes;
-
-std::vector<fs::path> inputs(const std::string& target) {
-  std::vector<fs::path> files;
-  if (!fs::is_directory(kRegressions / target)) return files;
-  for (const auto& entry : fs::directory_iterator(kRegressions / target)) {
-    if (entry.is_regular_file()) {
-      files.push_back(entry.path());
-    }
-  }
-  return files;
-}
 
 TEST(FuzzRegression, saved_sources_lex_and_parse_to_diagnostics_with_lines) {
   for (const char* target : {"parse", "load"}) {
-    for (const fs::path& file : inputs(target)) {
-      SCOPED_TRACE(file.string());
+    for_each_fuzz_input(target, [](const fs::path& file) {
       const std::string source = read_bytes(file);
       Drelm::DLexer lexer(source);
       const auto tokens = lexer.build_tokens();
@@ -45,15 +32,14 @@ TEST(FuzzRegression, saved_sources_lex_and_parse_to_diagnostics_with_lines) {
           EXPECT_FALSE(error.message.empty());
         }
       }
-    }
+    });
   }
 }
 
 TEST(FuzzRegression, saved_sources_load_and_resolve_in_an_engine) {
   const support::LogCapture quiet;  // keeps the inputs' diagnostics off the output
   for (const char* target : {"parse", "load"}) {
-    for (const fs::path& file : inputs(target)) {
-      SCOPED_TRACE(file.string());
+    for_each_fuzz_input(target, [](const fs::path& file) {
       const support::TempDir dir;
       fs::copy_file(file, dir.path() / "input.drl");
       Drelm::DEngine engine;
@@ -65,7 +51,7 @@ TEST(FuzzRegression, saved_sources_load_and_resolve_in_an_engine) {
         ASSERT_FALSE(unresolved.empty());
         EXPECT_TRUE(unresolved.front().cyclic);
       }
-    }
+    });
   }
 }
 
