@@ -2,9 +2,9 @@
 
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>

@@ -313,9 +313,8 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
       raise_tree_generation(layer);
     } else if (!base->finalized) {
       if (budget.nesting > kMaxFinalizeNesting) {
-        refuse_base(
-            layer,
-            "bases lead through more than " + std::to_string(kMaxFinalizeNesting) + " layers");
+        refuse_base(layer, "bases lead through more than " + std::to_string(kMaxFinalizeNesting) +
+                               " layers");
       } else {
         finalize(*base, budget);
       }
@@ -342,10 +341,9 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
     return true;
   };
   const auto too_large = [&](std::size_t remaining) {
-    refuse_base(derived,
-                "it would copy more than " + std::to_string(remaining) +
-                    " objects, out of proportion to the " + std::to_string(budget.bytes_read()) +
-                    " bytes of source read");
+    refuse_base(derived, "it would copy more than " + std::to_string(remaining) +
+                             " objects, out of proportion to the " +
+                             std::to_string(budget.bytes_read()) + " bytes of source read");
   };
   const bool childless = derived.DObject::children().empty();
   if (childless && budget.known_too_large(&base)) {

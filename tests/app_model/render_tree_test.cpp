@@ -437,11 +437,12 @@ RenderNode render_afresh(OApp& app) {
   if (auto it = app.themes.find(app.active_theme); it != app.themes.end()) {
     themes.active = &it->second;
   }
-  RenderNode tree = Ombrix::build_node(
-      root, app.root_name, app.texts, app.media_sources, app.hrefs, app.qr_data, app.heights,
-      app.node_states, app.hidden_paths, std::vector<std::string>(app.states.begin(), app.states.end()),
-      theme_buttons, nullptr, themes, app.lists, list_actions, Ombrix::RowCtx{},
-      app.mobile_size_scale, app.mobile_font_scale, app.mobile_spacing_scale);
+  RenderNode tree =
+      Ombrix::build_node(root, app.root_name, app.texts, app.media_sources, app.hrefs, app.qr_data,
+                         app.heights, app.node_states, app.hidden_paths,
+                         std::vector<std::string>(app.states.begin(), app.states.end()),
+                         theme_buttons, nullptr, themes, app.lists, list_actions, Ombrix::RowCtx{},
+                         app.mobile_size_scale, app.mobile_font_scale, app.mobile_spacing_scale);
   bool uses_viewport = false;
   Ombrix::fold_viewport_heights(tree, app.viewport_height, app.heights, uses_viewport);
   Ombrix::apply_combo_data(tree, app.combo_options, app.combo_selected);
