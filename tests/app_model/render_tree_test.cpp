@@ -509,9 +509,22 @@ TEST(RenderTree, nothing_is_read_from_bases_or_trees_that_are_gone) {
   EXPECT_EQ(support::at(tree, {"Thing"}).style.fill, "#ff000002");
   EXPECT_EQ(support::at(tree, {"Other"}).text, "#ff000003");
 
-  // Its base renamed there: a kind, then a detail, then a kind again.
+  // A base destroyed there, while its tree stays.
+  Drelm::DLayer* link_base = Drelm::dMake<Drelm::DLayer>(own.get(), "Link");
+  Drelm::DLayer* web = Drelm::dMake<Drelm::DLayer>(own.get(), "Web");
+  web->set_base_path("Link");
+  own->resolve_bases();
+  web->clone_to(main);
+  Drelm::DLayer* web_copy = app->engine().find_layer("Main/Web");
+  EXPECT_EQ(support::at(shown("second copy"), {"Web"}).type, NodeType::link);
+  own->destroy_child(link_base);
+  EXPECT_EQ(web_copy->base(), nullptr);
+  EXPECT_EQ(web_copy->base_path(), "Link");
+  EXPECT_EQ(support::at(shown("base destroyed there"), {"Web"}).type, NodeType::box);
+
+  // The first copy's base renamed there: a kind, then a detail, a kind again.
   button->set_object_name("Text");
-  EXPECT_EQ(shown("renamed Text").children.size(), 4u);
+  EXPECT_EQ(shown("renamed Text").children.size(), 5u);
   EXPECT_EQ(support::at(*app->previous_tree, {"Thing"}).type, NodeType::text);
   button->set_object_name("Detail");
   EXPECT_EQ(support::child(shown("renamed Detail"), "Thing"), nullptr);
