@@ -311,7 +311,6 @@ void Runner::load(std::uint8_t dir, std::uint8_t ns) {
   }
   if (OMBRIX_FUZZ_CALLS_AVOID_KNOWN_FAULTS && has_base_around_it()) return;
   --loads_left;
-  remember_bases();
   changed();
   ++merging;
   app->engine().load_files(model + dirs[dir % dirs.size()], spaces[ns % spaces.size()]);

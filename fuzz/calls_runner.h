@@ -247,7 +247,6 @@ class Runner {
   std::uint64_t listed_epoch = std::numeric_limits<std::uint64_t>::max();
   std::vector<DObject*> all;
   std::unordered_set<const DObject*> alive;
-  std::unordered_set<const DObject*> former_bases;
 
   // ---- objects and registers (calls.cpp) ----
 
@@ -296,8 +295,6 @@ class Runner {
   Growth estimate(DObject* object, std::unordered_map<const DObject*, Growth>& memo,
                   std::unordered_set<const DObject*>& open);
   std::pair<Growth, std::size_t> estimate_all();
-  void remember_bases();
-  bool may_destroy(DObject* doomed);
   bool has_base_around_it();
 
   // ---- the layer tree (calls_tree.cpp) ----

@@ -165,37 +165,6 @@ std::pair<Runner::Growth, std::size_t> Runner::estimate_all() {
   return {total, largest};
 }
 
-// An object may go unless a layer that stays keeps it as its base, or keeps
-// the base layer whose attribute it is: state look-ups read both later. A
-// base that finalize dropped may still be held by a state cache, so it is
-// kept as well.
-void Runner::remember_bases() {
-  list_objects();
-  for (DObject* object : all) {
-    if (DLayer* layer = as_layer(object); layer != nullptr && layer->base() != nullptr) {
-      former_bases.insert(layer->base());
-    }
-  }
-}
-
-bool Runner::may_destroy(DObject* doomed) {
-  std::unordered_set<const DObject*> going;
-  subtree(doomed, going);
-  if (std::any_of(going.begin(), going.end(),
-                  [&](const DObject* object) { return former_bases.count(object) != 0; }) ||
-      (as_attribute(doomed) != nullptr && former_bases.count(doomed->parent()) != 0)) {
-    return false;
-  }
-  list_objects();
-  for (DObject* object : all) {
-    DLayer* layer = as_layer(object);
-    if (layer == nullptr || going.count(layer) != 0 || layer->base() == nullptr) continue;
-    if (going.count(layer->base()) != 0) return false;
-    if (doomed->parent() == layer->base() && as_attribute(doomed) != nullptr) return false;
-  }
-  return true;
-}
-
 // A layer whose base contains it, as a copy placed inside its base has.
 bool Runner::has_base_around_it() {
   list_objects();
@@ -290,16 +259,33 @@ void Runner::make_detached(std::uint8_t r, std::uint8_t kind, std::uint8_t name)
   list_objects();
   if (all.size() >= kObjects || detached.size() >= 8) return;
   changed();
-  switch (kind % 3) {
+  switch (kind % 4) {
     case 0:
       detached.push_back(std::make_unique<DLayer>(kNames[name % kNames.size()]));
       break;
     case 1:
       detached.push_back(std::make_unique<DLayer>());
       break;
-    default:
+    case 2:
       detached.push_back(std::make_unique<DAttribute>(kNames[name % kNames.size()]));
       break;
+    default: {
+      // A tree as a program builds one to copy from: a widget with a state
+      // value and a layer derived from it, its bases resolved. Copies of
+      // "Thing" keep their base here, in another tree.
+      auto top = std::make_unique<DLayer>();
+      DLayer* widget = Drelm::dMake<DLayer>(top.get(), kNames[name % kNames.size()]);
+      DAttribute* fill = Drelm::dMake<DAttribute>(widget, "Fill");
+      fill->set_value(value_of(name));
+      Drelm::dMake<DAttribute>(fill, "Hover")->set_value(value_of(name >> 3));
+      DLayer* thing = Drelm::dMake<DLayer>(top.get(), "Thing");
+      thing->set_base_path(widget->object_name());
+      Drelm::dMake<DAttribute>(thing, "Text")->set_value(value_of(kind >> 2));
+      top->resolve_bases();
+      detached.push_back(std::move(top));
+      put(static_cast<std::uint8_t>(r + 1), thing);
+      break;
+    }
   }
   put(r, detached.back().get());
 }
@@ -326,7 +312,7 @@ void Runner::destroy(std::uint8_t p, std::uint8_t c, std::uint8_t how) {
     // The owner of a parentless object destroys it.
     const auto it = std::find_if(detached.begin(), detached.end(),
                                  [&](const auto& object) { return object.get() == child; });
-    if (it == detached.end() || !may_destroy(child)) return;
+    if (it == detached.end()) return;
     std::unique_ptr<DObject> doomed = std::move(*it);
     detached.erase(it);
     changed();
@@ -335,8 +321,9 @@ void Runner::destroy(std::uint8_t p, std::uint8_t c, std::uint8_t how) {
     --destroying;
     return;
   }
+  // Bases, their attributes and whole trees go too: whoever derives from them
+  // or looks their states up must forget them.
   if (parent == nullptr) return;
-  if (child != nullptr && child->parent() == parent && !may_destroy(child)) return;
   changed();
   ++destroying;
   parent->destroy_child(child);  // a non-child (or null) changes nothing
@@ -366,7 +353,6 @@ void Runner::finalize(std::uint8_t l) {
   (void)largest;
   if (total.size > kObjects || total.height > kDepth) return;
   if (OMBRIX_FUZZ_CALLS_AVOID_KNOWN_FAULTS && has_base_around_it()) return;
-  remember_bases();
   changed();
   ++merging;
   target->finalize();

@@ -15,9 +15,14 @@ DLayer::DLayer() : DObject(DKind::LAYER), impl(std::make_unique<Impl>()) {}
 
 DLayer::DLayer(const std::string& name) : DLayer() { set_object_name(name); }
 
-// The base belongs to the tree, not to this object: it is left alone. The
+// The base belongs to the tree, not to this object: it is left alone, only
+// told to forget this layer; layers derived from this one forget it. The
 // children are destroyed afterwards, by DObject, when this layer part is gone.
-DLayer::~DLayer() { forget_kind(); }
+DLayer::~DLayer() {
+  if (impl->base != nullptr) Impl::set_base(*this, nullptr, false);
+  if (!impl->derived.empty()) Impl::forget_derived(*this);
+  forget_kind();
+}
 
 DLayer* DLayer::base() const { return impl->base; }
 

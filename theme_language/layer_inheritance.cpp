@@ -18,6 +18,7 @@
 #include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/logger.h"
+#include "theme_language/lookup.h"
 
 namespace Drelm {
 
@@ -210,18 +211,66 @@ std::size_t count_merge(const DLayer& base, const DLayer& derived, std::size_t l
   return count;
 }
 
+}  // namespace
+
 // The layer is left as if it had been declared without a base, so that
 // neither its kind nor its states come through half; the log keeps the
 // reference.
-void refuse_base(DLayer& layer, DLayer*& base, const std::string& reason) {
+void DLayer::Impl::refuse_base(DLayer& layer, const std::string& reason) {
   log("engine: " + layer.path() + ": Failed to apply base `" + layer.base_path() + "` because " +
       reason + "; the layer inherits nothing.");
-  base = nullptr;
+  set_base(layer, nullptr, false);
   raise_tree_generation(layer);
   layer.set_base_path("");
 }
 
-}  // namespace
+void DLayer::Impl::set_base(DLayer& layer, DLayer* base, bool elsewhere) {
+  Impl& own = *layer.impl;
+  if (own.base != nullptr) {
+    // Swapped with the last, so that leaving costs the same however many stay.
+    std::vector<DLayer*>& list = own.base->impl->derived;
+    DLayer* last = list.back();
+    list[own.derived_slot] = last;
+    last->impl->derived_slot = own.derived_slot;
+    list.pop_back();
+  }
+  own.base = nullptr;
+  own.base_elsewhere = false;
+  if (base == nullptr) return;
+  std::vector<DLayer*>& list = base->impl->derived;
+  list.push_back(&layer);
+  own.derived_slot = static_cast<std::uint32_t>(list.size() - 1);
+  own.base = base;
+  own.base_elsewhere = elsewhere;
+}
+
+void DLayer::Impl::forget_derived(DLayer& layer) {
+  // Each forgets it as a base that never resolved would be: the path stays.
+  // Their trees' counters rise, as for any change of a base: this one's once
+  // for all that lie in it, another's for each that may lie there.
+  const std::vector<DLayer*> derived = std::move(layer.impl->derived);
+  layer.impl->derived.clear();
+  bool here = false;
+  for (DLayer* other : derived) {
+    const bool elsewhere = other->impl->base_elsewhere;
+    other->impl->base = nullptr;
+    other->impl->base_elsewhere = false;
+    if (elsewhere) {
+      raise_tree_generation(*other);
+    } else {
+      here = true;
+    }
+  }
+  if (here) raise_tree_generation(layer);
+}
+
+bool DLayerAccess::base_may_lie_elsewhere(const DLayer& layer) {
+  return layer.impl->base_elsewhere;
+}
+
+bool base_may_lie_elsewhere(const DLayer& layer) {
+  return DLayerAccess::base_may_lie_elsewhere(layer);
+}
 
 void DLayer::resolve_bases() {
   if (impl->base == nullptr && !impl->base_path.empty()) {
@@ -229,7 +278,8 @@ void DLayer::resolve_bases() {
     DLayer* candidate = namespace_root()->find_layer(impl->base_path);
     if (!accepts_base(this, candidate)) candidate = root()->find_layer(impl->base_path);
     if (accepts_base(this, candidate)) {
-      impl->base = candidate;
+      // Found from this layer's own root: the same tree.
+      Impl::set_base(*this, candidate, false);
       raise_tree_generation(*this);
     }
   }
@@ -252,18 +302,19 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
     ~Nested() { --count; }  // also when a merge throws
     std::size_t& count;
   } nested(budget.nesting);
-  DLayer*& base = layer.impl->base;
+  // Read anew after each call below: a callback may destroy the base, which
+  // then leaves it null.
+  DLayer* const& base = layer.impl->base;
   if (base != nullptr) {
     // A base still finalizing is further up this call chain: inheriting from it
     // would merge a half-built layer, so nothing is inherited.
     if (base->finalizing) {
-      base = nullptr;
+      set_base(layer, nullptr, false);
       raise_tree_generation(layer);
     } else if (!base->finalized) {
       if (budget.nesting > kMaxFinalizeNesting) {
-        refuse_base(
-            layer, base,
-            "bases lead through more than " + std::to_string(kMaxFinalizeNesting) + " layers");
+        refuse_base(layer, "bases lead through more than " + std::to_string(kMaxFinalizeNesting) +
+                               " layers");
       } else {
         finalize(*base, budget);
       }
@@ -274,7 +325,7 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
   // back to the layer or to one containing it, or the merge would copy the
   // layer into itself: it is refused as resolve_bases refuses it.
   if (base != nullptr && !accepts_base(&layer, base)) {
-    base = nullptr;
+    set_base(layer, nullptr, false);
     raise_tree_generation(layer);
   }
   if (base != nullptr) merge_within(*base, layer, budget);
@@ -283,18 +334,16 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
 }
 
 void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budget) {
-  DLayer*& own_base = derived.impl->base;
   const auto too_deep = [&](const DSubtreeSize& size) {
     if (layer_depth(&derived) + size.height <= kMaxLayerDepth) return false;
-    refuse_base(derived, own_base,
+    refuse_base(derived,
                 "the layers would nest deeper than " + std::to_string(kMaxLayerDepth) + " levels");
     return true;
   };
   const auto too_large = [&](std::size_t remaining) {
-    refuse_base(derived, own_base,
-                "it would copy more than " + std::to_string(remaining) +
-                    " objects, out of proportion to the " + std::to_string(budget.bytes_read()) +
-                    " bytes of source read");
+    refuse_base(derived, "it would copy more than " + std::to_string(remaining) +
+                             " objects, out of proportion to the " +
+                             std::to_string(budget.bytes_read()) + " bytes of source read");
   };
   // The texts below the base bound what the copies hold of their own; each
   // is copied or handed over at most once.
@@ -436,7 +485,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // unless that child already leads back here: a looping base chain would never
   // end for anything that follows it.
   if (derived->impl->base == nullptr && !base_chain_reaches(base, derived, merge.seen)) {
-    derived->impl->base = base;
+    set_base(*derived, base, !merge.place.share_names);
     raise_tree_generation(*derived);
   }
 }
@@ -541,7 +590,9 @@ DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, const DCo
     copy = made.get();
     append_copy(*parent, std::move(made));
   }
-  copy->impl->base = source.impl->base;
+  // Names are shared only within one tree: then the copy's base lies where
+  // its original's does.
+  set_base(*copy, source.impl->base, source.impl->base_elsewhere || !place.share_names);
   copy->impl->base_path = source.impl->base_path;
   copy->finalized = source.finalized;
   // The copy lies outside the source, so its child lists stay as they are.

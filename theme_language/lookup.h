@@ -121,6 +121,11 @@ DValueSource value_source(DAttribute& attribute, const std::vector<std::string>&
 // change: its structure, a link, or the value of a source told to copy.
 std::uint64_t answers_version(const DObject& object);
 
+// False when the layer's base surely lies in the layer's own tree (or there is
+// none); true when it may lie in another, whose changes this tree's counters
+// do not follow.
+bool base_may_lie_elsewhere(const DLayer& layer);
+
 // As DLayer::children(), without the copy: valid until the child list changes.
 const std::vector<DLayer*>& child_layers_of(const DLayer& layer);
 

@@ -29,7 +29,9 @@ struct StyleMemo {
     std::uint64_t version = 0;
 
     // What the layer tree says of the node: its kind, its "Border" and its
-    // child layers that are widgets (not details), in child order.
+    // child layers that are widgets (not details), in child order. Not kept
+    // when a base chain they follow may lead into another tree, whose
+    // changes leave this tree's version alone.
     bool facts = false;
     NodeType type = NodeType::box;
     Drelm::DLayer* border = nullptr;

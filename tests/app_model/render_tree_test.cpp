@@ -424,3 +424,123 @@ TEST(RenderTree, each_render_shows_what_changed_in_the_layer_tree_since_the_last
 }
 
 }  // namespace
+
+namespace {
+
+// The tree as a render that keeps nothing from earlier renders builds it.
+RenderNode render_afresh(OApp& app) {
+  Drelm::DLayer* root = app.engine().find_layer(app.root_name);
+  if (root == nullptr) return RenderNode{};
+  Ombrix::StringMap theme_buttons;
+  Ombrix::ListActionMap list_actions;
+  Ombrix::ThemeCtx themes{&app.themes, nullptr};
+  if (auto it = app.themes.find(app.active_theme); it != app.themes.end()) {
+    themes.active = &it->second;
+  }
+  RenderNode tree =
+      Ombrix::build_node(root, app.root_name, app.texts, app.media_sources, app.hrefs, app.qr_data,
+                         app.heights, app.node_states, app.hidden_paths,
+                         std::vector<std::string>(app.states.begin(), app.states.end()),
+                         theme_buttons, nullptr, themes, app.lists, list_actions, Ombrix::RowCtx{},
+                         app.mobile_size_scale, app.mobile_font_scale, app.mobile_spacing_scale);
+  bool uses_viewport = false;
+  Ombrix::fold_viewport_heights(tree, app.viewport_height, app.heights, uses_viewport);
+  Ombrix::apply_combo_data(tree, app.combo_options, app.combo_selected);
+  return tree;
+}
+
+TEST(RenderTree, nothing_is_read_from_bases_or_trees_that_are_gone) {
+  const ExtraStyles styles(R"(Main:
+    Title << Ombrix/Text:
+        Text: "title"
+    Other << Ombrix/Text:
+        Text: "other"
+)");
+  auto app = styles.load("Main");
+  Drelm::DLayer* ombrix = app->engine().find_layer("Ombrix");
+  Drelm::DLayer* main = app->engine().find_layer("Main");
+  Drelm::DLayer* title = app->engine().find_layer("Main/Title");
+  using Drelm::DValue;
+  const auto text = [](const char* value) { return DValue(std::string(value)); };
+  const auto shown = [&](const char* step) {
+    SCOPED_TRACE(step);
+    app->render_patches();
+    EXPECT_EQ(Ombrix::node_to_json(*app->previous_tree).dump(),
+              Ombrix::node_to_json(render_afresh(*app)).dump());
+    return *app->previous_tree;
+  };
+  shown("first");
+
+  // A destroyed base in the same tree is forgotten; its slot may be reused.
+  ombrix->destroy_child(app->engine().find_layer("Ombrix/Text"));
+  EXPECT_EQ(title->base(), nullptr);
+  EXPECT_TRUE(title->has_unresolved_base());
+  EXPECT_EQ(title->base_path(), "Ombrix/Text");
+  app->engine().find_layer("Ombrix/Button")->clone_to(main);
+  RenderNode tree = shown("base destroyed");
+  EXPECT_EQ(support::at(tree, {"Title"}).type, NodeType::box);
+  EXPECT_EQ(support::at(tree, {"Title"}).text, "title");  // what was copied stays
+  Drelm::dMake<Drelm::DLayer>(ombrix, "Text");
+  app->engine().root()->resolve_bases();
+  tree = shown("base found again");
+  EXPECT_EQ(support::at(tree, {"Title"}).type, NodeType::text);
+
+  // A tree of the program's own, copied into the model's tree.
+  auto own = std::make_unique<Drelm::DLayer>();
+  Drelm::DLayer* button = Drelm::dMake<Drelm::DLayer>(own.get(), "Button");
+  Drelm::DAttribute* fill = Drelm::dMake<Drelm::DAttribute>(button, "Fill");
+  fill->set_value(text("#ff000001"));
+  Drelm::dMake<Drelm::DAttribute>(fill, "Hover")->set_value(text("#ff000002"));
+  Drelm::DAttribute* color = Drelm::dMake<Drelm::DAttribute>(button, "Text Color");
+  color->set_value(text("#ff000003"));
+  Drelm::DLayer* thing = Drelm::dMake<Drelm::DLayer>(own.get(), "Thing");
+  thing->set_base_path("Button");
+  Drelm::dMake<Drelm::DAttribute>(thing, "Fill")->set_value(text("#ff000004"));
+  own->resolve_bases();
+  thing->clone_to(main);
+  Drelm::DLayer* copy = app->engine().find_layer("Main/Thing");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->base(), button);
+  copy->find_attribute("Fill")->set_value(text("#ff000005"));
+  app->engine().find_layer("Main/Other")->find_attribute("Text")->create_link(color);
+  app->states.insert("Hover");
+  tree = shown("copied");
+  EXPECT_EQ(support::at(tree, {"Thing"}).type, NodeType::button);
+  EXPECT_EQ(support::at(tree, {"Thing"}).style.fill, "#ff000002");
+  EXPECT_EQ(support::at(tree, {"Other"}).text, "#ff000003");
+
+  // A base destroyed there, while its tree stays.
+  Drelm::DLayer* link_base = Drelm::dMake<Drelm::DLayer>(own.get(), "Link");
+  Drelm::DLayer* web = Drelm::dMake<Drelm::DLayer>(own.get(), "Web");
+  web->set_base_path("Link");
+  own->resolve_bases();
+  web->clone_to(main);
+  Drelm::DLayer* web_copy = app->engine().find_layer("Main/Web");
+  EXPECT_EQ(support::at(shown("second copy"), {"Web"}).type, NodeType::link);
+  own->destroy_child(link_base);
+  EXPECT_EQ(web_copy->base(), nullptr);
+  EXPECT_EQ(web_copy->base_path(), "Link");
+  EXPECT_EQ(support::at(shown("base destroyed there"), {"Web"}).type, NodeType::box);
+
+  // The first copy's base renamed there: a kind, then a detail, a kind again.
+  button->set_object_name("Text");
+  EXPECT_EQ(shown("renamed Text").children.size(), 5u);
+  EXPECT_EQ(support::at(*app->previous_tree, {"Thing"}).type, NodeType::text);
+  button->set_object_name("Detail");
+  EXPECT_EQ(support::child(shown("renamed Detail"), "Thing"), nullptr);
+  button->set_object_name("Button");
+  EXPECT_EQ(support::at(shown("renamed Button"), {"Thing"}).type, NodeType::button);
+
+  // The whole tree destroyed: its base, its states and its link are gone.
+  own.reset();
+  EXPECT_EQ(copy->base(), nullptr);
+  EXPECT_TRUE(copy->has_unresolved_base());
+  tree = shown("tree destroyed");
+  EXPECT_EQ(support::at(tree, {"Thing"}).type, NodeType::box);
+  EXPECT_EQ(support::at(tree, {"Thing"}).style.fill, "#ff000005");
+  EXPECT_EQ(support::at(tree, {"Other"}).text, "#ff000003");
+  app->engine().find_layer("Ombrix/Button")->clone_to(main);
+  shown("slots reused");
+}
+
+}  // namespace

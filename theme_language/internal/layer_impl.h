@@ -4,6 +4,7 @@
 // the navigation and look-up code and the inheritance code.
 
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -29,8 +30,19 @@ struct DStateEntry {
 };
 
 struct DLayer::Impl {
-  // Resolved base; null while unresolved and when nothing is inherited.
+  // Resolved base; null while unresolved and when nothing is inherited, and
+  // again once the base is destroyed. Set only through set_base, which keeps
+  // the base's `derived` list in step.
   DLayer* base = nullptr;
+  // The layers whose base this one is, in this tree or another, in no order:
+  // they forget it when it is destroyed.
+  std::vector<DLayer*> derived;
+  // Where this layer stands in its base's `derived`.
+  std::uint32_t derived_slot = 0;
+  // Whether the base may lie in another tree. Decided when the base is set,
+  // as trees only ever join: false means the same tree for good, true may
+  // also turn out the same tree later, which costs a cache, never an answer.
+  bool base_elsewhere = false;
   // The reference written after "<<"; empty when nothing is inherited.
   std::string base_path;
   // Attribute children by name; of one name the last in child order. Made on
@@ -51,6 +63,14 @@ struct DLayer::Impl {
   // Frees the indexes that the owner's child list has left behind; each would
   // be built anew at its next look-up anyway.
   void drop_stale_indexes(const DLayer& owner);
+
+  // Makes `base` the base of `layer` (null: none); `elsewhere` as for
+  // base_elsewhere. Raises no counter: the caller does.
+  static void set_base(DLayer& layer, DLayer* base, bool elsewhere);
+  // ~DLayer's part for a layer that other layers name as their base.
+  static void forget_derived(DLayer& layer);
+  // Logs why the layer inherits nothing and leaves it without a base.
+  static void refuse_base(DLayer& layer, const std::string& reason);
 
   // REQUIRES: base and derived are not null.
   static void merge_from(DLayer* base, DLayer* derived);

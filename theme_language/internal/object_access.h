@@ -19,7 +19,8 @@ class DAttribute;
 // The record of the tree that holds `object`, kept by its root, made on first
 // use. Its counter is raised by every change of the tree's structure:
 // children added, destroyed or reordered, objects renamed, layer bases
-// changed. The record stays while `object` lives; when the root is placed
+// changed (tree_states.h lists every counter and every cache that compares
+// one). The record stays while `object` lives; when the root is placed
 // under a parent, its counter is raised once more and no longer kept up to
 // date, so a cache holding it turns stale and looks the new root up.
 DTreeStates& tree_states(const DObject& object);

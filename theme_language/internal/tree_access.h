@@ -52,6 +52,7 @@ struct DLayerAccess {
   static void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
                               DAttribute** out);
   static void find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out);
+  static bool base_may_lie_elsewhere(const DLayer& layer);
 };
 
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without

@@ -101,12 +101,68 @@ class DConditionTable {
   std::size_t newest = 0;
 };
 
+// ---- Counters, and the caches and memos that compare them ------------------
+//
+// Every cache and memo of both libraries is listed here with what it compares;
+// an operation that changes what one of them holds raises that counter.
+//
+// Counters:
+//   C  children_version of an object (DObject::version): its child list.
+//      Raised by add_child, destroy_child (when it finds the child),
+//      reorder_children, and append_copy (copies made by clone_to and merges).
+//   R  child_renames of an object (DObject::Extra): raised by set_object_name
+//      of any of its children.
+//   G  generation of a tree (below, kept by its root): the tree's structure.
+//      Raised (raise_tree_generation) by add_child, destroy_child,
+//      reorder_children, set_object_name, every change of a layer's base
+//      (resolve_bases, finalize and refuse_base dropping one, a merge giving
+//      a nested layer its base, and a base destroyed: its derived layers'
+//      trees), clone_to and merge_from once their copies are all appended
+//      (append_copy itself does not), and, once and for good, by add_child
+//      on the record of a root placed under a parent, whose caches must then
+//      look up the new root's record.
+//   A  answers of a tree (below): raised by every change of a link in it
+//      (create_link, break_link, a link dropped or resolved) and by set_value
+//      of an attribute flagged kValueKept (a memo holds a copy of its value).
+//      Apart from G, so that a theme switch, which sets linked-to values,
+//      leaves the state caches that compare G alone.
+//   D  dependents_version of an attribute: raised by every registration into
+//      its dependents and every removal attempt; only a running notification
+//      walk compares it, to skip dependents that left meanwhile.
+//
+// Caches and memos:
+//   DLayer attribute index, with its answers to the last constant name table
+//     (find_attribute, find_attributes): C, the child count and R.
+//   DLayer child layer index (find_child_layer past eight child layers): C,
+//     the child count and R.
+//   DLayer child layer list (children, child_layers_of): C.
+//   DAttribute state entries (state, as_if, value_for, value_source): G of the
+//     attribute's tree, and G of every other tree that its layer's base chain
+//     passes, with their values when built. A base in another tree is
+//     forgotten, and G raised in the tree of the layer that named it, when
+//     that base is destroyed; the other trees' counters are read in chain
+//     order after the own one, so a counter of a tree that is gone is never
+//     read: the tree holding the link into it is raised first.
+//   DConditionTable recent active lists: the names themselves and the number
+//     of interned ids; nothing of the tree.
+//   The render's StyleMemo (app_model/internal/style_memo.h): answers_version
+//     (G and A) of the rendered tree, and the layer of each entry. Node facts
+//     (kind, border, widget children) are kept only while no base chain they
+//     walk may lead into another tree; styles only while no answer came from
+//     another tree (value_source's `never`); values read through links are
+//     read anew from their source on every render.
+//   Within one operation only: a merge's layer records (C, so that hand_over
+//     finds what callbacks left), and a load's bases known too large (by
+//     address, for the load's duration).
+//
+// A new mutating operation raises C (and G) when it changes a child list, R
+// (and G) when it renames, G when it changes a base, A when it changes a link
+// or a value that a memo may hold.
+
 // Kept by the root of a tree once a look-up asked for it.
 struct DTreeStates {
-  // Raised by every change of the tree's structure (see object_access.h).
+  // G and A above.
   std::uint32_t generation = 0;
-  // Raised by every change of a link in the tree, and of the value of an
-  // attribute whose value a caller of value_source was told to copy.
   std::uint32_t answers = 0;
   DConditionTable conditions;
 };
