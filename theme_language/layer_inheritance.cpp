@@ -349,10 +349,9 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
   // is copied or handed over at most once.
   const auto too_much_text = [&](const DSubtreeSize& size) {
     if (size.bytes <= budget.remaining_bytes()) return false;
-    refuse_base(derived, own_base,
-                "it would copy more than " + std::to_string(budget.remaining_bytes()) +
-                    " bytes of text, out of proportion to the " +
-                    std::to_string(budget.bytes_read()) + " bytes of source read");
+    refuse_base(derived, "it would copy more than " + std::to_string(budget.remaining_bytes()) +
+                             " bytes of text, out of proportion to the " +
+                             std::to_string(budget.bytes_read()) + " bytes of source read");
     return true;
   };
   const bool childless = derived.DObject::children().empty();
