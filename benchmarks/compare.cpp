@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "benchmarks/generator.h"
+#include "benchmarks/json_bench.h"
 
 namespace bench {
 
@@ -78,6 +79,47 @@ class Report {
   int missed_ = 0;
 };
 
+
+// The JSON forms at 10,000 nodes: both sides write the tree and a theme
+// switch; after the current side, node writes that side's tree, once parsed.
+void measure_json(const std::string& binary, bool current, const std::string& dir,
+                  Figures& figures) {
+  const std::string tree_file = dir + "/tree.json";
+  run_into(quoted(binary) + " measure-json " + quoted(dir) + " " + std::to_string(kLargeNodes) +
+               (current ? " " + quoted(tree_file) : ""),
+           figures);
+  if (current) figures["json_node_stringify_ns"].push_back(node_stringify_ns(tree_file));
+}
+
+void report_json(Report& report) {
+  report.row("render_tree_json 10000", "json_tree_ns", 1e6, "ms");
+  report.row("  of it the tree built (build_render_tree)", "json_tree_build_ns", 1e6, "ms");
+  report.row("node JSON.stringify of the same tree", "json_node_stringify_ns", 1e6, "ms");
+  report.row("theme switch 10000, patches as records", "json_switch_records_ns", 1e6, "ms");
+  report.row("theme switch 10000, patches as JSON", "json_switch_ns", 1e6, "ms");
+  report.row("render_tree_json 10000, bytes", "json_tree_bytes", 1, "");
+  report.row("theme switch as JSON, bytes", "json_switch_bytes", 1, "");
+  report.row("heap allocations per node written, tree", "json_tree_write_allocations_per_node", 1,
+             "");
+  report.row("heap allocations per node written, switch", "json_switch_write_allocations_per_node",
+             1, "");
+}
+
+void json_goals(Report& report) {
+  report.goal("render_tree_json 10000: baseline / current",
+              report.base("json_tree_ns") / report.now("json_tree_ns"), false, 5.0);
+  const double node = report.now("json_node_stringify_ns");
+  if (node <= 0) std::printf("  node did not run: install Debian's nodejs\n");
+  report.goal("render_tree_json 10000 / node JSON.stringify of that tree",
+              node > 0 ? report.now("json_tree_ns") / node : 1e9, true, 1.0);
+  report.goal("theme switch 10000, as JSON / as records",
+              report.now("json_switch_ns") / report.now("json_switch_records_ns"), true, 1.5);
+  // The output string grows a few times per write at most: far below one per node.
+  report.goal("heap allocations per node written, tree",
+              report.now("json_tree_write_allocations_per_node"), true, 0.001);
+  report.goal("heap allocations per node written, theme switch",
+              report.now("json_switch_write_allocations_per_node"), true, 0.001);
+}
 }  // namespace
 
 int run_compare(int argc, char** argv) {
@@ -122,6 +164,7 @@ int run_compare(int argc, char** argv) {
         run_into(
             quoted(binary) + " memory " + quoted(large_dir) + " " + std::to_string(kLargeNodes),
             figures[side]);
+        measure_json(binary, side == 1, large_dir, figures[side]);
       }
     }
 
@@ -167,6 +210,7 @@ int run_compare(int argc, char** argv) {
       report.row((std::string("allocations per warm ") + (key + 6)).c_str(), key, 1, "");
     }
     report.row("library log messages", "log_messages", 1, "");
+    report_json(report);
 
     std::printf("\nGoals\n");
     for (int s = 0; s < 3; ++s) {
@@ -200,6 +244,7 @@ int run_compare(int argc, char** argv) {
                 report.now("log_messages") + report.base("log_messages"), true, 0.0);
     report.goal("same objects in both builds (difference)",
                 std::abs(report.now("objects") - report.base("objects")), true, 0.0);
+    json_goals(report);
     missed = report.missed();
     std::printf("%d goal(s) missed\n", missed);
   } catch (const std::exception& error) {
