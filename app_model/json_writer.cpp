@@ -44,6 +44,14 @@ class Writer {
     if (static_cast<std::size_t>(end_ - at) < n) grow(n);
   }
 
+  // The same for a writer that holds the cursor in `at`; returns it, moved.
+  char* room(char* at_now, std::size_t n) {
+    if (static_cast<std::size_t>(end_ - at_now) >= n) return at_now;
+    at = at_now;
+    grow(n);
+    return at;
+  }
+
   // The cursor. Hot writers copy it into a local and store it back: a store
   // through a char pointer may alias a member, so the compiler would reload it.
   char* at = nullptr;
@@ -326,8 +334,9 @@ constexpr std::size_t kStyleRoom = 2 + kStyleKeys.size + 2 * kStyleKeys.strings 
 constexpr std::size_t kStyleEstimate =
     2 + kStyleKeys.size + 2 * kStyleKeys.strings + 5 * kStyleKeys.flags + 4 * kStyleKeys.doubles;
 
+// REQUIRES: room for kStyleRoom; a string makes room for itself and keeps that.
 template <std::size_t I>
-char* write_field(char* at, const ResolvedStyle& style) {
+char* write_field(Writer& out, char* at, const ResolvedStyle& style) {
   if constexpr (FieldAt<I>::in_json) {
     constexpr std::size_t offset = kStyleKeys.offset[I];
     constexpr std::size_t length = kStyleKeys.length[I];
@@ -335,6 +344,7 @@ char* write_field(char* at, const ResolvedStyle& style) {
     at += length;
     const auto& value = style.*FieldAt<I>::member;
     if constexpr (std::is_same_v<ValueAt<I>, std::string>) {
+      at = out.room(at, kStyleRoom + string_room(value.size()));
       at = write_string(at, value);
     } else if constexpr (std::is_same_v<ValueAt<I>, bool>) {
       at = write_bool(at, value);
@@ -346,26 +356,12 @@ char* write_field(char* at, const ResolvedStyle& style) {
   return at;
 }
 
-template <std::size_t I>
-std::size_t string_size(const ResolvedStyle& style) {
-  if constexpr (FieldAt<I>::in_json && std::is_same_v<ValueAt<I>, std::string>) {
-    return (style.*FieldAt<I>::member).size();
-  } else {
-    return 0;
-  }
-}
-
 template <std::size_t... I>
-std::size_t style_strings_size(const ResolvedStyle& style, std::index_sequence<I...>) {
-  return (std::size_t{0} + ... + string_size<I>(style));
-}
-
-template <std::size_t... I>
-void write_style(Writer& out, const ResolvedStyle& style, std::index_sequence<I...> fields) {
-  out.room(kStyleRoom + 6 * style_strings_size(style, fields));
+void write_style(Writer& out, const ResolvedStyle& style, std::index_sequence<I...>) {
+  out.room(kStyleRoom);
   char* at = out.at;
   *at++ = '{';
-  ((at = write_field<I>(at, style)), ...);
+  ((at = write_field<I>(out, at, style)), ...);
   *at++ = '}';
   out.at = at;
 }
@@ -494,12 +490,15 @@ void write_patch(Writer& out, const Patch& patch) {
 }
 
 // ---------------------------------------------------------------------------
-// Sizes to reserve: every byte of the text but what escapes add, with short
-// numbers. A text that comes out longer only grows the string.
+// Sizes to reserve: the bytes of the text but what escapes add, with short
+// numbers and short style strings, whose sizes are not read: that would walk
+// every style twice. A text that comes out longer only grows the string.
+
+constexpr std::size_t kStyleStringsEstimate = 96;
 
 std::size_t node_estimate(const RenderNode& node) {
-  std::size_t size = 96 + kStyleEstimate + node.name.size() + node.path.size() + node.text.size() +
-                     style_strings_size(node.style, std::make_index_sequence<kFieldCount>{});
+  std::size_t size = 96 + kStyleEstimate + kStyleStringsEstimate + node.name.size() +
+                     node.path.size() + node.text.size();
   if (node.type == NodeType::qr) size += 48 + 4 * node.style.qrData.size() + 256;
   if (node.type == NodeType::combobox) {
     size += 48 + node.comboSelected.size();
