@@ -229,23 +229,32 @@ constexpr std::array<char, 200> kDigitPairs = [] {
   return pairs;
 }();
 
+// Whole numbers of styles are mostly short: one and two digits are written
+// directly, longer ones from the end of their counted digits.
 char* write_unsigned(char* at, std::uint64_t value) {
-  char digits[20];
-  char* first = digits + sizeof digits;
+  if (value < 10) {
+    *at = static_cast<char>('0' + value);
+    return at + 1;
+  }
+  if (value < 100) {
+    std::memcpy(at, &kDigitPairs[2 * value], 2);
+    return at + 2;
+  }
+  std::size_t digits = 3;
+  for (std::uint64_t rest = value / 1000; rest != 0; rest /= 10) ++digits;
+  char* const end = at + digits;
+  char* first = end;
   while (value >= 100) {
     first -= 2;
     std::memcpy(first, &kDigitPairs[2 * (value % 100)], 2);
     value /= 100;
   }
   if (value >= 10) {
-    first -= 2;
-    std::memcpy(first, &kDigitPairs[2 * value], 2);
+    std::memcpy(first - 2, &kDigitPairs[2 * value], 2);
   } else {
-    *--first = static_cast<char>('0' + value);
+    first[-1] = static_cast<char>('0' + value);
   }
-  const auto count = static_cast<std::size_t>(digits + sizeof digits - first);
-  std::memcpy(at, first, count);
-  return at + count;
+  return end;
 }
 
 char* write_integer(char* at, std::int64_t value) {
