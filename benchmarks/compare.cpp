@@ -79,15 +79,15 @@ class Report {
   int missed_ = 0;
 };
 
-
 // The JSON forms at 10,000 nodes: both sides write the tree and a theme
 // switch; after the current side, node writes that side's tree, once parsed.
 void measure_json(const std::string& binary, bool current, const std::string& dir,
                   Figures& figures) {
   const std::string tree_file = dir + "/tree.json";
-  run_into(quoted(binary) + " measure-json " + quoted(dir) + " " + std::to_string(kLargeNodes) +
-               (current ? " " + quoted(tree_file) : ""),
-           figures);
+  std::string command = quoted(binary) + " measure-json " + quoted(dir) + " ";
+  command += std::to_string(kLargeNodes);
+  if (current) command.append(" ").append(quoted(tree_file));
+  run_into(command, figures);
   if (current) figures["json_node_stringify_ns"].push_back(node_stringify_ns(tree_file));
 }
 
