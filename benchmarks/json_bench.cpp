@@ -110,13 +110,13 @@ int run_measure_json(int argc, char** argv) {
   print("json_tree_bytes", double(tree.size()));
   print("json_tree_ns", fastest(write));
   print("json_tree_build_ns", fastest(build));
-  print("json_tree_write_allocations_per_node",
-        (double(write_allocations) - double(build_allocations)) / kReps / nodes);
+  print("json_tree_write_allocations_per_1000_nodes",
+        (double(write_allocations) - double(build_allocations)) / kReps / nodes * 1000);
   print("json_switch_records_ns", fastest(records));
   print("json_switch_ns", fastest(json));
   print("json_switch_bytes", double(json_bytes));
-  print("json_switch_write_allocations_per_node",
-        (double(json_allocations) - double(record_allocations)) / kReps / nodes);
+  print("json_switch_write_allocations_per_1000_nodes",
+        (double(json_allocations) - double(record_allocations)) / kReps / nodes * 1000);
   print("log_messages", double(log_message_count()));
   return 0;
 }

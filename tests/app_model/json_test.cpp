@@ -394,6 +394,8 @@ const std::vector<std::string> kAwkwardTexts = {
     "broken \xc3( then \xe2\x28\xa1 then \xf0\x28\x8c\x28",
     "overlong \xc0\x80 \xe0\x80\xaf surrogate \xed\xa0\x80 above \xf4\x90\x80\x80 \xf5",
     "a broken sequence before an escape \xe2\x82\n and a quote \xf0\x9f\"",
+    // Six bytes out for each byte in: more than the writer reserves.
+    std::string(5000, '\x01'),
 };
 
 TEST(Json, the_direct_writer_writes_the_bytes_of_the_json_library) {
