@@ -29,9 +29,10 @@ namespace {
 class Writer {
  public:
   // Appends to `text`, which is first given `room` bytes past its end.
-  Writer(std::string& text, std::size_t room) : text_(text), start_(text.size()) {
-    text_.resize(start_ + std::max<std::size_t>(room, 64));
-    at = text_.data() + start_;
+  Writer(std::string& text, std::size_t room) : text_(text) {
+    const std::size_t start = text_.size();
+    text_.resize(start + std::max<std::size_t>(room, 64));
+    at = text_.data() + start;
     end_ = text_.data() + text_.size();
   }
   Writer(const Writer&) = delete;
@@ -65,7 +66,6 @@ class Writer {
   }
 
   std::string& text_;
-  std::size_t start_;
   char* end_ = nullptr;
 };
 
@@ -319,7 +319,11 @@ constexpr StyleKeys make_style_keys(std::index_sequence<I...>) {
     if (!in_json) return;
     if (keys.size != 0) keys.text[keys.size++] = ',';
     keys.text[keys.size++] = '"';
-    for (std::size_t c = 0; c < text_length(key); ++c) keys.text[keys.size++] = key[c];
+    for (std::size_t c = 0; c < text_length(key); ++c) {
+      // Keys are written as they are: one that needs an escape does not compile.
+      if (!kPlain[static_cast<std::uint8_t>(key[c])]) throw "a style key needs an escape";
+      keys.text[keys.size++] = key[c];
+    }
     keys.text[keys.size++] = '"';
     keys.text[keys.size++] = ':';
     keys.length[index] = static_cast<std::uint16_t>(keys.size - keys.offset[index]);
