@@ -512,7 +512,8 @@ constexpr std::size_t kStyleStringsEstimate = 96;
 std::size_t node_estimate(const RenderNode& node) {
   std::size_t size = 96 + kStyleEstimate + kStyleStringsEstimate + node.name.size() +
                      node.path.size() + node.text.size();
-  if (node.type == NodeType::qr) size += 48 + 4 * node.style.qrData.size() + 256;
+  // A symbol has 441 modules at least, and takes some 16 modules per byte of data.
+  if (node.type == NodeType::qr) size += 48 + 441 + 16 * node.style.qrData.size();
   if (node.type == NodeType::combobox) {
     size += 48 + node.comboSelected.size();
     for (const ComboOption& option : node.comboOptions) {
