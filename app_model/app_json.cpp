@@ -2,12 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "app_model/internal/json_writer.h"
 #include "app_model/qr.h"
 
 namespace Ombrix {
@@ -15,6 +18,9 @@ namespace Ombrix {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+// The documents below are the reference for the bytes that json_writer.cpp
+// writes directly; the OApp operations use the direct writer.
 
 // Compact as dump() writes by default, but a string that is not valid UTF-8 is written
 // with U+FFFD instead of throwing: a patch list has already advanced the kept tree when
@@ -120,14 +126,50 @@ nlohmann::ordered_json node_to_json(const RenderNode& node) {
   return json;
 }
 
-std::string OApp::render_tree_json() const { return dump(node_to_json(build_render_tree())); }
+std::string reference_node_json(const RenderNode& node) { return dump(node_to_json(node)); }
 
-std::string OApp::render_patches_json() {
-  const std::vector<Patch> patches = render_patches();
+std::string reference_patches_json(const std::vector<Patch>& patches) {
   Json array = Json::array();
   array.get_ref<Json::array_t&>().reserve(patches.size());
   for (const Patch& patch : patches) array.push_back(patch_to_json(patch));
   return dump(array);
+}
+
+namespace {
+
+// Debug and fuzzing builds write every tree and patch list a second time
+// through the JSON library: a byte that differs must fail there.
+template <typename Value>
+void check_written([[maybe_unused]] const std::string& written,
+                   [[maybe_unused]] const Value& value) {
+#if !defined(NDEBUG) || defined(OMBRIX_CHECK_JSON_WRITER)
+  std::string expected;
+  if constexpr (std::is_same_v<Value, RenderNode>) {
+    expected = reference_node_json(value);
+  } else {
+    expected = reference_patches_json(value);
+  }
+  if (written != expected) {
+    std::fprintf(stderr, "json writer: the text differs from the JSON library's\n");
+    std::abort();
+  }
+#endif
+}
+
+}  // namespace
+
+std::string OApp::render_tree_json() const {
+  const RenderNode tree = build_render_tree();
+  std::string text = node_json(tree);
+  check_written(text, tree);
+  return text;
+}
+
+std::string OApp::render_patches_json() {
+  const std::vector<Patch> patches = render_patches();
+  std::string text = patches_json(patches);
+  check_written(text, patches);
+  return text;
 }
 
 }  // namespace Ombrix

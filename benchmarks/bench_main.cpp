@@ -24,6 +24,7 @@
 #include "app_model/style.h"
 #include "benchmarks/compare.h"
 #include "benchmarks/generator.h"
+#include "benchmarks/json_bench.h"
 #include "benchmarks/measure.h"
 #include "benchmarks/scaling_bytes.h"
 #include "theme_language/attribute.h"
@@ -345,6 +346,8 @@ int main(int argc, char** argv) {
     if (command == "compare") return bench::run_compare(argc, argv);
     if (command == "profile") return bench::run_profile(argc, argv);
     if (command == "scaling-bytes") return bench::run_scaling_bytes(argc, argv);
+    if (command == "measure-json") return bench::run_measure_json(argc, argv);
+    if (command == "profile-json") return bench::run_profile_json(argc, argv);
   }
   bench::install_counting_log();
   benchmark::Initialize(&argc, argv);

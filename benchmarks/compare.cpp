@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "benchmarks/generator.h"
+#include "benchmarks/json_bench.h"
 
 namespace bench {
 
@@ -78,6 +79,47 @@ class Report {
   int missed_ = 0;
 };
 
+// The JSON forms at 10,000 nodes: both sides write the tree and a theme
+// switch; after the current side, node writes that side's tree, once parsed.
+void measure_json(const std::string& binary, bool current, const std::string& dir,
+                  Figures& figures) {
+  const std::string tree_file = dir + "/tree.json";
+  std::string command = quoted(binary) + " measure-json " + quoted(dir) + " ";
+  command += std::to_string(kLargeNodes);
+  if (current) command.append(" ").append(quoted(tree_file));
+  run_into(command, figures);
+  if (current) figures["json_node_stringify_ns"].push_back(node_stringify_ns(tree_file));
+}
+
+void report_json(Report& report) {
+  report.row("render_tree_json 10000", "json_tree_ns", 1e6, "ms");
+  report.row("  of it the tree built (build_render_tree)", "json_tree_build_ns", 1e6, "ms");
+  report.row("node JSON.stringify of the same tree", "json_node_stringify_ns", 1e6, "ms");
+  report.row("theme switch 10000, patches as records", "json_switch_records_ns", 1e6, "ms");
+  report.row("theme switch 10000, patches as JSON", "json_switch_ns", 1e6, "ms");
+  report.row("render_tree_json 10000, bytes", "json_tree_bytes", 1, "");
+  report.row("theme switch as JSON, bytes", "json_switch_bytes", 1, "");
+  report.row("heap allocations per 1000 nodes written, tree",
+             "json_tree_write_allocations_per_1000_nodes", 1, "");
+  report.row("heap allocations per 1000 nodes written, theme switch",
+             "json_switch_write_allocations_per_1000_nodes", 1, "");
+}
+
+void json_goals(Report& report) {
+  report.goal("render_tree_json 10000: baseline / current",
+              report.base("json_tree_ns") / report.now("json_tree_ns"), false, 5.0);
+  const double node = report.now("json_node_stringify_ns");
+  if (node <= 0) std::printf("  node did not run: install Debian's nodejs\n");
+  report.goal("render_tree_json 10000 / node JSON.stringify of that tree",
+              node > 0 ? report.now("json_tree_ns") / node : 1e9, true, 1.0);
+  report.goal("theme switch 10000, as JSON / as records",
+              report.now("json_switch_ns") / report.now("json_switch_records_ns"), true, 1.5);
+  // The output string and its few growths at most: far below one per 1000 nodes.
+  report.goal("heap allocations per 1000 nodes written, tree",
+              report.now("json_tree_write_allocations_per_1000_nodes"), true, 1.0);
+  report.goal("heap allocations per 1000 nodes written, theme switch",
+              report.now("json_switch_write_allocations_per_1000_nodes"), true, 1.0);
+}
 }  // namespace
 
 int run_compare(int argc, char** argv) {
@@ -129,6 +171,7 @@ int run_compare(int argc, char** argv) {
           run_into(quoted(binary) + " scaling-bytes expand " + quoted((work / "expand").string()),
                    figures[side]);
         }
+        measure_json(binary, side == 1, large_dir, figures[side]);
       }
     }
 
@@ -178,6 +221,7 @@ int run_compare(int argc, char** argv) {
     report.row("theme of 80,000 members, read", "theme_members_80000_ns", 1e6, "ms");
     report.row("peak memory, 64 x 64 expansion of a 1 MB text", "expand_peak_bytes", 1048576,
                "MiB");
+    report_json(report);
 
     std::printf("\nGoals\n");
     for (int s = 0; s < 3; ++s) {
@@ -218,6 +262,7 @@ int run_compare(int argc, char** argv) {
                 report.now("expand_peak_bytes") / 1e6, true, 600.0);
     report.goal("64 x 64 expansion of a 1 MB text loaded whole", report.now("expand_loaded"), false,
                 1.0);
+    json_goals(report);
     missed = report.missed();
     std::printf("%d goal(s) missed\n", missed);
   } catch (const std::exception& error) {

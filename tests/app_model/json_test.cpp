@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -16,9 +18,12 @@
 
 #include "app_model/app.h"
 #include "app_model/internal/app_internal.h"
+#include "app_model/internal/json_writer.h"
+#include "examples/demo/wiring.h"
 #include "support/files.h"
 #include "support/fixture_app.h"
 #include "theme_language/engine.h"
+#include "theme_language/layer.h"
 
 namespace {
 
@@ -355,6 +360,206 @@ TEST(Json, the_guides_examples_load_and_show_what_the_code_writes) {
     }
   }
   EXPECT_GT(blocks, 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// The direct writer against the JSON library, which fixes the bytes.
+void expect_written_alike(const RenderNode& tree) {
+  EXPECT_EQ(Ombrix::node_json(tree), Ombrix::reference_node_json(tree));
+}
+
+void expect_written_alike(const std::vector<Ombrix::Patch>& patches) {
+  EXPECT_EQ(Ombrix::patches_json(patches), Ombrix::reference_patches_json(patches));
+}
+
+std::string dumped(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+constexpr char kControls[] = "\0\x01\x07\x08\t\n\x0b\x0c\r\x0e\x1f \" \\ / \x7f";
+
+// Every escape, control characters, and UTF-8 whole, cut off and broken.
+const std::vector<std::string> kAwkwardTexts = {
+    "",
+    "plain text, long enough to be copied in runs of several bytes",
+    std::string(kControls, sizeof kControls - 1),
+    "\xc3\xa9t\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xef\xbb\xbf",
+    "\xff",
+    "\x80 lone continuation",
+    "cut at the end \xe2\x82",
+    "\xc3",
+    "broken \xc3( then \xe2\x28\xa1 then \xf0\x28\x8c\x28",
+    "overlong \xc0\x80 \xe0\x80\xaf surrogate \xed\xa0\x80 above \xf4\x90\x80\x80 \xf5",
+    "a broken sequence before an escape \xe2\x82\n and a quote \xf0\x9f\"",
+    // Six bytes out for each byte in: more than the writer reserves.
+    std::string(5000, '\x01'),
+};
+
+TEST(Json, the_direct_writer_writes_the_bytes_of_the_json_library) {
+  for (const std::string& text : kAwkwardTexts) {
+    SCOPED_TRACE(testing::PrintToString(text));
+    std::string written = "x";
+    Ombrix::append_json_string(written, text);
+    EXPECT_EQ(written, "x" + dumped(Json(text)));
+  }
+  const double kDoubles[] = {0.0,
+                             -0.0,
+                             1.0,
+                             -1.0,
+                             16.0,
+                             0.5,
+                             0.1,
+                             -123.456,
+                             1.0 / 3.0,
+                             1e-4,
+                             1e-5,
+                             999999999999999.0,
+                             1e15,
+                             -1e15,
+                             123456789012345680.0,
+                             1e21,
+                             9007199254740993.0,
+                             std::numeric_limits<double>::min(),
+                             std::numeric_limits<double>::denorm_min(),
+                             std::numeric_limits<double>::max(),
+                             std::numeric_limits<double>::lowest(),
+                             std::numeric_limits<double>::quiet_NaN(),
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity()};
+  for (double value : kDoubles) {
+    SCOPED_TRACE(value);
+    std::string written;
+    Ombrix::append_json_number(written, value);
+    EXPECT_EQ(written, dumped(Json(value)));
+  }
+
+  // Every key of a node and of every kind of patch, with awkward values.
+  RenderNode node;
+  node.type = Ombrix::NodeType::combobox;
+  node.name = kAwkwardTexts[4];
+  node.path = kAwkwardTexts[9];
+  node.text = kAwkwardTexts[2];
+  node.style.fill = kAwkwardTexts[3];
+  node.style.opacity = 0.25;
+  node.style.rotation = -0.0;
+  node.style.width = std::numeric_limits<double>::quiet_NaN();
+  node.style.collapsed = true;
+  node.comboOptions = {{"a", kAwkwardTexts[6]}, {kAwkwardTexts[7], "b"}};
+  node.comboSelected = kAwkwardTexts[8];
+  RenderNode code;
+  code.type = Ombrix::NodeType::qr;
+  code.style.qrData = "written as modules";
+  node.children = {code, RenderNode()};
+  expect_written_alike(node);
+  std::vector<Ombrix::Patch> patches(6);
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    patches[i].kind = static_cast<Ombrix::PatchKind>(i);
+    patches[i].path = kAwkwardTexts[i];
+    patches[i].parentPath = kAwkwardTexts[i + 1];
+    patches[i].index = -static_cast<std::int32_t>(i);
+    patches[i].node = node;
+  }
+  expect_written_alike(patches);
+  expect_written_alike(std::vector<Ombrix::Patch>{});
+}
+
+// Renders `app` through a series of changes, comparing every tree and patch list.
+void expect_every_render_written_alike(OApp& app) {
+  expect_written_alike(app.build_render_tree());
+  expect_written_alike(app.render_patches());
+  for (const auto& [id, theme] : app.themes) {
+    app.set_active_theme(id);
+    expect_written_alike(app.render_patches());
+  }
+  std::vector<std::string> paths;
+  std::function<void(const RenderNode&)> collect = [&](const RenderNode& node) {
+    paths.push_back(node.path);
+    for (const RenderNode& child : node.children) collect(child);
+  };
+  const RenderNode tree = app.build_render_tree();
+  collect(tree);
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    app.texts[paths[i]] = kAwkwardTexts[i % kAwkwardTexts.size()];
+    app.node_states[paths[i]].insert("Hover");
+    app.pending_editor_values.emplace_back(paths[i], kAwkwardTexts[(i + 1) % kAwkwardTexts.size()]);
+  }
+  app.states.insert("Mobile");
+  expect_written_alike(app.build_render_tree());
+  expect_written_alike(app.render_patches());
+  for (std::size_t i = 1; i < paths.size(); i += 2) app.hidden_paths.insert(paths[i]);
+  expect_written_alike(app.render_patches());
+}
+
+TEST(Json, every_fixture_interface_and_the_demo_session_are_written_as_the_library_writes_them) {
+  // Every top-level layer of the fixture interfaces as the root.
+  struct Interface {
+    std::string themes, styles, theme;
+    std::vector<std::string> extra;
+  };
+  const std::string fixtures = OMBRIX_FIXTURES_DIR;
+  const Interface interfaces[] = {
+      {fixtures + "/app/themes", fixtures + "/app/styles", "Dusk (North)", {}},
+      {fixtures + "/app_themes/themes",
+       fixtures + "/app_themes/styles",
+       "Light",
+       {fixtures + "/app_themes/extra", fixtures + "/app_themes/ui"}},
+      {kExamples + "/app/themes", kExamples + "/app/styles", "Dusk (Example)", {}},
+  };
+  for (const Interface& interface : interfaces) {
+    std::vector<std::string> roots;
+    {
+      OApp probe;
+      testing::internal::CaptureStdout();
+      probe.init(interface.themes, interface.styles, interface.theme, interface.extra);
+      testing::internal::GetCapturedStdout();
+      for (const auto& layer : probe.engine().root()->children()) {
+        roots.push_back(layer->object_name());
+      }
+    }
+    ASSERT_FALSE(roots.empty()) << interface.styles;
+    for (const std::string& root : roots) {
+      SCOPED_TRACE(interface.styles + ": " + root);
+      OApp app;
+      app.root_name = root;
+      testing::internal::CaptureStdout();
+      app.init(interface.themes, interface.styles, interface.theme, interface.extra);
+      testing::internal::GetCapturedStdout();
+      expect_every_render_written_alike(app);
+    }
+  }
+
+  // The demo's session, wired as the program wires it.
+  const std::string demo_dir = std::string(OMBRIX_FIXTURES_DIR) + "/../../examples/demo";
+  ombrix_demo::Demo demo;
+  demo.themes_dir = demo_dir + "/themes";
+  ombrix_demo::wire(demo);
+  OApp& app = demo.app;
+  testing::internal::CaptureStdout();
+  ASSERT_TRUE(app.init(demo.themes_dir, demo_dir + "/styles", "Midnight (Ombrix)", {}));
+  testing::internal::GetCapturedStdout();
+  expect_written_alike(app.render_patches());
+  const std::pair<std::string, std::string> steps[] = {
+      {ombrix_demo::kNote, "input:Lunch at noon"},
+      {ombrix_demo::kFormat, "select:mail"},
+      {ombrix_demo::kTabs + "Settings", "click"},
+      {ombrix_demo::kThemeList + "/Daylight (Ombrix)", "click"},
+      {ombrix_demo::kOpenDialog, "click"},
+      {ombrix_demo::kDialog + "/Actions/Add", "click"},
+      {ombrix_demo::kDialog + "/Sources/user-1/Remove", "click"},
+      {ombrix_demo::kDialog + "/Actions/Close", "click"},
+      {ombrix_demo::kTabs + "Share", "click"},
+      {ombrix_demo::kNote, "input:\xe2\x82 \"quoted\"\n"},
+  };
+  for (const auto& [path, event] : steps) {
+    SCOPED_TRACE(path + " " + event);
+    app.dispatch(path, event);
+    expect_written_alike(app.build_render_tree());
+    expect_written_alike(app.render_patches());
+  }
+  expect_every_render_written_alike(app);
 }
 
 }  // namespace
