@@ -25,6 +25,7 @@
 #include "benchmarks/compare.h"
 #include "benchmarks/generator.h"
 #include "benchmarks/measure.h"
+#include "benchmarks/scaling.h"
 #include "theme_language/attribute.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
@@ -343,6 +344,7 @@ int main(int argc, char** argv) {
     if (command == "memory") return bench::run_memory(argc, argv);
     if (command == "compare") return bench::run_compare(argc, argv);
     if (command == "profile") return bench::run_profile(argc, argv);
+    if (command == "scaling") return bench::run_scaling(argc, argv);
   }
   bench::install_counting_log();
   benchmark::Initialize(&argc, argv);

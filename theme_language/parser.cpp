@@ -105,6 +105,19 @@ struct DParser::Impl {
 
 // Levels added to the depth while a block or a path is open; taken off again
 // however the rule returns.
+namespace {
+
+// Whether a line's tokens hold a ":", looked for from the end, where an
+// attribute's value is short.
+bool has_colon(const DToken* begin, const DToken* end) {
+  while (end != begin) {
+    if ((--end)->type == DTokenType::COLON) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 struct DParser::Nested {
   Nested(std::uint64_t& depth, std::uint64_t levels) : depth(depth), levels(levels) {
     depth += levels;
@@ -164,8 +177,8 @@ void DParser::count_block_lines() {
   blocks.emplace_back();
   // A line is classified by its first and last token, as parse_statement will
   // read it in the common cases: "@" starts a state-set (or a state), a final
-  // ":" opens a layer body, a final "." a group-set, and anything else is
-  // taken for an attribute.
+  // ":" opens a layer body, a final "." a group-set, a line without ":" is a
+  // layer without body, and anything else is taken for an attribute.
   std::uint64_t line_start = 0;
   // Local copies: the compiler cannot tell that growing blocks leaves them.
   const DToken* const token = tokens.data();
@@ -185,6 +198,10 @@ void DParser::count_block_lines() {
         ++counts.layers;
       } else if (last == DTokenType::DOT) {
         ++counts.group_sets;
+      } else if ((last == DTokenType::WORD || last == DTokenType::PAREN_CLOSE) &&
+                 !has_colon(token + line_start, token + i)) {
+        // A name alone, or with a base: a layer without body.
+        ++counts.layers;
       } else {
         ++counts.attributes;
       }
