@@ -161,8 +161,8 @@ int report_scaling(const std::string& self, int rounds) {
   }
   const double messages = median("scaling_log_messages");
   missed += messages == 0 ? 0 : 1;
-  std::printf("  %-62s %8.0f  (goal == 0)  %s\n", "library messages on the scaled inputs",
-              messages, messages == 0 ? "ok" : "MISSED");
+  std::printf("  %-62s %8.0f  (goal == 0)  %s\n", "library messages on the scaled inputs", messages,
+              messages == 0 ? "ok" : "MISSED");
   return missed;
 }
 

@@ -149,10 +149,13 @@ void DAttribute::Impl::resolve_own_link() {
     // the owner lies on the chain from `found` exactly when `found` is the
     // owner or lies among the owner's dependents, transitively. So the chain
     // is walked up from `found` and the dependents down from the owner, a
-    // step of each in turn, until one of them ends. A chain resolved in
-    // order meets an owner without dependents, one resolved in reverse order
-    // a target whose own link is not resolved yet: either way the answer
-    // comes at once, where the walk up alone made long chains quadratic.
+    // step of each in turn. The walk up answers yes when it meets the owner
+    // (the walk down could not meet `found` sooner: it passes every link
+    // between them first) and no when its chain ends; the walk down answers
+    // no once it has seen every dependent. A chain resolved in order meets
+    // an owner without dependents, one resolved in reverse order a target
+    // whose own link is not resolved yet: either way the answer comes at
+    // once, where the walk up alone made long chains quadratic.
     const auto reaches_owner = [this](const DAttribute* found) {
       const DAttribute* up = found;
       // Most chains are short: a few steps up need no list for the walk down.
@@ -179,7 +182,6 @@ void DAttribute::Impl::resolve_own_link() {
           continue;
         }
         const DAttribute* dependent = list[next++];
-        if (dependent == found) return true;
         if (dependent->impl && !dependent->impl->dependents.empty()) {
           down.emplace_back(dependent->impl.get(), 0);
         }

@@ -309,9 +309,9 @@ void DParser::synchronize_block() {
 bool DParser::skip_too_deep(const DDeclaration& declaration) {
   const std::size_t names = declaration.traversal.size();
   if (impl->depth + names <= kMaxLayerDepth) return false;
-  report_error(declaration.traversal.front().line, "Found path nested deeper than " +
-                                                       std::to_string(kMaxLayerDepth) +
-                                                       " levels; skipping it.");
+  report_error(
+      declaration.traversal.front().line,
+      "Found path nested deeper than " + std::to_string(kMaxLayerDepth) + " levels; skipping it.");
   synchronize();
   if (match(DTokenType::INDENT)) synchronize_block();
   return true;
