@@ -188,11 +188,13 @@ void DAttribute::Impl::resolve_own_link() {
       }
     };
     DAttribute* found = find_link_target(owner, link->path);
+    // The target resolved before cannot lead back, as resolved links form no
+    // loop: resolving a chain again costs no walk at all.
     const char* problem = nullptr;
     if (found == nullptr) {
       link->cyclic = false;
       problem = "unresolved";
-    } else if (reaches_owner(found)) {
+    } else if (found != link->target && reaches_owner(found)) {
       // Leaving this one without target keeps the resolved links free of loops.
       link->cyclic = true;
       if (link->target != nullptr) {
