@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -84,10 +85,12 @@ void print(const std::string& key, double value) { std::printf("%s %.17g\n", key
 }  // namespace
 
 int run_scaling(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s scaling\n", argv[0]);
+  if (argc > 3) {
+    std::fprintf(stderr, "usage: %s scaling [SAMPLES]\n", argv[0]);
     return 2;
   }
+  // Fewer samples let a slow build be measured in reasonable time.
+  const int samples = argc == 3 ? std::max(1, std::atoi(argv[2])) : 7;
   install_counting_log();
   // Freed memory stays with the process, so that samples reuse warm pages.
   // Otherwise each sample faults its memory in afresh, and the allocator
@@ -112,7 +115,7 @@ int run_scaling(int argc, char** argv) {
       // The sizes take turns, so that both meet the same load on the machine;
       // each keeps its fastest sample, as other processes only ever add time.
       double ns[2] = {0, 0};
-      for (int sample = 0; sample < 7; ++sample) {
+      for (int sample = 0; sample < samples; ++sample) {
         for (int side = 0; side < 2; ++side) {
           const double taken = load_ns(directories[side], scaled.loads_per_sample);
           if (sample == 0 || taken < ns[side]) ns[side] = taken;

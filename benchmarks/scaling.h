@@ -8,9 +8,9 @@
 
 namespace bench {
 
-// "scaling": loads every case at both sizes (the fastest of a few loads each)
-// and prints "scaling_CASE_small_ns", "scaling_CASE_large_ns" and
-// "scaling_CASE_ratio" lines.
+// "scaling [SAMPLES]": loads every case at both sizes, in turns, keeping the
+// fastest of SAMPLES (default 7) loads each, and prints
+// "scaling_CASE_small_ns", "scaling_CASE_large_ns" and "scaling_CASE_ratio".
 int run_scaling(int argc, char** argv);
 
 // Runs "scaling" of the binary `self` `rounds` times, prints the median ratio
