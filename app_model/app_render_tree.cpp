@@ -126,6 +126,12 @@ void check_kept_facts([[maybe_unused]] const StyleMemo::Entry& entry,
 void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& path,
                      const std::vector<std::string>& inherited_states, const OTheme* row_theme,
                      const RowCtx& row, const RenderContext& context) {
+  struct Level {
+    explicit Level(std::size_t& depth) : depth(depth) { ++depth; }
+    ~Level() { --depth; }
+    std::size_t& depth;
+  } level(context.depth);
+  const bool has_room_below = context.depth < kMaxRenderDepth;
   // The inherited list serves as it is unless this node adds states of its own.
   const std::vector<std::string>* states = &inherited_states;
   std::vector<std::string> own_states;
@@ -202,11 +208,13 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
 
   const std::string_view binds = node.style.binds;
   if (binds == "ThemeList") {
+    if (!has_room_below) return;
     generate_theme_buttons_from(entry != nullptr ? entry->widgets : widget_children(layer), path,
                                 node, *states, context);
     return;
   }
   if (binds.starts_with("List:")) {
+    if (!has_room_below) return;
     build_data_list(entry != nullptr ? entry->widgets : widget_children(layer), path, node, *states,
                     context);
     return;
@@ -214,6 +222,7 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
   apply_binds(node, row_theme, context.theme_ctx, row);
   if (node.type == NodeType::button) register_list_intent(node, row, context.list_actions);
 
+  if (!has_room_below) return;
   // Reserved up front, so that a child's node stays where it is while its own
   // subtree is built.
   node.children.reserve(child_layers.size());

@@ -27,6 +27,7 @@
 #include "benchmarks/json_bench.h"
 #include "benchmarks/measure.h"
 #include "benchmarks/scaling_bytes.h"
+#include "benchmarks/scaling.h"
 #include "theme_language/attribute.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
@@ -345,6 +346,7 @@ int main(int argc, char** argv) {
     if (command == "memory") return bench::run_memory(argc, argv);
     if (command == "compare") return bench::run_compare(argc, argv);
     if (command == "profile") return bench::run_profile(argc, argv);
+    if (command == "scaling") return bench::run_scaling(argc, argv);
     if (command == "scaling-bytes") return bench::run_scaling_bytes(argc, argv);
     if (command == "measure-json") return bench::run_measure_json(argc, argv);
     if (command == "profile-json") return bench::run_profile_json(argc, argv);

@@ -13,6 +13,7 @@
 
 #include "benchmarks/generator.h"
 #include "benchmarks/json_bench.h"
+#include "benchmarks/scaling.h"
 
 namespace bench {
 
@@ -263,7 +264,7 @@ int run_compare(int argc, char** argv) {
     report.goal("64 x 64 expansion of a 1 MB text loaded whole", report.now("expand_loaded"), false,
                 1.0);
     json_goals(report);
-    missed = report.missed();
+    missed = report.missed() + report_scaling(self, rounds);
     std::printf("%d goal(s) missed\n", missed);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "compare: %s\n", error.what());

@@ -4,6 +4,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "theme_language/internal/attribute_impl.h"
 #include "theme_language/internal/object_access.h"
@@ -153,12 +155,56 @@ void DAttribute::Impl::forget_link() {
 void DAttribute::Impl::resolve_own_link() {
   if (link) {
     raise_tree_answers(*owner);
+    // found->in_link_chain(owner), at the cost of the shorter of two walks:
+    // the owner lies on the chain from `found` exactly when `found` is the
+    // owner or lies among the owner's dependents, transitively. So the chain
+    // is walked up from `found` and the dependents down from the owner, a
+    // step of each in turn. The walk up answers yes when it meets the owner
+    // (the walk down could not meet `found` sooner: it passes every link
+    // between them first) and no when its chain ends; the walk down answers
+    // no once it has seen every dependent. A chain resolved in order meets
+    // an owner without dependents, one resolved in reverse order a target
+    // whose own link is not resolved yet: either way the answer comes at
+    // once, where the walk up alone made long chains quadratic.
+    const auto reaches_owner = [this](const DAttribute* found) {
+      const DAttribute* up = found;
+      // Most chains are short: a few steps up need no list for the walk down.
+      for (int step = 0; step < 8; ++step) {
+        if (up == nullptr) return false;
+        if (up == owner) return true;
+        up = target_of(*up);
+      }
+      std::vector<std::pair<const Impl*, std::size_t>> down{{this, 0}};
+      while (true) {
+        if (up == nullptr) return false;
+        if (up == owner) return true;
+        up = target_of(*up);
+        // One dependent further down, or one list finished.
+        if (down.empty()) return false;
+        auto& [holder, next] = down.back();
+        const std::vector<DAttribute*>& list = holder->dependents;
+        while (next < list.size() &&
+               (list[next] == nullptr || target_of(*list[next]) != holder->owner)) {
+          ++next;
+        }
+        if (next == list.size()) {
+          down.pop_back();
+          continue;
+        }
+        const DAttribute* dependent = list[next++];
+        if (dependent->impl && !dependent->impl->dependents.empty()) {
+          down.emplace_back(dependent->impl.get(), 0);
+        }
+      }
+    };
     DAttribute* found = find_link_target(owner, link->path);
+    // The target resolved before cannot lead back, as resolved links form no
+    // loop: resolving a chain again costs no walk at all.
     const char* problem = nullptr;
     if (found == nullptr) {
       link->cyclic = false;
       problem = "unresolved";
-    } else if (found->in_link_chain(owner)) {
+    } else if (found != link->target && reaches_owner(found)) {
       // Leaving this one without target keeps the resolved links free of loops.
       link->cyclic = true;
       if (link->target != nullptr) {

@@ -54,9 +54,23 @@ DLayer* DLayer::namespace_root() {
 
 std::vector<DLayer*> DLayer::children() const { return impl->current_child_layers(*this); }
 
-const std::vector<DLayer*>& DLayer::Impl::current_child_layers(const DLayer& owner) {
-  if (child_layers_version != owner.children_version()) {
-    const auto& children = owner.DObject::children();
+void DLayer::Impl::update_child_layers(const DLayer& owner) {
+  const auto& children = owner.DObject::children();
+  const std::size_t version = owner.children_version();
+  // Every change of the child list raises the version by one, and only an
+  // append also adds one child: a version and a count grown by the same
+  // amount mean that many appends, and only the new tail needs a look. Then
+  // the list grows as vectors do, so that a layer given thousands of child
+  // layers one at a time, looked up in between, costs linear time.
+  const bool appended_only = child_layers_version != std::numeric_limits<std::size_t>::max() &&
+                             version > child_layers_version &&
+                             children.size() >= child_layers_count &&
+                             children.size() - child_layers_count == version - child_layers_version;
+  if (appended_only) {
+    for (std::size_t i = child_layers_count; i < children.size(); ++i) {
+      if (DLayer* layer = as_layer(children[i].get())) child_layers.push_back(layer);
+    }
+  } else {
     const auto count = static_cast<std::size_t>(std::count_if(
         children.begin(), children.end(), [](const auto& child) { return as_layer(child.get()); }));
     // Exactly as long as needed: most layers keep none or one.
@@ -69,9 +83,9 @@ const std::vector<DLayer*>& DLayer::Impl::current_child_layers(const DLayer& own
     for (const auto& child : children) {
       if (DLayer* layer = as_layer(child.get())) child_layers.push_back(layer);
     }
-    child_layers_version = owner.children_version();
   }
-  return child_layers;
+  child_layers_version = version;
+  child_layers_count = children.size();
 }
 
 std::vector<DAttribute*> DLayer::attributes() const {
@@ -213,6 +227,12 @@ DLayer* DLayerAccess::find_child_layer(const DLayer& layer, std::string_view nam
 
 const std::vector<DLayer*>& DLayerAccess::child_layers(const DLayer& layer) {
   return layer.impl->current_child_layers(layer);
+}
+
+DObject** DLayerAccess::root_hint(DLayer& layer) { return &layer.impl->root_hint; }
+
+DObject** layer_root_hint(DObject& layer) {
+  return DLayerAccess::root_hint(static_cast<DLayer&>(layer));
 }
 
 void DLayerAccess::find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,

@@ -134,11 +134,15 @@ DObject* DObject::add_child(std::unique_ptr<DObject> child) {
   // The child was a root until now: caches that hold its counter must not
   // trust it any more.
   if (child->extra && child->extra->tree) ++child->extra->tree->generation;
+  DObject& root = tree_root(*this);
+  // A layer learns its root as it joins, so that what is made below it finds
+  // the root without a walk.
+  if (child->kind() == DKind::LAYER) *layer_root_hint(*child) = &root;
   child->parent_object = this;
   DObject* raw = child.get();
   child_list.push_back(std::move(child));
   ++version;
-  raise_tree_generation(*this);
+  if (root.extra && root.extra->tree) ++root.extra->tree->generation;
   return raw;
 }
 
@@ -224,45 +228,82 @@ void DObject::disconnect_destroyed(const DConnectionID& id) {
   if (extra) extra->destroyed_callbacks.erase(id);
 }
 
+namespace {
+
+// The layer's hint when it may lead further up than its parent: set, and not
+// the layer itself.
+DObject* hint_above(DObject& object) {
+  if (object.kind() != DObject::DKind::LAYER) return nullptr;
+  DObject* hint = *layer_root_hint(object);
+  return hint != &object ? hint : nullptr;
+}
+
+// tree_root when the nearest layer's hint is missing or no root any more:
+// climbs by parents and hints (a hint, even one gone stale, names an
+// ancestor), then writes the root into every hint met on the way, so that
+// the next look-up from anywhere along it is one step.
+DObject& find_root(DObject& start) {
+  DObject* up = &start;
+  while (up->parent() != nullptr) {
+    DObject* hint = hint_above(*up);
+    up = hint != nullptr ? hint : up->parent();
+  }
+  DObject* root = up;
+  for (up = &start; up != root;) {
+    DObject* hint = hint_above(*up);
+    DObject* next = hint != nullptr ? hint : up->parent();
+    if (up->kind() == DObject::DKind::LAYER) *layer_root_hint(*up) = root;
+    up = next;
+  }
+  return *root;
+}
+
+}  // namespace
+
+DObject& tree_root(const DObject& object) {
+  // Objects of a tree are never const themselves; only the caller's view is.
+  DObject* up = const_cast<DObject*>(&object);
+  // Attributes and states lie a step or two below a layer.
+  while (up->parent() != nullptr && up->kind() != DObject::DKind::LAYER) up = up->parent();
+  if (up->parent() == nullptr) return *up;
+  // Trees only ever join: a hint that still has no parent is the root.
+  DObject* hint = *layer_root_hint(*up);
+  if (hint != nullptr && hint->parent() == nullptr) return *hint;
+  return find_root(*up);
+}
+
 DTreeStates& tree_states(const DObject& object) {
-  const DObject* root = &object;
-  while (root->parent_object != nullptr) root = root->parent_object;
-  if (!root->extra) root->extra = std::make_unique<DObject::Extra>();
-  if (!root->extra->tree) root->extra->tree = std::make_unique<DTreeStates>();
-  return *root->extra->tree;
+  DObject& root = tree_root(object);
+  if (!root.extra) root.extra = std::make_unique<DObject::Extra>();
+  if (!root.extra->tree) root.extra->tree = std::make_unique<DTreeStates>();
+  return *root.extra->tree;
 }
 
 void raise_tree_generation(DObject& object) {
-  DObject* root = &object;
-  while (root->parent_object != nullptr) root = root->parent_object;
+  const DObject& root = tree_root(object);
   // Without a record nobody holds the counter yet.
-  if (root->extra && root->extra->tree) ++root->extra->tree->generation;
+  if (root.extra && root.extra->tree) ++root.extra->tree->generation;
 }
 
 void raise_tree_answers(const DObject& object) {
-  const DObject* root = &object;
-  while (root->parent_object != nullptr) root = root->parent_object;
-  if (root->extra && root->extra->tree) ++root->extra->tree->answers;
+  const DObject& root = tree_root(object);
+  if (root.extra && root.extra->tree) ++root.extra->tree->answers;
 }
 
 DObjectPool* object_pool(DObject& object) {
   if constexpr (!DObjectPool::kEnabled) {
     return nullptr;
   } else {
-    DObject* root = &object;
-    while (root->parent_object != nullptr) root = root->parent_object;
-    if (!root->extra) root->extra = std::make_unique<DObject::Extra>();
-    if (!root->extra->pool) root->extra->pool = std::make_unique<DObjectPool>();
-    return root->extra->pool.get();
+    DObject& root = tree_root(object);
+    if (!root.extra) root.extra = std::make_unique<DObject::Extra>();
+    if (!root.extra->pool) root.extra->pool = std::make_unique<DObjectPool>();
+    return root.extra->pool.get();
   }
 }
 
 DCopyPlace copy_place(const DObject& source, DObject& parent) {
-  const DObject* from = &source;
-  while (from->parent() != nullptr) from = from->parent();
-  DObject* root = &parent;
-  while (root->parent() != nullptr) root = root->parent();
-  return DCopyPlace{from == root, object_pool(*root)};
+  DObject& root = tree_root(parent);
+  return DCopyPlace{&tree_root(source) == &root, object_pool(root)};
 }
 
 void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }

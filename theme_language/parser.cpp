@@ -96,10 +96,37 @@ struct DParser::Impl {
   // Moves forward with the parser: blocks open in token order.
   std::size_t next_block = 1;
   std::uint64_t current = 0;
-  // Blocks open around the current token.
-  std::uint64_t block_depth = 0;
+  // Levels open around the current token: its blocks, and the layers that
+  // the paths of the declarations opening them name on the way.
+  std::uint64_t depth = 0;
   DLayerNode root;
   std::vector<DError> errors;
+};
+
+// Levels added to the depth while a block or a path is open; taken off again
+// however the rule returns.
+namespace {
+
+// Whether a line's tokens hold a ":", looked for from the end, where an
+// attribute's value is short.
+bool has_colon(const DToken* begin, const DToken* end) {
+  while (end != begin) {
+    if ((--end)->type == DTokenType::COLON) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+struct DParser::Nested {
+  Nested(std::uint64_t& depth, std::uint64_t levels) : depth(depth), levels(levels) {
+    depth += levels;
+  }
+  ~Nested() { depth -= levels; }
+  Nested(const Nested&) = delete;
+  Nested& operator=(const Nested&) = delete;
+  std::uint64_t& depth;
+  std::uint64_t levels;
 };
 
 namespace {
@@ -150,8 +177,8 @@ void DParser::count_block_lines() {
   blocks.emplace_back();
   // A line is classified by its first and last token, as parse_statement will
   // read it in the common cases: "@" starts a state-set (or a state), a final
-  // ":" opens a layer body, a final "." a group-set, and anything else is
-  // taken for an attribute.
+  // ":" opens a layer body, a final "." a group-set, a line without ":" is a
+  // layer without body, and anything else is taken for an attribute.
   std::uint64_t line_start = 0;
   // Local copies: the compiler cannot tell that growing blocks leaves them.
   const DToken* const token = tokens.data();
@@ -171,6 +198,10 @@ void DParser::count_block_lines() {
         ++counts.layers;
       } else if (last == DTokenType::DOT) {
         ++counts.group_sets;
+      } else if ((last == DTokenType::WORD || last == DTokenType::PAREN_CLOSE) &&
+                 !has_colon(token + line_start, token + i)) {
+        // A name alone, or with a base: a layer without body.
+        ++counts.layers;
       } else {
         ++counts.attributes;
       }
@@ -272,6 +303,20 @@ void DParser::synchronize_block() {
   }
 }
 
+// A path names one layer per traversal name, each a level deeper, as nested
+// blocks would: a declaration whose layers would nest deeper than blocks may
+// is reported and skipped with whatever is indented below it.
+bool DParser::skip_too_deep(const DDeclaration& declaration) {
+  const std::size_t names = declaration.traversal.size();
+  if (impl->depth + names <= kMaxLayerDepth) return false;
+  report_error(
+      declaration.traversal.front().line,
+      "Found path nested deeper than " + std::to_string(kMaxLayerDepth) + " levels; skipping it.");
+  synchronize();
+  if (match(DTokenType::INDENT)) synchronize_block();
+  return true;
+}
+
 // ---- Rules ----
 
 // file -> statement* ENDFILE
@@ -319,6 +364,10 @@ void DParser::parse_statement(DLayerNode& node) {
   if (attributes.size() < attributes.capacity()) {
     DAttributeNode& attribute = attributes.emplace_back();
     read_path(attribute.declaration);
+    if (skip_too_deep(attribute.declaration)) {
+      attributes.pop_back();
+      return;
+    }
     if (is_attribute(attribute.declaration)) {
       parse_attribute(attribute);
       return;
@@ -327,6 +376,7 @@ void DParser::parse_statement(DLayerNode& node) {
     attributes.pop_back();
   } else {
     read_path(declaration);
+    if (skip_too_deep(declaration)) return;
   }
   if (!declaration.name.parts.empty()) {
     if (is_attribute(declaration)) {
@@ -344,6 +394,7 @@ void DParser::parse_statement(DLayerNode& node) {
   } else {
     DGroupSet group_set;
     group_set.declaration = std::move(declaration);
+    const Nested nested(impl->depth, group_set.declaration.traversal.size());
     group_set.attributes = parse_group_attributes();
     node.group_sets.push_back(std::move(group_set));
   }
@@ -361,6 +412,7 @@ void DParser::parse_layer(DLayerNode& node) {
   }
   if (match(DTokenType::COLON)) {
     if (const BlockCounts* counts = block_ahead()) reserve_for(node, *counts);
+    const Nested nested(impl->depth, node.declaration.traversal.size());
     parse_block(DBlockContext::LAYER_DEFINITION, [&] { parse_statement(node); });
   } else if (!match(DTokenType::NEWLINE)) {
     report_unexpected("; expected line end after layer declaration.");
@@ -387,13 +439,13 @@ void DParser::parse_block(DBlockContext context, Item&& item) {
   advance();
   // Blocks nest by recursion (statement, layer, block, statement, ...), and a
   // file of a few megabytes can indent deep enough to overflow the stack.
-  if (impl->block_depth == kMaxLayerDepth) {
+  if (impl->depth >= kMaxLayerDepth) {
     report_error(peek().line, "Found " + to_string(context) + " nested deeper than " +
                                   std::to_string(kMaxLayerDepth) + " blocks; skipping it.");
     synchronize_block();
     return;
   }
-  ++impl->block_depth;
+  const Nested nested(impl->depth, 1);
   // The item runs at least once: an INDENT always opens a line with content.
   do {
     const auto before = impl->current;
@@ -404,7 +456,6 @@ void DParser::parse_block(DBlockContext context, Item&& item) {
       advance();
     }
   } while (!check(DTokenType::DEDENT) && !is_end_reached());
-  --impl->block_depth;
   if (!match(DTokenType::DEDENT)) {
     report_unexpected("; expected dedent to close " + to_string(context) + ".");
     synchronize_block();
@@ -414,6 +465,7 @@ void DParser::parse_block(DBlockContext context, Item&& item) {
 // state_set_item -> attribute | declaration "." group_block
 void DParser::parse_state_set_item(DStateSet& set) {
   DDeclaration declaration = parse_declaration();
+  if (skip_too_deep(declaration)) return;
   if (!declaration.name.parts.empty()) {
     const std::uint64_t line = declaration.name.line;
     DAttributeNode& attribute = set.attributes.emplace_back();
@@ -429,6 +481,7 @@ void DParser::parse_state_set_item(DStateSet& set) {
   } else {
     DGroupSet group_set;
     group_set.declaration = std::move(declaration);
+    const Nested nested(impl->depth, group_set.declaration.traversal.size());
     for (auto& attribute : parse_group_attributes()) {
       if (!attribute.states.empty()) {
         report_error(attribute.declaration.name.line,

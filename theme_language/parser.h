@@ -62,6 +62,8 @@ class DParser {
   // Recovery
   void synchronize();
   void synchronize_block();
+  struct Nested;
+  bool skip_too_deep(const DDeclaration& declaration);
 
   // Rules, top-down
   void parse_statement(DLayerNode& node);

@@ -2,6 +2,7 @@
 
 // Pieces of OApp's work shared between its source files; not part of the public interface.
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <string>
@@ -61,7 +62,15 @@ struct RenderContext {
   double spacing_scale;
   // Styles of the last render to answer from; null: resolve every style.
   StyleMemo* style_memo = nullptr;
+  // Nodes open on the way down to the one being built.
+  mutable std::size_t depth = 0;
 };
+
+// Deepest node a render builds. Loaded sources nest layers at most 1024 levels
+// below a namespace layer, so no loaded tree comes near; a tree made deeper
+// through the library's interface ends here in leaves, rather than
+// overflowing the stack in the build or in the walks over the render tree.
+inline constexpr std::size_t kMaxRenderDepth = 1100;
 
 // Render tree building: one node and its subtree, built from the layer for the path.
 RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const StringMap& texts,

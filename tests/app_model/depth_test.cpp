@@ -123,6 +123,27 @@ TEST_F(Depth, a_thousand_nested_layers_load_render_diff_write_json_and_are_destr
   app.reset();
 }
 
+// Sources cannot nest layers that deep, but the library's interface can: the
+// render ends in leaves at its bound instead of overflowing the stack.
+TEST_F(Depth, a_tree_made_deeper_than_any_source_renders_down_to_a_bound) {
+  dir.write("deep.drl", "App << Ombrix/Box\n");
+  auto app = std::make_unique<OApp>();
+  app->root_name = "App";
+  ASSERT_TRUE(app->init(kFixtures + "/themes", kFixtures + "/styles", "", {dir.string()}));
+  Drelm::DLayer* layer = app->engine().find_layer("App");
+  ASSERT_NE(layer, nullptr);
+  for (int level = 0; level < 3000; ++level) layer = Drelm::dMake<Drelm::DLayer>(layer, "Deep");
+  int levels = 0;
+  {
+    const RenderNode tree = app->build_render_tree();
+    deepest(tree, levels);
+    EXPECT_EQ(levels, 1100);
+  }
+  const Json first = Json::parse(app->render_patches_json());
+  ASSERT_EQ(first.size(), 1u);
+  app.reset();
+}
+
 // Bases nest a layer's copies without any block nesting, so a chain of short
 // top-level layers would build a tree deeper than the parser ever allows.
 TEST_F(Depth, a_long_chain_of_bases_ends_in_a_diagnostic_not_a_stack_overflow) {

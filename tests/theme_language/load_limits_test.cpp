@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "support/log_capture.h"
 #include "theme_language/attribute.h"
 #include "theme_language/engine.h"
+#include "theme_language/internal/object_access.h"
+#include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
 #include "theme_language/parser.h"
@@ -192,6 +195,233 @@ TEST_F(LoadLimits, inheritance_never_nests_layers_deeper_than_the_parser_allows)
   for (int level = 1; level < 100; ++level) path += "/T";
   ASSERT_NE(engine.find_layer(path), nullptr);
   EXPECT_NE(engine.find_layer(path)->find_attribute("Leaf"), nullptr);
+}
+
+// Sources that are large in one direction: deep paths, many siblings, long
+// link chains. Each loads (or is refused) with exactly its diagnostics and the
+// structure it declares; the sizes are those that were slow or crashed.
+TEST_F(LoadLimits, size_cases) {
+  const auto repeat = [](const std::string& piece, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += piece;
+    return text;
+  };
+  const auto chain = [](int count) {
+    std::string text = "Chain:\n A0: 1\n";
+    for (int i = 1; i < count; ++i) {
+      text += " A" + std::to_string(i) + ": A" + std::to_string(i - 1) + "\n";
+    }
+    return text;
+  };
+  // The layers below `layer` along first children.
+  const auto depth_below = [](DLayer* layer) {
+    std::size_t levels = 0;
+    for (; !layer->children().empty(); layer = layer->children().front()) ++levels;
+    return levels;
+  };
+  const std::string refused = "engine: FILE: Failed to load file.";
+  struct SizeCase {
+    std::string name;
+    std::string source;
+    std::vector<std::string> log;  // FILE stands for the file's path
+    std::function<void(DEngine&)> check;
+  };
+  const std::vector<SizeCase> cases = {
+      {"a path as deep as blocks may nest",
+       repeat("L/", 1024) + "Leaf: 1\n",
+       {},
+       [&](DEngine& engine) {
+         EXPECT_EQ(depth_below(engine.root()), 1024u);
+         EXPECT_NE(find_layer_path(*engine.root(), repeat("L/", 1024))->find_attribute("Leaf"),
+                   nullptr);
+       }},
+      // As a body of 1024 nested blocks may declare one layer without body.
+      {"a path ending in a layer without body",
+       repeat("L/", 1024) + "Last\n",
+       {},
+       [&](DEngine& engine) { EXPECT_EQ(depth_below(engine.root()), 1025u); }},
+      {"a path one level deeper",
+       repeat("L/", 1025) + "Leaf: 1\nAfter: 1\n",
+       {refused, "parser: FILE:1: Found path nested deeper than 1024 levels; skipping it."},
+       [&](DEngine& engine) { EXPECT_TRUE(engine.root()->children().empty()); }},
+      // Blocks and paths add up; the statement is skipped with its body and
+      // the rest of the file is read on.
+      {"a path below nested blocks",
+       "A:\n B:\n  " + repeat("L/", 1023) + "C:\n   x: 1\n  D: 1\n Bad: 1 1\n",
+       {refused, "parser: FILE:3: Found path nested deeper than 1024 levels; skipping it.",
+        "parser: FILE:6: Found unexpected `1`; expected a line end after attribute."},
+       [&](DEngine& engine) { EXPECT_EQ(engine.root()->children().size(), 0u); }},
+      {"a path in a state-set",
+       "A:\n @Hover:\n  " + repeat("L/", 1024) + "x: 1\n",
+       {refused, "parser: FILE:3: Found path nested deeper than 1024 levels; skipping it."},
+       nullptr},
+      {"a group-set path",
+       repeat("L/", 1025) + "G.\n x: 1\n",
+       {refused, "parser: FILE:1: Found path nested deeper than 1024 levels; skipping it."},
+       nullptr},
+      // Once a stack overflow in loading, rendering and tearing down.
+      {"a path of 100,000 names",
+       repeat("A/", 100000) + "A: 1\n",
+       {refused, "parser: FILE:1: Found path nested deeper than 1024 levels; skipping it."},
+       nullptr},
+      {"20,000 sibling layers",
+       [] {
+         std::string text = "Siblings:\n";
+         for (int i = 0; i < 20000; ++i) text += " S" + std::to_string(i) + "\n";
+         return text;
+       }(),
+       {},
+       [](DEngine& engine) {
+         DLayer* siblings = engine.find_layer("Siblings");
+         ASSERT_NE(siblings, nullptr);
+         const std::vector<DLayer*> children = siblings->children();
+         ASSERT_EQ(children.size(), 20000u);
+         for (std::size_t i = 0; i < children.size(); i += 997) {
+           EXPECT_EQ(children[i]->object_name(), "S" + std::to_string(i));
+           EXPECT_EQ(engine.find_layer("Siblings/S" + std::to_string(i)), children[i]);
+         }
+         // The list follows every later change, not only appends.
+         siblings->destroy_child(children[1]);
+         dMake<DLayer>(siblings, "Added");
+         siblings->reorder_children({siblings->children().back(), children[0]});
+         const std::vector<DLayer*> changed = siblings->children();
+         ASSERT_EQ(changed.size(), 20000u);
+         EXPECT_EQ(changed[0]->object_name(), "Added");
+         EXPECT_EQ(changed[1]->object_name(), "S2");
+         EXPECT_EQ(changed[19999]->object_name(), "S0");
+         EXPECT_EQ(engine.find_layer("Siblings/S1"), nullptr);
+         children[2]->set_object_name("Renamed");
+         EXPECT_EQ(engine.find_layer("Siblings/Renamed"), children[2]);
+       }},
+      {"a chain of 20,000 links declared in order",
+       chain(20000),
+       {},
+       [](DEngine& engine) {
+         engine.resolve_links();
+         engine.resolve_links();  // again, as nothing changed
+         EXPECT_TRUE(support::LogCapture::lines().empty());
+         EXPECT_TRUE(engine.unresolved_links().empty());
+         DAttribute* last = engine.find_layer("Chain")->find_attribute("A19999");
+         ASSERT_NE(last->as_if<double>({}), nullptr);
+         EXPECT_EQ(*last->as_if<double>({}), 1.0);
+         EXPECT_EQ(last->link()->target->object_name(), "A19998");
+       }},
+      // The link that closes the loop is the one resolved last.
+      {"a chain of 20,000 links closed into a loop",
+       "Chain:\n A0: A19999\n" + chain(20000).substr(std::string("Chain:\n A0: 1\n").size()),
+       {},
+       [](DEngine& engine) {
+         engine.resolve_links();
+         ASSERT_EQ(support::LogCapture::lines().size(), 1u);
+         EXPECT_EQ(support::LogCapture::lines()[0],
+                   "engine: cyclic link `A19998` on attribute `Chain/A19999`.");
+         const auto unresolved = engine.unresolved_links();
+         ASSERT_EQ(unresolved.size(), 1u);
+         EXPECT_TRUE(unresolved[0].cyclic);
+         EXPECT_EQ(engine.find_layer("Chain")->find_attribute("A0")->link()->target->object_name(),
+                   "A19999");
+       }},
+  };
+  for (const SizeCase& size_case : cases) {
+    SCOPED_TRACE(size_case.name);
+    capture.lines().clear();
+    const std::string file = dir.write("size.drl", size_case.source);
+    DEngine engine;
+    engine.load_files(dir.string(), "");
+    std::vector<std::string> expected;
+    for (std::string line : size_case.log) {
+      line.replace(line.find("FILE"), 4, file);
+      expected.push_back(line);
+    }
+    EXPECT_EQ(capture.lines(), expected);
+    capture.lines().clear();
+    if (size_case.check) size_case.check(engine);
+  }
+}
+
+// Links that point anywhere, resolved against a model of the rules: a link
+// whose target's chain leads back to it is cyclic and left without target,
+// else it takes the target; the walks that find this stay linear.
+TEST_F(LoadLimits, link_resolution_matches_the_chain_rule_in_any_order) {
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    constexpr int kCount = 300;
+    unsigned state = seed;
+    const auto next = [&state](int bound) {
+      state = state * 1103515245u + 12345u;
+      return int((state >> 8) % unsigned(bound));
+    };
+    DLayer root;
+    DLayer* layer = dMake<DLayer>(&root, "L");
+    std::vector<DAttribute*> attributes;
+    std::vector<int> links(kCount);
+    for (int i = 0; i < kCount; ++i) {
+      DAttribute* attribute = dMake<DAttribute>(layer, "A" + std::to_string(i));
+      attribute->set_value(DValue(double(i)));
+      attributes.push_back(attribute);
+    }
+    // Mostly to a near neighbour, so that long chains form; some to no one.
+    for (int i = 0; i < kCount; ++i) {
+      const int kind = next(10);
+      links[i] = kind == 0 ? -1 : kind < 3 ? next(kCount) : (i + kCount - 1 - next(3)) % kCount;
+      if (kind == 9) continue;  // not linked
+      attributes[i]->create_link(links[i] < 0 ? std::string("Missing")
+                                              : "A" + std::to_string(links[i]));
+    }
+    std::vector<int> target(kCount, -1);
+    for (int round = 0; round < 2; ++round) {
+      capture.lines().clear();
+      layer->resolve_links();
+      std::size_t cyclic_lines = 0;
+      for (int i = 0; i < kCount; ++i) {
+        const DLink* link = attributes[i]->link();
+        if (link == nullptr) continue;
+        bool cyclic = false;
+        if (links[i] >= 0) {
+          for (int at = links[i]; at >= 0 && !cyclic; at = target[at]) cyclic = at == i;
+          target[i] = cyclic ? -1 : links[i];
+        }
+        cyclic_lines += cyclic ? 1 : 0;
+        EXPECT_EQ(link->cyclic, cyclic) << i;
+        EXPECT_EQ(link->target, target[i] < 0 ? nullptr : attributes[target[i]]) << i;
+      }
+      std::size_t logged = 0;
+      for (const std::string& line : capture.lines())
+        logged += line.rfind("engine: cyclic", 0) == 0 ? 1 : 0;
+      EXPECT_EQ(logged, cyclic_lines);
+    }
+  }
+}
+
+// Creation finds a tree's root through the nearest layer's cached root; a
+// tree placed deep inside another must find its new root from then on.
+TEST_F(LoadLimits, a_tree_placed_deep_in_another_finds_its_new_root) {
+  DLayer root;
+  DAttribute* base_fill = dMake<DAttribute>(dMake<DLayer>(&root, "Base"), "Fill");
+  DAttribute* hover = dMake<DAttribute>(base_fill, "Hover");
+  DLayer* holder = dMake<DLayer>(dMake<DLayer>(&root, "Outer"), "Holder");
+
+  auto alone = std::make_unique<DLayer>("Alone");
+  DLayer* deep = dMake<DLayer>(dMake<DLayer>(alone.get(), "A"), "B");
+  deep->set_base_path("Base");
+  DAttribute* fill = dMake<DAttribute>(deep, "Fill");
+  EXPECT_EQ(fill->state({"Hover"}), nullptr);
+  holder->add_child(std::move(alone));
+  // Made after the join, below layers that learnt the old root.
+  DLayer* later = dMake<DLayer>(deep, "Later");
+  EXPECT_EQ(fill->state({"Hover"}), nullptr);
+  root.resolve_bases();
+  EXPECT_EQ(deep->base(), base_fill->parent());
+  EXPECT_EQ(fill->state({"Hover"}), hover);
+  base_fill->destroy_child(hover);
+  EXPECT_EQ(fill->state({"Hover"}), nullptr);
+  EXPECT_EQ(later->path(), "Outer/Holder/Alone/A/B/Later");
+  // Changes deep in the joined part raise the counter of the whole tree.
+  const std::uint32_t* generation = tree_generation(root);
+  const std::uint32_t before = *generation;
+  dMake<DAttribute>(later, "Made");
+  EXPECT_NE(*generation, before);
+  EXPECT_EQ(&tree_states(*fill), &tree_states(root));
 }
 
 TEST_F(LoadLimits, subtrees_are_measured_without_recursion) {

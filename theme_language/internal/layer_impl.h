@@ -55,11 +55,20 @@ struct DLayer::Impl {
   // render walks them on every build without touching the attributes.
   std::vector<DLayer*> child_layers;
   std::size_t child_layers_version = std::numeric_limits<std::size_t>::max();
+  // The owner's child count when child_layers was last brought up to date.
+  std::size_t child_layers_count = 0;
+  // An ancestor that was the root of this layer's tree when last seen (see
+  // tree_root in object_access.h); null until known.
+  DObject* root_hint = nullptr;
 
   // Out of line so that the look-ups themselves stay short.
   void update_attribute_index(const DLayer& owner);
   void update_layer_index(const DLayer& owner);
-  const std::vector<DLayer*>& current_child_layers(const DLayer& owner);
+  const std::vector<DLayer*>& current_child_layers(const DLayer& owner) {
+    if (child_layers_version != owner.children_version()) update_child_layers(owner);
+    return child_layers;
+  }
+  void update_child_layers(const DLayer& owner);
   // Frees the indexes that the owner's child list has left behind; each would
   // be built anew at its next look-up anyway.
   void drop_stale_indexes(const DLayer& owner);

@@ -24,6 +24,14 @@ class DAttribute;
 // under a parent, its counter is raised once more and no longer kept up to
 // date, so a cache holding it turns stale and looks the new root up.
 DTreeStates& tree_states(const DObject& object);
+// The root of the tree that holds `object`. Found through the nearest layer's
+// hint, a cached root: trees only ever join, so a hint that still has no
+// parent is the root; one that got a parent is followed up and rewritten.
+// Creation, the pool and the counters thus cost no walk up a deep tree.
+DObject& tree_root(const DObject& object);
+// The root hint of a layer, null until the layer joins a tree or is looked
+// up. REQUIRES: layer.kind() is LAYER.
+DObject** layer_root_hint(DObject& layer);
 inline const std::uint32_t* tree_generation(const DObject& object) {
   return &tree_states(object).generation;
 }

@@ -48,6 +48,7 @@ inline const DAttribute* as_attribute(const DObject* object) {
 struct DLayerAccess {
   static DLayer* find_child_layer(const DLayer& layer, std::string_view name);
   static const std::vector<DLayer*>& child_layers(const DLayer& layer);
+  static DObject** root_hint(DLayer& layer);
   // out[i] = the attribute of keys[i], as find_attribute would give it.
   static void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count,
                               DAttribute** out);
