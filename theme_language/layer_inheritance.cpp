@@ -377,7 +377,7 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
   const std::size_t remaining = budget.remaining();
   const std::size_t copies = count_merge(base, derived, remaining);
   if (copies > remaining) {
-    if (childless) budget.remember_too_large(&base);
+    if (childless) budget.remember_too_large(base);
     too_large(remaining);
     return;
   }

@@ -242,6 +242,16 @@ DLoadBudget::DLoadBudget(const DLoadTotals& totals, const DObject& target)
       byte_allowance(copied_byte_allowance(totals.bytes_read)),
       bytes_copied_before(totals.bytes_copied) {}
 
+DLoadBudget::~DLoadBudget() {
+  for (const auto& [base, id] : too_large) const_cast<DLayer*>(base)->disconnect_destroyed(id);
+}
+
+void DLoadBudget::remember_too_large(DLayer& base) {
+  if (too_large.count(&base) != 0) return;
+  const DLayer* address = &base;
+  too_large.emplace(address, base.on_destroyed([this, address] { too_large.erase(address); }));
+}
+
 std::size_t DLoadBudget::remaining() const {
   if (!bounded()) return kUnlimited;
   const std::size_t made = saturating_add(made_before, charged, kUnlimited);

@@ -6,8 +6,9 @@
 
 #include <cstddef>
 #include <limits>
-#include <set>
+#include <map>
 
+#include "theme_language/connections.h"
 #include "theme_language/parse_tree.h"
 
 namespace Drelm {
@@ -66,6 +67,10 @@ class DLoadBudget {
   // The budget of a load into `target`, which must outlive it; totals.bytes_read
   // already holds the load's own files.
   DLoadBudget(const DLoadTotals& totals, const DObject& target);
+  ~DLoadBudget();
+  // The remembered bases call back into the budget where it stands.
+  DLoadBudget(const DLoadBudget&) = delete;
+  DLoadBudget& operator=(const DLoadBudget&) = delete;
 
   bool bounded() const { return target != nullptr; }
   std::size_t bytes_read() const { return bytes; }
@@ -89,8 +94,10 @@ class DLoadBudget {
   // A base found too large for a layer without children stays too large for
   // the rest of the load (subtrees only grow, the remainder only shrinks
   // once charges are exact), so later layers like it are refused unmeasured.
+  // A change callback may destroy such a base during the load, and a new
+  // layer may take its address: a base is forgotten when it dies.
   bool known_too_large(const DLayer* base) const { return too_large.count(base) != 0; }
-  void remember_too_large(const DLayer* base) { too_large.insert(base); }
+  void remember_too_large(DLayer& base);
 
   // Finalize calls open on the current call chain.
   std::size_t nesting = 0;
@@ -106,7 +113,7 @@ class DLoadBudget {
   std::size_t byte_allowance = std::numeric_limits<std::size_t>::max();
   std::size_t bytes_copied_before = 0;  // by earlier loads
   std::size_t bytes_charged = 0;        // by this load
-  std::set<const DLayer*> too_large;
+  std::map<const DLayer*, DConnectionID> too_large;
 };
 
 // How many objects lowering the file finds or creates, one per layer walked or
