@@ -31,8 +31,8 @@ class DLayer : public DObject {
   void set_base_path(const std::string& path);
   bool has_unresolved_base() const;
 
-  // Navigation through layer parents and children; attributes and other
-  // objects are passed over.
+  // Navigation: the layer parents, the child layers and attributes, and the
+  // path from the root.
   DLayer* parent() const;
   DLayer* root();
   DLayer* namespace_root();
@@ -40,8 +40,8 @@ class DLayer : public DObject {
   std::vector<DAttribute*> attributes() const;
   std::string path() const;
 
-  // Look-ups among the direct children; null when nothing matches. They never
-  // go up the tree or into bases.
+  // Look-ups of layers by path below this one and of its own attributes by
+  // name; null when nothing matches. They never go up the tree or into bases.
   DLayer* find_layer(std::deque<std::string> names);
   DLayer* find_layer(const std::string& path);
   // Direct child attribute by exact name, through a cache keyed by children_version.
@@ -52,8 +52,8 @@ class DLayer : public DObject {
   // Resolves every link below: attributes first, then child layers, depth-first.
   void resolve_links();
 
-  // Inheritance: bases resolved after a load, then copied into the layers
-  // that derive from them; clone_to copies this layer's subtree.
+  // Inheritance: after a load, bases are resolved and merged into the layers
+  // that derive from them; clone_to copies this layer's subtree elsewhere.
   void resolve_bases();
   void finalize();
   void clone_to(DObject* parent) const;
