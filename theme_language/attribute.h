@@ -22,6 +22,7 @@ class DAttribute;
 struct DValueSource;
 struct DCopyPlace;
 class DSharedValue;
+struct DTreeStates;
 
 // A link to another attribute, by path; target is null while unresolved or cyclic.
 struct DLink {
@@ -34,10 +35,11 @@ struct DLink {
 // named by their sorted condition names joined with ":".
 class DAttribute : public DObject {
  public:
+  // Made with dMake under a layer or, as a state attribute, under an attribute.
   explicit DAttribute(const std::string& name);
   ~DAttribute() override;
 
-  // Read side.
+  // Read side: the path, the value, and the value for a set of active states.
   std::string path() const;
   // The own value of the attribute at the end of the resolved link chain.
   const DValue& value() const;
@@ -51,10 +53,13 @@ class DAttribute : public DObject {
   template <typename T>
   T as(const std::vector<std::string>& active);
 
-  // Write side.
+  // Write side: a value of its own replaces a link.
   void set_value(const DValue& value);
   // REQUIRES: text is not null. Stored as a string, never parsed.
   void set_value(const char* text);
+
+  // Links to another attribute, by pointer or by a path resolved later; null
+  // from link() while the attribute holds a value of its own.
   const DLink* link() const;
   bool create_link(DAttribute* target);
   bool create_link(const std::string& path);
@@ -64,6 +69,8 @@ class DAttribute : public DObject {
   std::vector<DAttribute*> dependents(bool recursive) const;
   void update_link_dependencies();
 
+  // Callbacks: on_change when the value read through this attribute may have
+  // changed, on_link_change when a link on its chain changed.
   DConnectionID on_change(std::function<void()> callback);
   DConnectionID on_link_change(std::function<void()> callback);
   void disconnect_change(const DConnectionID& id);

@@ -9,6 +9,8 @@ namespace Drelm {
 
 class DLayer;
 
+// A link left without a target: its path names nothing, or (cyclic) its chain
+// leads back to the linked attribute.
 struct DUnresolvedLink {
   std::string attribute_path;
   std::string link_path;
@@ -19,6 +21,7 @@ struct DUnresolvedLink {
 // and loads directories of ".drl" files into it.
 class DEngine {
  public:
+  // The engine owns the root and with it the whole tree.
   DEngine();
   ~DEngine();
   DEngine(const DEngine&) = delete;
@@ -27,9 +30,14 @@ class DEngine {
   // Loads every ".drl" file below directory into the namespace layer of that
   // name (the root when empty), then applies inheritance on that target.
   void load_files(const std::string& directory, const std::string& namespace_name);
+
+  // The tree: its root, and layers by path below it (null when missing).
   DLayer* root() const;
   DLayer* find_layer(const std::string& path) const;
   DLayer* find_layer(std::deque<std::string> names) const;
+
+  // Links, resolved after the last load; unresolved_links lists those left
+  // without a target.
   void resolve_links();
   std::vector<DUnresolvedLink> unresolved_links() const;
 

@@ -19,16 +19,20 @@ class DLoadBudget;
 // One layer declaration of the theme language: child layers and attributes.
 class DLayer : public DObject {
  public:
+  // Unnamed for the engine's root; named for every declared layer.
   DLayer();
   explicit DLayer(const std::string& name);
   ~DLayer() override;
 
+  // The layer inherited from: the path written after "<<" and, once resolved,
+  // the layer it names.
   DLayer* base() const;
   std::string base_path() const;
   void set_base_path(const std::string& path);
   bool has_unresolved_base() const;
 
-  // Navigation.
+  // Navigation: the layer parents, the child layers and attributes, and the
+  // path from the root.
   DLayer* parent() const;
   DLayer* root();
   DLayer* namespace_root();
@@ -36,6 +40,8 @@ class DLayer : public DObject {
   std::vector<DAttribute*> attributes() const;
   std::string path() const;
 
+  // Look-ups of layers by path below this one and of its own attributes by
+  // name; null when nothing matches. They never go up the tree or into bases.
   DLayer* find_layer(std::deque<std::string> names);
   DLayer* find_layer(const std::string& path);
   // Direct child attribute by exact name, through a cache keyed by children_version.
@@ -43,10 +49,11 @@ class DLayer : public DObject {
   DAttribute* find_attribute(const std::string& name);
   DAttribute* find_attribute(const char* name);
 
-  // Links: attributes first, then child layers, depth-first.
+  // Resolves every link below: attributes first, then child layers, depth-first.
   void resolve_links();
 
-  // Inheritance.
+  // Inheritance: after a load, bases are resolved and merged into the layers
+  // that derive from them; clone_to copies this layer's subtree elsewhere.
   void resolve_bases();
   void finalize();
   void clone_to(DObject* parent) const;

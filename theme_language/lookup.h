@@ -18,30 +18,29 @@ namespace Drelm {
 
 class DLayer;
 
-// Little-endian loads of 8, 4 or fewer bytes; byte by byte where the hash of
-// a constant name is worked out while compiling.
-constexpr std::uint64_t load_bytes(const char* p, std::size_t n) {
-  if (!std::is_constant_evaluated()) {
-    if (n == 8) {
-      std::uint64_t word;
-      std::memcpy(&word, p, 8);
-      return word;
-    }
-    if (n == 4) {
-      std::uint32_t word;
-      std::memcpy(&word, p, 4);
-      return word;
-    }
-  }
-  std::uint64_t word = 0;
-  for (std::size_t i = 0; i < n; ++i)
-    word |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
-  return word;
-}
-
 // A hash of the name's bytes: eight at a time, the tail in one or two loads,
 // so that a look-up costs a few instructions more than its length.
 constexpr std::uint64_t hash_name(std::string_view name) {
+  // Little-endian loads of 8, 4 or fewer bytes; byte by byte where the hash of
+  // a constant name is worked out while compiling.
+  constexpr auto load_bytes = [](const char* p, std::size_t n) {
+    if (!std::is_constant_evaluated()) {
+      if (n == 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        return word;
+      }
+      if (n == 4) {
+        std::uint32_t word;
+        std::memcpy(&word, p, 4);
+        return std::uint64_t{word};
+      }
+    }
+    std::uint64_t word = 0;
+    for (std::size_t i = 0; i < n; ++i)
+      word |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
+    return word;
+  };
   constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ULL;
   const char* p = name.data();
   std::size_t n = name.size();
@@ -85,9 +84,7 @@ struct DNameTable {
   std::size_t count;
 };
 
-// out[i] = layer.find_attribute(keys[i].name), for each of the count keys.
-void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count, DAttribute** out);
-// The same for the keys of a constant table.
+// out[i] = layer.find_attribute(keys[i].name), for each key of the table.
 void find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out);
 // As DLayer::find_attribute, with the name's hash worked out by the caller.
 DAttribute* find_attribute(DLayer& layer, const DNameKey& key);

@@ -1,13 +1,39 @@
 #include "theme_language/object.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <map>
+#include <memory>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "theme_language/internal/object_access.h"
 #include "theme_language/internal/object_pool.h"
 
 namespace Drelm {
+namespace {
+
+// A name, reference counted: a copy shares its source's, and a rename writes
+// in place only while nobody else holds it. Counted without atomics, so only
+// objects of one tree share one (trees only ever join, and a tree is used by
+// one thread at a time). An object points at the text, the base, and the
+// count is found from there.
+struct SharedName : std::string {
+  std::size_t count;
+};
+
+std::string* new_name(const std::string& text) {
+  return text.empty() ? nullptr : new SharedName{{text}, 1};
+}
+
+std::size_t& holders(std::string* name) { return static_cast<SharedName*>(name)->count; }
+
+void release_name(std::string* name) {
+  if (name != nullptr && --holders(name) == 0) delete static_cast<SharedName*>(name);
+}
+
+}  // namespace
 
 struct DObject::Extra {
   DConnectionID next_destroyed_id;
@@ -19,7 +45,7 @@ struct DObject::Extra {
   std::unique_ptr<DTreeStates> tree;
   // Names this object held before a rename while others shared them: a
   // reference object_name() handed out stays valid while the object lives.
-  std::vector<SharedName*> old_names;
+  std::vector<std::string*> old_names;
   // Made for a root once a creation path asks for it. The objects it holds
   // all lie in this object's subtree, which is gone before this record.
   std::unique_ptr<DObjectPool> pool;
@@ -65,62 +91,55 @@ void DObject::operator delete(void* object, std::align_val_t alignment,
 
 const std::string DObject::no_name;
 
-DObject::SharedName* DObject::new_name(const std::string& text) {
-  return text.empty() ? nullptr : new SharedName{1, text};
-}
-
-void DObject::release_name(SharedName* name) {
-  if (name != nullptr && --name->count == 0) delete name;
-}
-
 DObject::DObject() = default;
 
 DObject::DObject(DKind kind) : object_kind(kind) {}
 
 DObject::DObject(DKind kind, const std::string& name)
-    : shared_name(new_name(name)), object_kind(kind) {}
+    : name_text(new_name(name)), object_kind(kind) {}
 
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
-  if (extra && !extra->destroyed_callbacks.empty()) run_destroyed_callbacks();
-  if (!child_list.empty()) destroy_children();
-  release_name(shared_name);
+  if (extra && !extra->destroyed_callbacks.empty()) DObjectAccess::run_destroyed_callbacks(*this);
+  if (!child_list.empty()) DObjectAccess::destroy_children(*this);
+  release_name(name_text);
   if (extra) {
-    for (SharedName* old : extra->old_names) release_name(old);
+    for (std::string* old : extra->old_names) release_name(old);
   }
 }
 
-void DObject::run_destroyed_callbacks() {
+void DObjectAccess::run_destroyed_callbacks(DObject& object) {
+  auto& callbacks = object.extra->destroyed_callbacks;
   std::vector<DConnectionID> ids;
-  ids.reserve(extra->destroyed_callbacks.size());
-  for (const auto& entry : extra->destroyed_callbacks) ids.push_back(entry.first);
+  ids.reserve(callbacks.size());
+  for (const auto& entry : callbacks) ids.push_back(entry.first);
   for (const auto& id : ids) {
-    auto it = extra->destroyed_callbacks.find(id);
-    if (it == extra->destroyed_callbacks.end()) continue;
+    auto it = callbacks.find(id);
+    if (it == callbacks.end()) continue;
     auto callback = it->second;  // a copy: the callback may disconnect itself
     if (callback) callback();
   }
-  extra->destroyed_callbacks.clear();
+  callbacks.clear();
 }
 
-void DObject::destroy_children() {
+void DObjectAccess::destroy_children(DObject& object) {
   // First child first; each child tears down its own subtree. Taken out of the
   // list first, so that a child's callback never meets a deleted sibling there.
-  auto doomed = std::move(child_list);
-  child_list.clear();
+  auto doomed = std::move(object.child_list);
+  object.child_list.clear();
   for (auto& child : doomed) child.reset();
 }
 
 void DObject::set_object_name(const std::string& name) {
-  if (shared_name != nullptr && shared_name->count == 1) {
-    shared_name->text = name;
-  } else if (shared_name != nullptr) {
+  if (name_text != nullptr && holders(name_text) == 1) {
+    *name_text = name;
+  } else if (name_text != nullptr) {
     if (!extra) extra = std::make_unique<Extra>();
-    extra->old_names.push_back(shared_name);
-    shared_name = new_name(name);
+    extra->old_names.push_back(name_text);
+    name_text = new_name(name);
   } else {
-    shared_name = new_name(name);
+    name_text = new_name(name);
   }
   if (parent_object != nullptr) {
     if (!parent_object->extra) parent_object->extra = std::make_unique<Extra>();
@@ -272,25 +291,25 @@ DObject& tree_root(const DObject& object) {
   return find_root(*up);
 }
 
-DTreeStates& tree_states(const DObject& object) {
+DTreeStates& DObjectAccess::tree_states(const DObject& object) {
   DObject& root = tree_root(object);
   if (!root.extra) root.extra = std::make_unique<DObject::Extra>();
   if (!root.extra->tree) root.extra->tree = std::make_unique<DTreeStates>();
   return *root.extra->tree;
 }
 
-void raise_tree_generation(DObject& object) {
+void DObjectAccess::raise_tree_generation(DObject& object) {
   const DObject& root = tree_root(object);
   // Without a record nobody holds the counter yet.
   if (root.extra && root.extra->tree) ++root.extra->tree->generation;
 }
 
-void raise_tree_answers(const DObject& object) {
+void DObjectAccess::raise_tree_answers(const DObject& object) {
   const DObject& root = tree_root(object);
   if (root.extra && root.extra->tree) ++root.extra->tree->answers;
 }
 
-DObjectPool* object_pool(DObject& object) {
+DObjectPool* DObjectAccess::object_pool(DObject& object) {
   if constexpr (!DObjectPool::kEnabled) {
     return nullptr;
   } else {
@@ -306,9 +325,11 @@ DCopyPlace copy_place(const DObject& source, DObject& parent) {
   return DCopyPlace{&tree_root(source) == &root, object_pool(root)};
 }
 
-void reserve_children(DObject& object, std::size_t count) { object.child_list.reserve(count); }
+void DObjectAccess::reserve_children(DObject& object, std::size_t count) {
+  object.child_list.reserve(count);
+}
 
-DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy) {
+DObject* DObjectAccess::append_copy(DObject& parent, std::unique_ptr<DObject> copy) {
   copy->parent_object = &parent;
   DObject* raw = copy.get();
   parent.child_list.push_back(std::move(copy));
@@ -316,11 +337,11 @@ DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy) {
   return raw;
 }
 
-void share_name(DObject& copy, const DObject& source) {
-  DObject::SharedName* name = source.shared_name;
-  if (name != nullptr) ++name->count;
-  DObject::release_name(copy.shared_name);
-  copy.shared_name = name;
+void DObjectAccess::share_name(DObject& copy, const DObject& source) {
+  std::string* name = source.name_text;
+  if (name != nullptr) ++holders(name);
+  release_name(copy.name_text);
+  copy.name_text = name;
 }
 
 }  // namespace Drelm

@@ -13,9 +13,6 @@
 
 namespace Drelm {
 
-struct DTreeStates;
-class DObjectPool;
-
 // Base of the theme-language object tree. Each object owns its children; the
 // parent pointer is non-owning.
 class DObject {
@@ -24,14 +21,17 @@ class DObject {
   // tell layers and attributes apart without a dynamic_cast.
   enum class DKind : std::uint8_t { OBJECT, LAYER, ATTRIBUTE };
 
+  // An unnamed object without parent or children. Not copied: it owns its
+  // children alone.
   DObject();
   virtual ~DObject();
   DObject(const DObject&) = delete;
   DObject& operator=(const DObject&) = delete;
 
-  // An object that the library makes for a tree may come from that tree's
-  // pool; a word before each object tells where it came from, so that a
-  // delete by whoever holds it frees it right.
+  // Allocation. An object that the library makes for a tree may come from
+  // that tree's pool; a word before each object tells where it came from, so
+  // that a plain delete (or unique_ptr) by whoever holds it frees it right.
+  // Every form is declared because declaring one hides the global others.
   static void* operator new(std::size_t size);
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void* operator new(std::size_t size, std::align_val_t alignment);
@@ -45,6 +45,7 @@ class DObject {
                               const std::nothrow_t&) noexcept;
   static void operator delete(void*, void*) noexcept {}
 
+  // The owned children, the name and the owner.
   const std::vector<std::unique_ptr<DObject>>& children() const;
   // Raised by every change of the child list; caches compare it.
   std::size_t children_version() const;
@@ -52,12 +53,14 @@ class DObject {
   void set_object_name(const std::string& name);
   DObject* parent() const;
 
+  // Changing the children; each raises children_version.
   // REQUIRES: child is not null. Takes ownership and returns the child.
   DObject* add_child(std::unique_ptr<DObject> child);
   void destroy_child(DObject* child);
   // REQUIRES: the entries are distinct current children of this object.
   void reorder_children(const std::vector<DObject*>& order);
 
+  // Callbacks run first thing in the destructor, in the order registered.
   DConnectionID on_destroyed(std::function<void()> callback);
   void disconnect_destroyed(const DConnectionID& id);
 
@@ -74,6 +77,7 @@ class DObject {
   }
 
  protected:
+  // For the derived classes: their kind, and what their look-up caches check.
   explicit DObject(DKind kind);
   // Named from the start: an object without a parent needs none of the
   // bookkeeping of a rename.
@@ -86,41 +90,22 @@ class DObject {
   std::size_t child_renames() const;
 
  private:
+  // The library's own ways in (internal/object_access.h): tree records,
+  // pools, copies that skip the bookkeeping, shared names.
+  friend struct DObjectAccess;
   // The rarely used parts (destroyed callbacks, rename count, the structure
   // counter of a tree's root, names left by renames); made on first use.
   struct Extra;
-  // A name, reference counted: a copy shares its source's, and a rename writes
-  // in place only while nobody else holds it. Counted without atomics, so only
-  // objects of one tree share one (trees only ever join, and a tree is used by
-  // one thread at a time).
-  struct SharedName {
-    std::size_t count;
-    std::string text;
-  };
-  using ChildList = std::vector<std::unique_ptr<DObject>>;
+
   // What object_name() hands out for an object without a name.
   static const std::string no_name;
-  static SharedName* new_name(const std::string& text);
-  static void release_name(SharedName* name);
-
-  friend DTreeStates& tree_states(const DObject& object);
-  friend DObjectPool* object_pool(DObject& object);
-  friend void reserve_children(DObject& object, std::size_t count);
-  friend DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
-  friend void raise_tree_generation(DObject& object);
-  friend void raise_tree_answers(const DObject& object);
-  friend void share_name(DObject& copy, const DObject& source);
-
-  // The two parts of destruction that most objects skip: their checks stay in
-  // the destructor, without a call.
-  void run_destroyed_callbacks();
-  void destroy_children();
 
   // First, so that it outlasts the children: its pool may hold them.
   mutable std::unique_ptr<Extra> extra;
-  // Null while the name is empty.
-  SharedName* shared_name = nullptr;
-  ChildList child_list;
+  // Null while the name is empty. Copies within one tree may share one text,
+  // counted by object.cpp; a rename writes in place only while it is unshared.
+  std::string* name_text = nullptr;
+  std::vector<std::unique_ptr<DObject>> child_list;
   DObject* parent_object = nullptr;
   std::size_t version = 0;
   // Lets hot paths tell layers and attributes apart without a dynamic_cast;
@@ -135,7 +120,7 @@ inline void DObject::forget_kind() { object_kind = DKind::OBJECT; }
 inline const std::vector<std::unique_ptr<DObject>>& DObject::children() const { return child_list; }
 inline std::size_t DObject::children_version() const { return version; }
 inline const std::string& DObject::object_name() const {
-  return shared_name != nullptr ? shared_name->text : no_name;
+  return name_text != nullptr ? *name_text : no_name;
 }
 inline DObject* DObject::parent() const { return parent_object; }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// Private to the library: the structure counter of a tree, which lets caches
-// that depend on many objects of one tree check their validity in one read.
+// Private to the library: its ways into DObject, among them the structure
+// counter of a tree, which lets caches that depend on many objects of one tree
+// check their validity in one read.
 
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,22 @@ namespace Drelm {
 
 class DAttribute;
 
+// What the library does to the private parts of DObject, which befriends it.
+// The free functions below are the names the library calls them by.
+struct DObjectAccess {
+  static DTreeStates& tree_states(const DObject& object);
+  static void reserve_children(DObject& object, std::size_t count);
+  static void raise_tree_generation(DObject& object);
+  static void raise_tree_answers(const DObject& object);
+  static DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
+  static void share_name(DObject& copy, const DObject& source);
+  static DObjectPool* object_pool(DObject& object);
+  // The two parts of destruction that most objects skip: their checks stay in
+  // the destructor, without a call.
+  static void run_destroyed_callbacks(DObject& object);
+  static void destroy_children(DObject& object);
+};
+
 // The record of the tree that holds `object`, kept by its root, made on first
 // use. Its counter is raised by every change of the tree's structure:
 // children added, destroyed or reordered, objects renamed, layer bases
@@ -23,7 +40,9 @@ class DAttribute;
 // one). The record stays while `object` lives; when the root is placed
 // under a parent, its counter is raised once more and no longer kept up to
 // date, so a cache holding it turns stale and looks the new root up.
-DTreeStates& tree_states(const DObject& object);
+inline DTreeStates& tree_states(const DObject& object) {
+  return DObjectAccess::tree_states(object);
+}
 // The root of the tree that holds `object`. Found through the nearest layer's
 // hint, a cached root: trees only ever join, so a hint that still has no
 // parent is the root; one that got a parent is followed up and rewritten.
@@ -37,25 +56,31 @@ inline const std::uint32_t* tree_generation(const DObject& object) {
 }
 // Room for `count` children in all, so that a copy adding them one by one
 // grows the list once.
-void reserve_children(DObject& object, std::size_t count);
+inline void reserve_children(DObject& object, std::size_t count) {
+  DObjectAccess::reserve_children(object, count);
+}
 // Raises the counter of the tree that holds `object`.
-void raise_tree_generation(DObject& object);
+inline void raise_tree_generation(DObject& object) { DObjectAccess::raise_tree_generation(object); }
 // Raises the answers counter of that tree (see DTreeStates).
-void raise_tree_answers(const DObject& object);
+inline void raise_tree_answers(const DObject& object) { DObjectAccess::raise_tree_answers(object); }
 
 // add_child for a copy just made, which was never a root of its own, without
 // raising the tree's counter: raising it means a walk to the root, and a copy
 // operation adds many objects while nothing reads it. REQUIRES: the operation
 // raises the counter once it is done, before anything can read it.
-DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
+inline DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy) {
+  return DObjectAccess::append_copy(parent, std::move(copy));
+}
 // Names `copy` with the name `source` holds, sharing it. REQUIRES: both lie in
 // one tree once `copy` is placed, as the name's count is not atomic.
-void share_name(DObject& copy, const DObject& source);
+inline void share_name(DObject& copy, const DObject& source) {
+  DObjectAccess::share_name(copy, source);
+}
 // The pool of the tree that holds `object`, kept by its root and made on
 // first use; null where pools are off. An object made from it must be placed
 // in that root's subtree: the root keeps its pool when it is placed under
 // another parent, and destroys its subtree before the pool.
-DObjectPool* object_pool(DObject& object);
+inline DObjectPool* object_pool(DObject& object) { return DObjectAccess::object_pool(object); }
 // A T made from `pool`, or from the heap when that is null.
 template <typename T, typename... Args>
 std::unique_ptr<T> make_pooled(DObjectPool* pool, Args&&... args) {

@@ -56,6 +56,9 @@ struct DLayerAccess {
   static bool base_may_lie_elsewhere(const DLayer& layer);
 };
 
+// out[i] = layer.find_attribute(keys[i].name), for each of the count keys.
+void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count, DAttribute** out);
+
 // As DLayer::find_layer on the pieces that split(path, '/') gives, without
 // building them.
 DLayer* find_layer_path(DLayer& layer, std::string_view path);
