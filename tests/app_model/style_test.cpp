@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app_model/internal/style_internal.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 
