@@ -155,10 +155,10 @@ consteval StyleSlot slot_of() {
   StyleSlot slot{key_of(field.attribute), field.rule};
   if constexpr (std::is_same_v<Member, double>) {
     slot.number = member;
-    slot.number_default = ResolvedStyle{}.*member;
+    slot.number_default = field.default_value;
   } else if constexpr (std::is_same_v<Member, bool>) {
     slot.flag = member;
-    slot.flag_default = ResolvedStyle{}.*member;
+    slot.flag_default = field.default_value != 0;
   } else {
     static_assert(std::is_same_v<Member, std::string>);
     slot.text = member;

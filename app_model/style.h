@@ -116,8 +116,7 @@ enum class StyleShown : std::uint8_t { json, compared, hidden };
 enum class StyleScale : std::uint8_t { unscaled, font, size, spacing };
 
 // One row of kStyleFields. The member is a template argument, so that a walk
-// over the table compiles to the same code as naming each field by hand. A
-// field's default is its member initializer above.
+// over the table compiles to the same code as naming each field by hand.
 template <auto Member>
 struct StyleField {
   static constexpr auto member = Member;
@@ -126,6 +125,8 @@ struct StyleField {
   StyleRule rule;
   StyleShown shown;
   StyleScale scale = StyleScale::unscaled;
+  // The member initializer above, for a number or a flag (1: true); a text starts empty.
+  double default_value = 0;
 };
 
 // Every field of ResolvedStyle. Resolving, the style memo, the diff, both JSON
@@ -166,7 +167,7 @@ inline constexpr auto kStyleFields = [] {
       StyleField<&S::justify>{"justify", "Layout.Justify", text, json},
       StyleField<&S::scroll>{"scroll", "Layout.Scroll", text, json},
       StyleField<&S::grow>{"grow", "Layout.Grow", number, json},
-      StyleField<&S::shrink>{"shrink", "Layout.Shrink", number_if_present, hidden},
+      StyleField<&S::shrink>{"shrink", "Layout.Shrink", number_if_present, hidden, unscaled, -1.0},
       StyleField<&S::width>{"width", "Size.Width", number, json, size},
       StyleField<&S::height>{"height", "Size.Height", number, json, size},
       StyleField<&S::maxWidth>{"maxWidth", "Size.Max Width", number, json},
@@ -175,15 +176,15 @@ inline constexpr auto kStyleFields = [] {
       StyleField<&S::translateY>{"translateY", "Transform.Offset Y", number, json},
       StyleField<&S::translateX>{"translateX", "Transform.Offset X", number, json},
       StyleField<&S::rotation>{"rotation", "Transform.Rotation", number, json},
-      StyleField<&S::opacity>{"opacity", "Opacity", number_if_present, json},
-      StyleField<&S::visible>{"visible", "Visible", flag, hidden},
+      StyleField<&S::opacity>{"opacity", "Opacity", number_if_present, json, unscaled, 1.0},
+      StyleField<&S::visible>{"visible", "Visible", flag, hidden, unscaled, 1},
       StyleField<&S::collapsed>{"collapsed", "Collapsed", flag, json},
       StyleField<&S::text>{"text", "Text", text, hidden},
       StyleField<&S::placeholder>{"placeholder", "Placeholder", text, json},
       StyleField<&S::secret>{"secret", "Secret", flag, json},
       StyleField<&S::multiline>{"multiline", "Multiline", flag, json},
       StyleField<&S::readOnly>{"readOnly", "Read Only", flag, compared},
-      StyleField<&S::wrap>{"wrap", "Wrap", flag, compared},
+      StyleField<&S::wrap>{"wrap", "Wrap", flag, compared, unscaled, 1},
       StyleField<&S::iconSource>{"iconSource", "Source", source, json},
       StyleField<&S::mediaSource>{"mediaSource", "Source", source_copy, json},
       StyleField<&S::fit>{"fit", "Fit", text, json},
