@@ -183,8 +183,8 @@ constexpr bool on_border(StyleRule rule) { return rule == StyleRule::border_numb
 
 // Every name resolve_style_into reads from a layer, those of the fill first:
 // all are looked up in one pass over the layer's index.
-constexpr auto kStyleSlots =
-    slots_with_fill<kBorderSlot>(StyleRule::fill, [](StyleRule rule) { return has_own_slot(rule); });
+constexpr auto kStyleSlots = slots_with_fill<kBorderSlot>(
+    StyleRule::fill, [](StyleRule rule) { return has_own_slot(rule); });
 // And from its "Border" child.
 constexpr auto kBorderSlots = slots_with_fill<kStyleSlotCount - kBorderSlot>(
     StyleRule::border_fill, [](StyleRule rule) { return on_border(rule); });
@@ -224,7 +224,7 @@ constexpr bool check_table() {
   for_each_style_field([&ok](auto i) {
     constexpr auto& field = std::get<i>(kStyleFields);
     using Member = std::remove_cvref_t<decltype(ResolvedStyle{}.*
-                                                 std::remove_cvref_t<decltype(field)>::member)>;
+                                                std::remove_cvref_t<decltype(field)>::member)>;
     // Scaling compares the numbers of the field's attribute.
     if (field.scale != StyleScale::unscaled) {
       ok = ok && std::is_same_v<Member, double> &&
@@ -232,7 +232,15 @@ constexpr bool check_table() {
     }
     // A border field is written as a number of the border's record.
     if (on_border(field.rule)) ok = ok && std::is_same_v<Member, double>;
+    // A text starts empty.
+    if (std::is_same_v<Member, std::string>) ok = ok && field.default_value == 0;
   });
+  // One row per field: a name met twice would be written twice.
+  std::array<std::string_view, std::tuple_size_v<decltype(kStyleFields)>> names{};
+  std::apply([&names](const auto&... field) { names = {field.name...}; }, kStyleFields);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = i + 1; j < names.size(); ++j) ok = ok && names[i] != names[j];
+  }
   return ok;
 }
 static_assert(check_table(), "a row of kStyleFields breaks a rule's assumption");

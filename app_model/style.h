@@ -106,9 +106,9 @@ enum class StyleRule : std::uint8_t {
   unread,             // not read from the layer
 };
 
-// What the renderer is told of a field: it is written as a JSON key (and a
-// change of it gives a patch), only a change gives a patch, or nothing, as it
-// steers render-tree building only.
+// What the renderer learns of a field: a `json` field is written in the node's
+// JSON, and a change of it gives an update patch; so does a change of a
+// `compared` field; a `hidden` field steers render-tree building only.
 enum class StyleShown : std::uint8_t { json, compared, hidden };
 
 // Which "Mobile" factor grows a field. `size` is the size factor on icons and
@@ -206,9 +206,10 @@ inline constexpr auto kStyleFields = [] {
 // kStyleFields in order; std::get<I>(kStyleFields) is a constant there.
 template <typename Visit>
 constexpr void for_each_style_field(Visit&& visit) {
-  [&visit]<std::size_t... I>(std::index_sequence<I...>) {
-    (visit(std::integral_constant<std::size_t, I>{}), ...);
-  }(std::make_index_sequence<std::tuple_size_v<decltype(kStyleFields)>>{});
+  constexpr auto each = []<std::size_t... I>(auto& each_visit, std::index_sequence<I...>) {
+    (each_visit(std::integral_constant<std::size_t, I>{}), ...);
+  };
+  each(visit, std::make_index_sequence<std::tuple_size_v<decltype(kStyleFields)>>{});
 }
 
 // The style of a layer (may be null: the defaults) for the active states.

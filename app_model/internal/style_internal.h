@@ -44,16 +44,15 @@ constexpr bool has_own_slot(StyleRule rule) {
 template <typename Keep>
 constexpr std::size_t count_style_fields(Keep keep) {
   return std::apply(
-      [&keep](const auto&... field) {
-        return (std::size_t{0} + ... + (keep(field.rule) ? 1 : 0));
-      },
+      [&keep](const auto&... field) { return (std::size_t{0} + ... + (keep(field.rule) ? 1 : 0)); },
       kStyleFields);
 }
 
 // The values a node's style is read from, by slot: the layer's (the fill's
 // attributes, then one per field with a slot of its own, in table order),
 // then the border's (the fill's attributes, then its fields in table order).
-inline constexpr std::size_t kBorderSlot = kFillAttributes.size() + count_style_fields(has_own_slot);
+inline constexpr std::size_t kBorderSlot =
+    kFillAttributes.size() + count_style_fields(has_own_slot);
 inline constexpr std::size_t kStyleSlotCount =
     kBorderSlot + kFillAttributes.size() +
     count_style_fields([](StyleRule rule) { return rule == StyleRule::border_number; });
