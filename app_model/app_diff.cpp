@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -25,11 +26,25 @@ bool differs(const T& a, const T& b) {
 // -0.0 equals 0.0, as both lay out alike.
 bool differs(double a, double b) { return a != b && !(std::isnan(a) && std::isnan(b)); }
 
-// Only the fields of kShownStyleFields: the others steer render-tree building only.
+template <std::size_t I>
+bool field_differs(const ResolvedStyle& a, const ResolvedStyle& b) {
+  constexpr auto& field = std::get<I>(kStyleFields);
+  if constexpr (field.shown == StyleShown::hidden) {
+    return false;
+  } else {
+    constexpr auto member = std::remove_cvref_t<decltype(field)>::member;
+    return differs(a.*member, b.*member);
+  }
+}
+
+// Hidden fields steer render-tree building only: changing just them gives no patch.
+template <std::size_t... I>
+bool style_differs(const ResolvedStyle& a, const ResolvedStyle& b, std::index_sequence<I...>) {
+  return (field_differs<I>(a, b) || ...);
+}
+
 bool style_differs(const ResolvedStyle& a, const ResolvedStyle& b) {
-  return std::apply(
-      [&a, &b](const auto&... field) { return (differs(a.*field.member, b.*field.member) || ...); },
-      kShownStyleFields);
+  return style_differs(a, b, std::make_index_sequence<std::tuple_size_v<decltype(kStyleFields)>>{});
 }
 
 bool content_differs(const RenderNode& a, const RenderNode& b) {

@@ -38,22 +38,24 @@ Json::object_t& start_object(Json& json, std::size_t keys) {
   return object;
 }
 
-template <typename Field>
-constexpr bool in_json = std::remove_cvref_t<Field>::in_json;
+template <std::size_t I>
+constexpr bool kInJson = std::get<I>(kStyleFields).shown == StyleShown::json;
 
 constexpr std::size_t kJsonStyleKeys = std::apply(
     [](const auto&... field) {
-      return (std::size_t{0} + ... + (in_json<decltype(field)> ? 1 : 0));
+      return (std::size_t{0} + ... + (field.shown == StyleShown::json ? 1 : 0));
     },
-    kShownStyleFields);
+    kStyleFields);
 
 Json style_to_json(const ResolvedStyle& s) {
   Json json;
   Json::object_t& style = start_object(json, kJsonStyleKeys);
-  const auto add = [&style, &s](const auto& field) {
-    if constexpr (in_json<decltype(field)>) style.emplace_back(field.key, s.*field.member);
-  };
-  std::apply([&add](const auto&... field) { (add(field), ...); }, kShownStyleFields);
+  for_each_style_field([&style, &s](auto i) {
+    if constexpr (kInJson<i>) {
+      constexpr auto& field = std::get<i>(kStyleFields);
+      style.emplace_back(std::string(field.name), s.*std::remove_cvref_t<decltype(field)>::member);
+    }
+  });
   return json;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app_model/app.h"
+#include "app_model/internal/style_internal.h"
 #include "app_model/internal/style_memo.h"
 #include "app_model/style.h"
 #include "theme_language/layer.h"

@@ -284,21 +284,17 @@ char* write_double(char* at, double value) {
 char* write_bool(char* at, bool value) { return value ? put(at, "true") : put(at, "false"); }
 
 // ---------------------------------------------------------------------------
-// The style object, walked along kShownStyleFields.
+// The style object, walked along kStyleFields.
 
-using ShownFields = std::remove_cvref_t<decltype(kShownStyleFields)>;
-constexpr std::size_t kFieldCount = std::tuple_size_v<ShownFields>;
+using StyleFields = std::remove_cvref_t<decltype(kStyleFields)>;
+constexpr std::size_t kFieldCount = std::tuple_size_v<StyleFields>;
 
 template <std::size_t I>
-using FieldAt = std::remove_cvref_t<std::tuple_element_t<I, ShownFields>>;
+using FieldAt = std::remove_cvref_t<std::tuple_element_t<I, StyleFields>>;
 template <std::size_t I>
 using ValueAt = std::remove_cvref_t<decltype(std::declval<ResolvedStyle>().*FieldAt<I>::member)>;
-
-constexpr std::size_t text_length(const char* text) {
-  std::size_t length = 0;
-  while (text[length] != '\0') ++length;
-  return length;
-}
+template <std::size_t I>
+constexpr bool kInJson = std::get<I>(kStyleFields).shown == StyleShown::json;
 
 // What precedes each written value: `"key":`, with a comma before all but the first.
 struct StyleKeys {
@@ -314,12 +310,12 @@ struct StyleKeys {
 template <std::size_t... I>
 constexpr StyleKeys make_style_keys(std::index_sequence<I...>) {
   StyleKeys keys;
-  const auto add = [&keys](std::size_t index, const char* key, bool in_json, int kind) {
+  const auto add = [&keys](std::size_t index, std::string_view key, bool in_json, int kind) {
     keys.offset[index] = static_cast<std::uint16_t>(keys.size);
     if (!in_json) return;
     if (keys.size != 0) keys.text[keys.size++] = ',';
     keys.text[keys.size++] = '"';
-    for (std::size_t c = 0; c < text_length(key); ++c) {
+    for (std::size_t c = 0; c < key.size(); ++c) {
       // Keys are written as they are: one that needs an escape does not compile.
       if (!kPlain[static_cast<std::uint8_t>(key[c])]) throw "a style key needs an escape";
       keys.text[keys.size++] = key[c];
@@ -329,7 +325,7 @@ constexpr StyleKeys make_style_keys(std::index_sequence<I...>) {
     keys.length[index] = static_cast<std::uint16_t>(keys.size - keys.offset[index]);
     (kind == 0 ? keys.strings : kind == 1 ? keys.flags : keys.doubles) += 1;
   };
-  (add(I, std::get<I>(kShownStyleFields).key, FieldAt<I>::in_json,
+  (add(I, std::get<I>(kStyleFields).name, kInJson<I>,
        std::is_same_v<ValueAt<I>, std::string> ? 0
        : std::is_same_v<ValueAt<I>, bool>      ? 1
                                                : 2),
@@ -350,7 +346,7 @@ constexpr std::size_t kStyleEstimate =
 // REQUIRES: room for kStyleRoom; a string makes room for itself and keeps that.
 template <std::size_t I>
 char* write_field(Writer& out, char* at, const ResolvedStyle& style) {
-  if constexpr (FieldAt<I>::in_json) {
+  if constexpr (kInJson<I>) {
     constexpr std::size_t offset = kStyleKeys.offset[I];
     constexpr std::size_t length = kStyleKeys.length[I];
     std::memcpy(at, kStyleKeys.text.data() + offset, length);

@@ -9,8 +9,11 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
 #include <variant>
 
+#include "app_model/internal/style_internal.h"
 #include "app_model/internal/style_memo.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
@@ -56,12 +59,6 @@ void scale(double& field, Drelm::DAttribute* attribute, const States& states, co
            double factor) {
   if (!(field > 0)) return;
   if (!attribute || number_of(attribute, states) == number_of(attribute, plain)) field *= factor;
-}
-
-void scale(double& field, Drelm::DLayer* layer, const DNameKey& name, const States& states,
-           const States& plain, double factor) {
-  if (!(field > 0)) return;
-  scale(field, find(layer, name), states, plain, factor);
 }
 
 }  // namespace
@@ -129,30 +126,20 @@ void fill_from(const Value* values, std::string& fill, bool& is_gradient) {
   }
 }
 
-constexpr std::array<DNameKey, 5> kFillNames = {name_key("Fill.Start Color"),
-                                                name_key("Fill.End Color"), name_key("Fill.Start"),
-                                                name_key("Fill.End"), name_key("Fill")};
-
-// A border's names: those of a fill, then its thickness.
-constexpr std::array<DNameKey, 6> kBorderNames = {
-    name_key("Fill.Start Color"), name_key("Fill.End Color"), name_key("Fill.Start"),
-    name_key("Fill.End"),         name_key("Fill"),           name_key("Thickness")};
-
-// How a style name's value lands in the style.
-enum class Rule : std::uint8_t {
-  fill,               // one of the five names of the fill
-  number,             // 0 unless a number
-  number_if_present,  // the default stays unless the layer declares the attribute
-  flag,               // written as a number; anything else keeps the default
-  text,               // the default ("") stays unless a text
-  source,             // a text that names the icon and the media alike
-};
-
+// name_key for names that are constants without being literals.
 constexpr DNameKey key_of(std::string_view name) { return {name, Drelm::hash_name(name)}; }
 
+constexpr std::array<DNameKey, kFillAttributes.size()> kFillNames = [] {
+  std::array<DNameKey, kFillAttributes.size()> keys{};
+  for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = key_of(kFillAttributes[i]);
+  return keys;
+}();
+
+// Where a slot's value lands in the style: the member of the slot's type, and
+// the default that a fresh style holds there.
 struct StyleSlot {
   DNameKey key;
-  Rule rule;
+  StyleRule rule;
   double ResolvedStyle::*number = nullptr;
   bool ResolvedStyle::*flag = nullptr;
   std::string ResolvedStyle::*text = nullptr;
@@ -160,118 +147,140 @@ struct StyleSlot {
   double number_default = 0;
 };
 
-consteval StyleSlot fill(std::string_view name) { return {key_of(name), Rule::fill}; }
-consteval StyleSlot number(std::string_view name, double ResolvedStyle::*member) {
-  return {key_of(name), Rule::number, member};
+template <std::size_t I>
+consteval StyleSlot slot_of() {
+  constexpr auto& field = std::get<I>(kStyleFields);
+  constexpr auto member = std::remove_cvref_t<decltype(field)>::member;
+  using Member = std::remove_cvref_t<decltype(ResolvedStyle{}.*member)>;
+  StyleSlot slot{key_of(field.attribute), field.rule};
+  if constexpr (std::is_same_v<Member, double>) {
+    slot.number = member;
+    slot.number_default = field.default_value;
+  } else if constexpr (std::is_same_v<Member, bool>) {
+    slot.flag = member;
+    slot.flag_default = field.default_value != 0;
+  } else {
+    static_assert(std::is_same_v<Member, std::string>);
+    slot.text = member;
+  }
+  return slot;
 }
-consteval StyleSlot number_if_present(std::string_view name, double ResolvedStyle::*member,
-                                      double fallback) {
-  return {key_of(name), Rule::number_if_present, member, nullptr, nullptr, false, fallback};
+
+// The slots of the fill's attributes, then one per row of the table whose
+// rule passes `keep`, in table order.
+template <std::size_t Count, typename Keep>
+consteval std::array<StyleSlot, Count> slots_with_fill(StyleRule fill_rule, Keep keep) {
+  std::array<StyleSlot, Count> slots{};
+  std::size_t next = 0;
+  for (const DNameKey& key : kFillNames) slots[next++] = StyleSlot{key, fill_rule};
+  for_each_style_field([&](auto i) {
+    if constexpr (keep(std::get<i>(kStyleFields).rule)) slots[next++] = slot_of<i>();
+  });
+  return slots;
 }
-consteval StyleSlot flag(std::string_view name, bool ResolvedStyle::*member, bool fallback) {
-  return {key_of(name), Rule::flag, nullptr, member, nullptr, fallback};
-}
-consteval StyleSlot text(std::string_view name, std::string ResolvedStyle::*member) {
-  return {key_of(name), Rule::text, nullptr, nullptr, member};
-}
+
+constexpr bool on_border(StyleRule rule) { return rule == StyleRule::border_number; }
 
 // Every name resolve_style_into reads from a layer, those of the fill first:
 // all are looked up in one pass over the layer's index.
-constexpr std::array<StyleSlot, 58> kStyleSlots = {
-    fill("Fill.Start Color"),
-    fill("Fill.End Color"),
-    fill("Fill.Start"),
-    fill("Fill.End"),
-    fill("Fill"),
-    number("Corner Radii.Top Left", &ResolvedStyle::radiusTL),
-    number("Corner Radii.Top Right", &ResolvedStyle::radiusTR),
-    number("Corner Radii.Bottom Left", &ResolvedStyle::radiusBL),
-    number("Corner Radii.Bottom Right", &ResolvedStyle::radiusBR),
-    text("Text Color", &ResolvedStyle::textColor),
-    number("Margins.Left", &ResolvedStyle::marginL),
-    number("Margins.Top", &ResolvedStyle::marginT),
-    number("Margins.Right", &ResolvedStyle::marginR),
-    number("Margins.Bottom", &ResolvedStyle::marginB),
-    number("Padding.Left", &ResolvedStyle::paddingL),
-    number("Padding.Top", &ResolvedStyle::paddingT),
-    number("Padding.Right", &ResolvedStyle::paddingR),
-    number("Padding.Bottom", &ResolvedStyle::paddingB),
-    text("Font.Family", &ResolvedStyle::fontFamily),
-    number("Font.Size", &ResolvedStyle::fontSize),
-    number("Font.Weight", &ResolvedStyle::fontWeight),
-    text("Layout.Direction", &ResolvedStyle::direction),
-    text("Layout.Align", &ResolvedStyle::crossAlign),
-    text("Layout.Justify", &ResolvedStyle::justify),
-    text("Layout.Scroll", &ResolvedStyle::scroll),
-    number("Layout.Spacing", &ResolvedStyle::spacing),
-    number("Layout.Grow", &ResolvedStyle::grow),
-    number_if_present("Layout.Shrink", &ResolvedStyle::shrink, -1.0),
-    number("Size.Width", &ResolvedStyle::width),
-    number("Size.Height", &ResolvedStyle::height),
-    number("Size.Max Width", &ResolvedStyle::maxWidth),
-    number("Aspect Ratio", &ResolvedStyle::aspectRatio),
-    number_if_present("Opacity", &ResolvedStyle::opacity, 1.0),
-    flag("Visible", &ResolvedStyle::visible, true),
-    flag("Collapsed", &ResolvedStyle::collapsed, false),
-    number("Transform.Offset X", &ResolvedStyle::translateX),
-    number("Transform.Offset Y", &ResolvedStyle::translateY),
-    number("Transform.Rotation", &ResolvedStyle::rotation),
-    text("Intent", &ResolvedStyle::intent),
-    text("Overlay", &ResolvedStyle::overlay),
-    flag("Secret", &ResolvedStyle::secret, false),
-    flag("Multiline", &ResolvedStyle::multiline, false),
-    flag("Read Only", &ResolvedStyle::readOnly, false),
-    flag("Wrap", &ResolvedStyle::wrap, true),
-    text("Fit", &ResolvedStyle::fit),
-    flag("Autoplay", &ResolvedStyle::autoplay, false),
-    flag("Loop", &ResolvedStyle::loop, false),
-    flag("Muted", &ResolvedStyle::muted, false),
-    flag("Controls", &ResolvedStyle::controls, false),
-    text("Text", &ResolvedStyle::text),
-    text("Placeholder", &ResolvedStyle::placeholder),
-    {name_key("Source"), Rule::source},
-    text("Data", &ResolvedStyle::qrData),
-    text("Href", &ResolvedStyle::href),
-    text("Tag", &ResolvedStyle::tag),
-    text("Anchor", &ResolvedStyle::anchor),
-    text("Bind", &ResolvedStyle::binds),
-    number("Size.Height Viewport", &ResolvedStyle::heightViewport),
-};
+constexpr auto kStyleSlots = slots_with_fill<kBorderSlot>(
+    StyleRule::fill, [](StyleRule rule) { return has_own_slot(rule); });
+// And from its "Border" child.
+constexpr auto kBorderSlots = slots_with_fill<kStyleSlotCount - kBorderSlot>(
+    StyleRule::border_fill, [](StyleRule rule) { return on_border(rule); });
 
-constexpr std::array<DNameKey, kStyleSlots.size()> kStyleNames = [] {
-  std::array<DNameKey, kStyleSlots.size()> keys{};
-  for (std::size_t i = 0; i < keys.size(); ++i) keys[i] = kStyleSlots[i].key;
+template <std::size_t Count>
+constexpr std::array<DNameKey, Count> keys_of(const std::array<StyleSlot, Count>& slots) {
+  std::array<DNameKey, Count> keys{};
+  for (std::size_t i = 0; i < Count; ++i) keys[i] = slots[i].key;
   return keys;
+}
+
+// Constant tables of the look-up: each is known by its address.
+constexpr auto kStyleNames = keys_of(kStyleSlots);
+constexpr auto kBorderNames = keys_of(kBorderSlots);
+
+// The field the source is copied into.
+constexpr std::string ResolvedStyle::*kSourceCopy = [] {
+  std::string ResolvedStyle::*copy = nullptr;
+  for_each_style_field([&copy](auto i) {
+    constexpr auto& field = std::get<i>(kStyleFields);
+    if constexpr (field.rule == StyleRule::source_copy) {
+      copy = std::remove_cvref_t<decltype(field)>::member;
+    }
+  });
+  return copy;
 }();
 
+// What the rules below take for granted of the table.
+static_assert(count_style_fields([](StyleRule rule) { return rule == StyleRule::source; }) == 1 &&
+                  count_style_fields([](StyleRule rule) {
+                    return rule == StyleRule::source_copy;
+                  }) == 1,
+              "one field holds the source and one its copy");
+static_assert(kStyleSlotCount < 256, "a kept style writes a slot as one byte");
+constexpr bool check_table() {
+  bool ok = true;
+  for_each_style_field([&ok](auto i) {
+    constexpr auto& field = std::get<i>(kStyleFields);
+    using Member = std::remove_cvref_t<decltype(ResolvedStyle{}.*
+                                                std::remove_cvref_t<decltype(field)>::member)>;
+    // Scaling compares the numbers of the field's attribute.
+    if (field.scale != StyleScale::unscaled) {
+      ok = ok && std::is_same_v<Member, double> &&
+           (field.rule == StyleRule::number || field.rule == StyleRule::border_number);
+    }
+    // A border field is written as a number of the border's record.
+    if (on_border(field.rule)) ok = ok && std::is_same_v<Member, double>;
+    // A text starts empty.
+    if (std::is_same_v<Member, std::string>) ok = ok && field.default_value == 0;
+  });
+  // One row per field: a name met twice would be written twice.
+  std::array<std::string_view, std::tuple_size_v<decltype(kStyleFields)>> names{};
+  std::apply([&names](const auto&... field) { names = {field.name...}; }, kStyleFields);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    for (std::size_t j = i + 1; j < names.size(); ++j) ok = ok && names[i] != names[j];
+  }
+  return ok;
+}
+static_assert(check_table(), "a row of kStyleFields breaks a rule's assumption");
+
 // The values of a node: the layer's in the order of kStyleSlots, then the
-// border's in the order of kBorderNames.
-constexpr std::size_t kBorderSlot = kStyleSlots.size();
-constexpr std::size_t kSlotCount = kBorderSlot + kBorderNames.size();
-static_assert(kSlotCount <= 64, "a memo keeps its slots as the bits of one word");
-constexpr std::uint64_t kFillSlots = (std::uint64_t{1} << kFillNames.size()) - 1;
-constexpr std::uint64_t kBorderSlots = kFillSlots << kBorderSlot | std::uint64_t{1}
-                                                                       << (kSlotCount - 1);
+// border's in the order of kBorderSlots.
+constexpr StyleSlotBits kFillSlotBits = [] {
+  StyleSlotBits bits;
+  for (std::size_t slot = 0; slot < kFillNames.size(); ++slot) bits.set(slot);
+  return bits;
+}();
+constexpr StyleSlotBits kBorderSlotBits = [] {
+  StyleSlotBits bits;
+  for (std::size_t slot = kBorderSlot; slot < kStyleSlotCount; ++slot) bits.set(slot);
+  return bits;
+}();
 
 void apply_slot(ResolvedStyle& s, const StyleSlot& slot, Value value) {
   switch (slot.rule) {
-    case Rule::fill:
-      break;
-    case Rule::number:
+    case StyleRule::number:
+    case StyleRule::border_number:
       s.*slot.number = number_or_zero(value);
       break;
-    case Rule::number_if_present:
+    case StyleRule::number_if_present:
       if (value) s.*slot.number = number_or_zero(value);
       break;
-    case Rule::flag:
+    case StyleRule::flag:
       if (const double* number = number_in(value)) s.*slot.flag = *number != 0;
       break;
-    case Rule::text:
+    case StyleRule::text:
       if (const std::string* found = text_in(value)) s.*slot.text = *found;
       break;
-    case Rule::source:
-      if (const std::string* found = text_in(value)) s.iconSource = *found;
-      s.mediaSource = s.iconSource;
+    case StyleRule::source:
+      if (const std::string* found = text_in(value)) s.*slot.text = *found;
+      s.*kSourceCopy = s.*slot.text;
+      break;
+    case StyleRule::fill:
+    case StyleRule::border_fill:
+    case StyleRule::source_copy:
+    case StyleRule::unread:
       break;
   }
 }
@@ -280,14 +289,12 @@ void apply_slot(ResolvedStyle& s, const StyleSlot& slot, Value value) {
 // again; numbers are always written.
 void reset_slot(ResolvedStyle& s, const StyleSlot& slot) {
   switch (slot.rule) {
-    case Rule::flag:
+    case StyleRule::flag:
       s.*slot.flag = slot.flag_default;
       break;
-    case Rule::text:
+    case StyleRule::text:
+    case StyleRule::source:
       (s.*slot.text).clear();
-      break;
-    case Rule::source:
-      s.iconSource.clear();
       break;
     default:
       break;
@@ -296,20 +303,22 @@ void reset_slot(ResolvedStyle& s, const StyleSlot& slot) {
 
 void apply_border(ResolvedStyle& s, const Value* values) {
   fill_from(values, s.borderFill, s.borderIsGradient);
-  s.borderThickness = number_or_zero(values[kBorderNames.size() - 1]);
+  for (std::size_t slot = kFillNames.size(); slot < kBorderSlots.size(); ++slot) {
+    apply_slot(s, kBorderSlots[slot], values[slot]);
+  }
 }
 
 // Looks up the names of a node's style and asks `answer` for the value of
 // each attribute found, by slot; null where absent.
 template <typename Answer>
 void values_of(Drelm::DLayer* layer, Drelm::DLayer* border, Value* values, const Answer& answer) {
-  std::array<Drelm::DAttribute*, kSlotCount> found{};
+  std::array<Drelm::DAttribute*, kStyleSlotCount> found{};
   Drelm::find_attributes(*layer, {kStyleNames.data(), kStyleNames.size()}, found.data());
   if (border) {
     Drelm::find_attributes(*border, {kBorderNames.data(), kBorderNames.size()},
                            found.data() + kBorderSlot);
   }
-  for (std::size_t slot = 0; slot < kSlotCount; ++slot) {
+  for (std::size_t slot = 0; slot < kStyleSlotCount; ++slot) {
     values[slot] = found[slot] ? answer(slot, *found[slot]) : nullptr;
   }
 }
@@ -395,44 +404,49 @@ bool read_same_states(const States& states, Reader& reader) {
   return true;
 }
 
+bool border_numbers_set(const ResolvedStyle& s) {
+  for (std::size_t slot = kFillNames.size(); slot < kBorderSlots.size(); ++slot) {
+    const StyleSlot& number = kBorderSlots[slot];
+    if (!same_number(s.*number.number, number.number_default)) return true;
+  }
+  return false;
+}
+
 void write_style(const ResolvedStyle& s, Writer& writer) {
   if (!s.fill.empty() || s.fillIsGradient) {
     writer.code(kFillCode);
     writer.text(s.fill);
     writer.flag(s.fillIsGradient);
   }
-  if (!s.borderFill.empty() || s.borderIsGradient || !same_number(s.borderThickness, 0)) {
+  if (!s.borderFill.empty() || s.borderIsGradient || border_numbers_set(s)) {
     writer.code(kBorderCode);
     writer.text(s.borderFill);
     writer.flag(s.borderIsGradient);
-    writer.number(s.borderThickness);
+    for (std::size_t slot = kFillNames.size(); slot < kBorderSlots.size(); ++slot) {
+      writer.number(s.*kBorderSlots[slot].number);
+    }
   }
   for (std::size_t code = kFillNames.size(); code < kStyleSlots.size(); ++code) {
     const StyleSlot& slot = kStyleSlots[code];
     switch (slot.rule) {
-      case Rule::fill:
-        break;
-      case Rule::number:
-      case Rule::number_if_present:
+      case StyleRule::number:
+      case StyleRule::number_if_present:
         if (!same_number(s.*slot.number, slot.number_default)) {
           writer.code(code);
           writer.number(s.*slot.number);
         }
         break;
-      case Rule::flag:
+      case StyleRule::flag:
         if (s.*slot.flag != slot.flag_default) writer.code(code);
         break;
-      case Rule::text:
+      case StyleRule::text:
+      case StyleRule::source:
         if (!(s.*slot.text).empty()) {
           writer.code(code);
           writer.text(s.*slot.text);
         }
         break;
-      case Rule::source:
-        if (!s.iconSource.empty()) {
-          writer.code(code);
-          writer.text(s.iconSource);
-        }
+      default:
         break;
     }
   }
@@ -450,26 +464,28 @@ void read_style(Reader& reader, ResolvedStyle& s) {
     if (code == kBorderCode) {
       s.borderFill = reader.text();
       s.borderIsGradient = reader.flag();
-      s.borderThickness = reader.number();
+      for (std::size_t slot = kFillNames.size(); slot < kBorderSlots.size(); ++slot) {
+        s.*kBorderSlots[slot].number = reader.number();
+      }
       continue;
     }
     const StyleSlot& slot = kStyleSlots[code];
     switch (slot.rule) {
-      case Rule::fill:
-        break;
-      case Rule::number:
-      case Rule::number_if_present:
+      case StyleRule::number:
+      case StyleRule::number_if_present:
         s.*slot.number = reader.number();
         break;
-      case Rule::flag:
+      case StyleRule::flag:
         s.*slot.flag = !slot.flag_default;
         break;
-      case Rule::text:
+      case StyleRule::text:
         s.*slot.text = reader.text();
         break;
-      case Rule::source:
-        s.iconSource = reader.text();
-        s.mediaSource = s.iconSource;
+      case StyleRule::source:
+        s.*slot.text = reader.text();
+        s.*kSourceCopy = s.*slot.text;
+        break;
+      default:
         break;
     }
   }
@@ -517,7 +533,7 @@ ResolvedStyle resolve_style(Drelm::DLayer* layer, const States& states) {
 
 void resolve_style_into(ResolvedStyle& s, Drelm::DLayer* layer, const States& states,
                         Drelm::DLayer* border) {
-  std::array<Value, kSlotCount> values;
+  std::array<Value, kStyleSlotCount> values;
   values_of(layer, border, values.data(), [&states](std::size_t, Drelm::DAttribute& attribute) {
     return &Drelm::value_for(attribute, states);
   });
@@ -550,33 +566,33 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
   Reader reader(entry.record);
   if (entry.kept && read_same_states(states, reader)) {
     read_style(reader, s);
-    if (entry.reread_slots == 0) {
+    if (!entry.reread_slots.any()) {
       check_kept(s, layer, states, border);
       return;
     }
     // Values read through links: their targets change without the version.
-    std::array<Value, kSlotCount> values{};
+    std::array<Value, kStyleSlotCount> values{};
     std::size_t next = 0;
-    for (std::uint64_t bits = entry.reread_slots; bits != 0; bits &= bits - 1) {
+    entry.reread_slots.for_each([&](std::size_t slot) {
       const Drelm::DAttribute* source = entry.reread[next++];
-      values[std::countr_zero(bits)] = source ? &source->value() : nullptr;
-    }
-    if (entry.reread_slots & kFillSlots) {
+      values[slot] = source ? &source->value() : nullptr;
+    });
+    if (entry.reread_slots.intersects(kFillSlotBits)) {
       s.fill.clear();
       s.fillIsGradient = false;
       fill_from(values.data(), s.fill, s.fillIsGradient);
     }
-    if (entry.reread_slots & kBorderSlots) {
+    if (entry.reread_slots.intersects(kBorderSlotBits)) {
       s.borderFill.clear();
       s.borderIsGradient = false;
       apply_border(s, values.data() + kBorderSlot);
     }
-    const std::uint64_t others = entry.reread_slots & ~(kFillSlots | kBorderSlots);
-    for (std::uint64_t bits = others; bits != 0; bits &= bits - 1) {
-      const StyleSlot& slot = kStyleSlots[std::countr_zero(bits)];
-      reset_slot(s, slot);
-      apply_slot(s, slot, values[std::countr_zero(bits)]);
-    }
+    StyleSlotBits fills = kFillSlotBits;
+    fills |= kBorderSlotBits;
+    entry.reread_slots.without(fills).for_each([&](std::size_t slot) {
+      reset_slot(s, kStyleSlots[slot]);
+      apply_slot(s, kStyleSlots[slot], values[slot]);
+    });
     check_kept(s, layer, states, border);
     return;
   }
@@ -584,32 +600,30 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
   // Trusted again only once complete: a throw half-way leaves no entry that
   // answers with another layer's style.
   entry.kept = false;
-  std::array<Value, kSlotCount> values;
-  std::array<Drelm::DAttribute*, kSlotCount> sources{};
+  std::array<Value, kStyleSlotCount> values;
+  std::array<Drelm::DAttribute*, kStyleSlotCount> sources{};
   bool kept = true;
-  std::uint64_t reread = 0;
+  StyleSlotBits reread;
   values_of(layer, border, values.data(), [&](std::size_t slot, Drelm::DAttribute& attribute) {
     const Drelm::DValueSource source = Drelm::value_source(attribute, states);
     sources[slot] = source.attribute;
     if (source.keep == Drelm::DValueKeep::never) kept = false;
-    if (source.keep == Drelm::DValueKeep::reread) reread |= std::uint64_t{1} << slot;
+    if (source.keep == Drelm::DValueKeep::reread) reread.set(slot);
     return &source.attribute->value();
   });
   apply_values(s, values.data(), border != nullptr);
 
   if (!kept) return;
   // A fill is made of several values: read again, it needs all of them.
-  if (reread & kFillSlots) reread |= kFillSlots;
-  if (reread & kBorderSlots) reread |= kBorderSlots;
+  if (reread.intersects(kFillSlotBits)) reread |= kFillSlotBits;
+  if (reread.intersects(kBorderSlotBits)) reread |= kBorderSlotBits;
   entry.record.clear();
   Writer writer(entry.record);
   write_states(states, writer);
   write_style(s, writer);
   entry.reread_slots = reread;
   entry.reread.clear();
-  for (std::uint64_t bits = reread; bits != 0; bits &= bits - 1) {
-    entry.reread.push_back(sources[std::countr_zero(bits)]);
-  }
+  reread.for_each([&](std::size_t slot) { entry.reread.push_back(sources[slot]); });
   entry.kept = true;
 }
 
@@ -625,35 +639,31 @@ void apply_mobile_scale(ResolvedStyle& style, Drelm::DLayer* layer, const States
     if (state != "Mobile") plain.push_back(state);
   }
 
-  if (font_scale != 1.0)
-    scale(style.fontSize, layer, name_key("Font.Size"), states, plain, font_scale);
-
   const double size_factor = scale_size ? size_scale : spacing_scale;
-  if (size_factor != 1.0) {
-    scale(style.width, layer, name_key("Size.Width"), states, plain, size_factor);
-    scale(style.height, layer, name_key("Size.Height"), states, plain, size_factor);
-  }
-
-  if (spacing_scale == 1.0) return;
-  const double f = spacing_scale;
-  scale(style.spacing, layer, name_key("Layout.Spacing"), states, plain, f);
-  scale(style.marginL, layer, name_key("Margins.Left"), states, plain, f);
-  scale(style.marginT, layer, name_key("Margins.Top"), states, plain, f);
-  scale(style.marginR, layer, name_key("Margins.Right"), states, plain, f);
-  scale(style.marginB, layer, name_key("Margins.Bottom"), states, plain, f);
-  scale(style.paddingL, layer, name_key("Padding.Left"), states, plain, f);
-  scale(style.paddingT, layer, name_key("Padding.Top"), states, plain, f);
-  scale(style.paddingR, layer, name_key("Padding.Right"), states, plain, f);
-  scale(style.paddingB, layer, name_key("Padding.Bottom"), states, plain, f);
-  scale(style.radiusTL, layer, name_key("Corner Radii.Top Left"), states, plain, f);
-  scale(style.radiusTR, layer, name_key("Corner Radii.Top Right"), states, plain, f);
-  scale(style.radiusBL, layer, name_key("Corner Radii.Bottom Left"), states, plain, f);
-  scale(style.radiusBR, layer, name_key("Corner Radii.Bottom Right"), states, plain, f);
-  if (style.borderThickness > 0) {
-    Drelm::DLayer* border = child_layer(layer, "Border");
-    scale(style.borderThickness, border ? find(border, name_key("Thickness")) : nullptr, states,
-          plain, f);
-  }
+  Drelm::DLayer* border = nullptr;
+  bool border_found = false;
+  for_each_style_field([&](auto i) {
+    constexpr auto& field = std::get<i>(kStyleFields);
+    if constexpr (field.scale != StyleScale::unscaled) {
+      const double factor = field.scale == StyleScale::font   ? font_scale
+                            : field.scale == StyleScale::size ? size_factor
+                                                              : spacing_scale;
+      // A factor of 1 leaves its fields alone without a look-up.
+      if (factor == 1.0) return;
+      double& value = style.*std::remove_cvref_t<decltype(field)>::member;
+      if (!(value > 0)) return;
+      constexpr DNameKey key = key_of(field.attribute);
+      Drelm::DLayer* owner = layer;
+      if constexpr (on_border(field.rule)) {
+        if (!border_found) {
+          border = child_layer(layer, "Border");
+          border_found = true;
+        }
+        owner = border;
+      }
+      scale(value, owner ? find(owner, key) : nullptr, states, plain, factor);
+    }
+  });
 }
 
 }  // namespace Ombrix

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace Drelm {
@@ -14,16 +18,20 @@ namespace Ombrix {
 // The style values of one node, resolved for one list of active states.
 // Field names are the keys of the render-tree JSON.
 struct ResolvedStyle {
+  // Fill and border; a gradient is written as "position:colour" stops joined by ",".
   std::string fill;
   bool fillIsGradient = false;
   std::string borderFill;
   bool borderIsGradient = false;
   double borderThickness = 0;
+  // Corner radii.
   double radiusTL = 0;
   double radiusTR = 0;
   double radiusBL = 0;
   double radiusBR = 0;
+  // Colour of the text.
   std::string textColor;
+  // Outer and inner distances.
   double marginL = 0;
   double marginT = 0;
   double marginR = 0;
@@ -32,9 +40,11 @@ struct ResolvedStyle {
   double paddingT = 0;
   double paddingR = 0;
   double paddingB = 0;
+  // Font.
   std::string fontFamily;
   double fontSize = 0;
   double fontWeight = 0;
+  // Layout of the children and of the node among its siblings.
   std::string direction;
   std::string crossAlign;
   std::string justify;
@@ -42,27 +52,33 @@ struct ResolvedStyle {
   double spacing = 0;
   double grow = 0;
   double shrink = -1.0;  // -1: not set
+  // Size.
   double width = 0;
   double height = 0;
   double maxWidth = 0;
   double aspectRatio = 0;
+  // Visibility and transform.
   double opacity = 1.0;
   bool visible = true;
   bool collapsed = false;
   double translateX = 0;
   double translateY = 0;
   double rotation = 0;
+  // Role and layering.
   std::string intent;
   std::string overlay;
+  // Text input and wrapping.
   bool secret = false;
   bool multiline = false;
   bool readOnly = false;
   bool wrap = true;
+  // Images and media.
   std::string fit;
   bool autoplay = false;
   bool loop = false;
   bool muted = false;
   bool controls = false;
+  // Texts, sources and links, then what render-tree building reads or sets.
   std::string text;
   std::string placeholder;
   std::string iconSource;
@@ -76,96 +92,133 @@ struct ResolvedStyle {
   std::string codeBg;         // set by render-tree building for markdown nodes
 };
 
-// One field of ResolvedStyle as the diff and the JSON form see it. The member and
-// its JSON membership are template arguments, so a walk over the table compiles to
-// the same code as naming each field by hand.
-template <auto Member, bool InJson = true>
-struct StyleField {
-  static constexpr auto member = Member;
-  static constexpr bool in_json = InJson;
-  const char* key;  // the field's name, which is also its JSON key
+// How resolve_style fills a field from the layer.
+enum class StyleRule : std::uint8_t {
+  fill,               // with its flag: a gradient from two colours, else "Fill"; else the default
+  border_fill,        // the same on the child layer "Border"
+  border_number,      // a number on the child layer "Border"; 0 without it
+  number,             // 0 unless a number
+  number_if_present,  // the default stays unless the layer has the attribute
+  flag,               // true for a number but 0; anything else keeps the default
+  text,               // the default ("") stays unless a text
+  source,             // a text that names the icon and the media alike
+  source_copy,        // a copy of the source field
+  unread,             // not read from the layer
 };
 
-// The fields whose change the renderer must be told about, in the order of the JSON
-// style object. readOnly and wrap are compared but have no JSON key. fontFamily, shrink,
-// visible, text, binds and heightViewport are left out on purpose: they steer
-// render-tree building only, so changing just them yields no patch.
-// clang-format off
-inline constexpr auto kShownStyleFields = std::make_tuple(
-    StyleField<&ResolvedStyle::fill>{"fill"},
-    StyleField<&ResolvedStyle::fillIsGradient>{"fillIsGradient"},
-    StyleField<&ResolvedStyle::borderFill>{"borderFill"},
-    StyleField<&ResolvedStyle::borderIsGradient>{"borderIsGradient"},
-    StyleField<&ResolvedStyle::borderThickness>{"borderThickness"},
-    StyleField<&ResolvedStyle::radiusTL>{"radiusTL"},
-    StyleField<&ResolvedStyle::radiusTR>{"radiusTR"},
-    StyleField<&ResolvedStyle::radiusBL>{"radiusBL"},
-    StyleField<&ResolvedStyle::radiusBR>{"radiusBR"},
-    StyleField<&ResolvedStyle::marginL>{"marginL"},
-    StyleField<&ResolvedStyle::marginT>{"marginT"},
-    StyleField<&ResolvedStyle::marginR>{"marginR"},
-    StyleField<&ResolvedStyle::marginB>{"marginB"},
-    StyleField<&ResolvedStyle::paddingL>{"paddingL"},
-    StyleField<&ResolvedStyle::paddingT>{"paddingT"},
-    StyleField<&ResolvedStyle::paddingR>{"paddingR"},
-    StyleField<&ResolvedStyle::paddingB>{"paddingB"},
-    StyleField<&ResolvedStyle::textColor>{"textColor"},
-    StyleField<&ResolvedStyle::codeBg>{"codeBg"},
-    StyleField<&ResolvedStyle::fontSize>{"fontSize"},
-    StyleField<&ResolvedStyle::fontWeight>{"fontWeight"},
-    StyleField<&ResolvedStyle::direction>{"direction"},
-    StyleField<&ResolvedStyle::spacing>{"spacing"},
-    StyleField<&ResolvedStyle::crossAlign>{"crossAlign"},
-    StyleField<&ResolvedStyle::justify>{"justify"},
-    StyleField<&ResolvedStyle::scroll>{"scroll"},
-    StyleField<&ResolvedStyle::grow>{"grow"},
-    StyleField<&ResolvedStyle::width>{"width"},
-    StyleField<&ResolvedStyle::height>{"height"},
-    StyleField<&ResolvedStyle::maxWidth>{"maxWidth"},
-    StyleField<&ResolvedStyle::aspectRatio>{"aspectRatio"},
-    StyleField<&ResolvedStyle::translateY>{"translateY"},
-    StyleField<&ResolvedStyle::translateX>{"translateX"},
-    StyleField<&ResolvedStyle::rotation>{"rotation"},
-    StyleField<&ResolvedStyle::opacity>{"opacity"},
-    StyleField<&ResolvedStyle::collapsed>{"collapsed"},
-    StyleField<&ResolvedStyle::placeholder>{"placeholder"},
-    StyleField<&ResolvedStyle::secret>{"secret"},
-    StyleField<&ResolvedStyle::multiline>{"multiline"},
-    StyleField<&ResolvedStyle::readOnly, false>{"readOnly"},
-    StyleField<&ResolvedStyle::wrap, false>{"wrap"},
-    StyleField<&ResolvedStyle::iconSource>{"iconSource"},
-    StyleField<&ResolvedStyle::mediaSource>{"mediaSource"},
-    StyleField<&ResolvedStyle::fit>{"fit"},
-    StyleField<&ResolvedStyle::autoplay>{"autoplay"},
-    StyleField<&ResolvedStyle::loop>{"loop"},
-    StyleField<&ResolvedStyle::muted>{"muted"},
-    StyleField<&ResolvedStyle::controls>{"controls"},
-    StyleField<&ResolvedStyle::qrData>{"qrData"},
-    StyleField<&ResolvedStyle::intent>{"intent"},
-    StyleField<&ResolvedStyle::overlay>{"overlay"},
-    StyleField<&ResolvedStyle::href>{"href"},
-    StyleField<&ResolvedStyle::tag>{"tag"},
-    StyleField<&ResolvedStyle::anchor>{"anchor"});
-// clang-format on
+// What the renderer learns of a field: a `json` field is written in the node's
+// JSON, and a change of it gives an update patch; so does a change of a
+// `compared` field; a `hidden` field steers render-tree building only.
+enum class StyleShown : std::uint8_t { json, compared, hidden };
 
-// Resolves the style of a layer (may be null: the defaults) for the active states.
+// Which "Mobile" factor grows a field. `size` is the size factor on icons and
+// the spacing factor elsewhere.
+enum class StyleScale : std::uint8_t { unscaled, font, size, spacing };
+
+// One row of kStyleFields. The member is a template argument, so that a walk
+// over the table compiles to the same code as naming each field by hand.
+template <auto Member>
+struct StyleField {
+  static constexpr auto member = Member;
+  std::string_view name;       // the member's name, which is its JSON key
+  std::string_view attribute;  // the attribute read; for a fill, its plain name
+  StyleRule rule;
+  StyleShown shown;
+  StyleScale scale = StyleScale::unscaled;
+  // The member initializer above, for a number or a flag (1: true); a text starts empty.
+  double default_value = 0;
+};
+
+// Every field of ResolvedStyle. Resolving, the style memo, the diff, both JSON
+// writers and "Mobile" scaling walk this table; the written fields go out in
+// its order.
+inline constexpr auto kStyleFields = [] {
+  using S = ResolvedStyle;
+  using enum StyleRule;
+  using enum StyleShown;
+  using enum StyleScale;
+  // clang-format off
+  return std::make_tuple(
+      StyleField<&S::fill>{"fill", "Fill", fill, json},
+      StyleField<&S::fillIsGradient>{"fillIsGradient", "Fill", fill, json},
+      StyleField<&S::borderFill>{"borderFill", "Fill", border_fill, json},
+      StyleField<&S::borderIsGradient>{"borderIsGradient", "Fill", border_fill, json},
+      StyleField<&S::borderThickness>{"borderThickness", "Thickness", border_number, json, spacing},
+      StyleField<&S::radiusTL>{"radiusTL", "Corner Radii.Top Left", number, json, spacing},
+      StyleField<&S::radiusTR>{"radiusTR", "Corner Radii.Top Right", number, json, spacing},
+      StyleField<&S::radiusBL>{"radiusBL", "Corner Radii.Bottom Left", number, json, spacing},
+      StyleField<&S::radiusBR>{"radiusBR", "Corner Radii.Bottom Right", number, json, spacing},
+      StyleField<&S::marginL>{"marginL", "Margins.Left", number, json, spacing},
+      StyleField<&S::marginT>{"marginT", "Margins.Top", number, json, spacing},
+      StyleField<&S::marginR>{"marginR", "Margins.Right", number, json, spacing},
+      StyleField<&S::marginB>{"marginB", "Margins.Bottom", number, json, spacing},
+      StyleField<&S::paddingL>{"paddingL", "Padding.Left", number, json, spacing},
+      StyleField<&S::paddingT>{"paddingT", "Padding.Top", number, json, spacing},
+      StyleField<&S::paddingR>{"paddingR", "Padding.Right", number, json, spacing},
+      StyleField<&S::paddingB>{"paddingB", "Padding.Bottom", number, json, spacing},
+      StyleField<&S::textColor>{"textColor", "Text Color", text, json},
+      StyleField<&S::codeBg>{"codeBg", "", unread, json},
+      StyleField<&S::fontFamily>{"fontFamily", "Font.Family", text, hidden},
+      StyleField<&S::fontSize>{"fontSize", "Font.Size", number, json, font},
+      StyleField<&S::fontWeight>{"fontWeight", "Font.Weight", number, json},
+      StyleField<&S::direction>{"direction", "Layout.Direction", text, json},
+      StyleField<&S::spacing>{"spacing", "Layout.Spacing", number, json, spacing},
+      StyleField<&S::crossAlign>{"crossAlign", "Layout.Align", text, json},
+      StyleField<&S::justify>{"justify", "Layout.Justify", text, json},
+      StyleField<&S::scroll>{"scroll", "Layout.Scroll", text, json},
+      StyleField<&S::grow>{"grow", "Layout.Grow", number, json},
+      StyleField<&S::shrink>{"shrink", "Layout.Shrink", number_if_present, hidden, unscaled, -1.0},
+      StyleField<&S::width>{"width", "Size.Width", number, json, size},
+      StyleField<&S::height>{"height", "Size.Height", number, json, size},
+      StyleField<&S::maxWidth>{"maxWidth", "Size.Max Width", number, json},
+      StyleField<&S::heightViewport>{"heightViewport", "Size.Height Viewport", number, hidden},
+      StyleField<&S::aspectRatio>{"aspectRatio", "Aspect Ratio", number, json},
+      StyleField<&S::translateY>{"translateY", "Transform.Offset Y", number, json},
+      StyleField<&S::translateX>{"translateX", "Transform.Offset X", number, json},
+      StyleField<&S::rotation>{"rotation", "Transform.Rotation", number, json},
+      StyleField<&S::opacity>{"opacity", "Opacity", number_if_present, json, unscaled, 1.0},
+      StyleField<&S::visible>{"visible", "Visible", flag, hidden, unscaled, 1},
+      StyleField<&S::collapsed>{"collapsed", "Collapsed", flag, json},
+      StyleField<&S::text>{"text", "Text", text, hidden},
+      StyleField<&S::placeholder>{"placeholder", "Placeholder", text, json},
+      StyleField<&S::secret>{"secret", "Secret", flag, json},
+      StyleField<&S::multiline>{"multiline", "Multiline", flag, json},
+      StyleField<&S::readOnly>{"readOnly", "Read Only", flag, compared},
+      StyleField<&S::wrap>{"wrap", "Wrap", flag, compared, unscaled, 1},
+      StyleField<&S::iconSource>{"iconSource", "Source", source, json},
+      StyleField<&S::mediaSource>{"mediaSource", "Source", source_copy, json},
+      StyleField<&S::fit>{"fit", "Fit", text, json},
+      StyleField<&S::autoplay>{"autoplay", "Autoplay", flag, json},
+      StyleField<&S::loop>{"loop", "Loop", flag, json},
+      StyleField<&S::muted>{"muted", "Muted", flag, json},
+      StyleField<&S::controls>{"controls", "Controls", flag, json},
+      StyleField<&S::qrData>{"qrData", "Data", text, json},
+      StyleField<&S::intent>{"intent", "Intent", text, json},
+      StyleField<&S::overlay>{"overlay", "Overlay", text, json},
+      StyleField<&S::href>{"href", "Href", text, json},
+      StyleField<&S::tag>{"tag", "Tag", text, json},
+      StyleField<&S::anchor>{"anchor", "Anchor", text, json},
+      StyleField<&S::binds>{"binds", "Bind", text, hidden});
+  // clang-format on
+}();
+
+// Calls visit(std::integral_constant<std::size_t, I>{}) for every row I of
+// kStyleFields in order; std::get<I>(kStyleFields) is a constant there.
+template <typename Visit>
+constexpr void for_each_style_field(Visit&& visit) {
+  constexpr auto each = []<std::size_t... I>(auto& each_visit, std::index_sequence<I...>) {
+    (each_visit(std::integral_constant<std::size_t, I>{}), ...);
+  };
+  each(visit, std::make_index_sequence<std::tuple_size_v<decltype(kStyleFields)>>{});
+}
+
+// The style of a layer (may be null: the defaults) for the active states.
 ResolvedStyle resolve_style(Drelm::DLayer* layer, const std::vector<std::string>& states);
-// resolve_style into a style that holds the defaults, with the layer's "Border"
-// child already looked up (null when it has none). REQUIRES: layer is not null.
-void resolve_style_into(ResolvedStyle& style, Drelm::DLayer* layer,
-                        const std::vector<std::string>& states, Drelm::DLayer* border);
 
 // Scales metrics while "Mobile" is active, leaving values the theme gives specially for it.
+// `states` must be those the style was resolved for.
 void apply_mobile_scale(ResolvedStyle& style, Drelm::DLayer* layer,
                         const std::vector<std::string>& states, bool scale_size, double size_scale,
                         double font_scale, double spacing_scale);
-
-// Helpers of resolve_style, exposed for tests.
-void resolve_fill(Drelm::DLayer* layer, const std::vector<std::string>& states, std::string& fill,
-                  bool& is_gradient);
-std::string stop_pos(double position);
-std::string get_string(Drelm::DLayer* layer, const char* name,
-                       const std::vector<std::string>& states);
-Drelm::DLayer* child_layer(Drelm::DLayer* layer, std::string_view name);
 
 }  // namespace Ombrix

@@ -145,20 +145,23 @@ class Input {
   std::size_t at_ = 0;
 };
 
-// Every shown field of the style, by its type; the walk follows the table.
+// Every field of the style that the renderer is told of, by its type; the walk
+// follows the table.
 void fill_style(Input& in, Ombrix::ResolvedStyle& style) {
-  const auto fill = [&in, &style](const auto& field) {
-    auto& value = style.*std::remove_cvref_t<decltype(field)>::member;
-    using Value = std::remove_cvref_t<decltype(value)>;
-    if constexpr (std::is_same_v<Value, std::string>) {
-      if (in.byte() % 4 == 0) value = in.text();
-    } else if constexpr (std::is_same_v<Value, bool>) {
-      value = in.byte() % 2 != 0;
-    } else {
-      if (in.byte() % 2 == 0) value = in.number();
+  Ombrix::for_each_style_field([&in, &style](auto i) {
+    constexpr auto& field = std::get<i>(Ombrix::kStyleFields);
+    if constexpr (field.shown != Ombrix::StyleShown::hidden) {
+      auto& value = style.*std::remove_cvref_t<decltype(field)>::member;
+      using Value = std::remove_cvref_t<decltype(value)>;
+      if constexpr (std::is_same_v<Value, std::string>) {
+        if (in.byte() % 4 == 0) value = in.text();
+      } else if constexpr (std::is_same_v<Value, bool>) {
+        value = in.byte() % 2 != 0;
+      } else {
+        if (in.byte() % 2 == 0) value = in.number();
+      }
     }
-  };
-  std::apply([&fill](const auto&... field) { (fill(field), ...); }, Ombrix::kShownStyleFields);
+  });
 }
 
 Ombrix::RenderNode make_node(Input& in, int depth, int& budget) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app_model/internal/style_internal.h"
 #include "app_model/render_node.h"
 #include "app_model/style.h"
 
@@ -43,9 +44,9 @@ struct StyleMemo {
     // The states, then the fields of the style that differ from a fresh
     // style's (see style.cpp).
     std::string record;
-    // The slots whose values are read anew each time (link targets), as
-    // bits, and their sources in slot order.
-    std::uint64_t reread_slots = 0;
+    // The slots whose values are read anew each time (link targets), and
+    // their sources in slot order.
+    StyleSlotBits reread_slots;
     std::vector<const Drelm::DAttribute*> reread;
   };
   // A deque: an entry stays where it is while the walk adds the next ones.

@@ -3,10 +3,13 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app_model/internal/style_internal.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 
@@ -63,6 +66,19 @@ TEST(ResolveStyle, null_layer_and_empty_layer_give_the_defaults) {
   DLayer root;
   auto* layer = dMake<DLayer>(&root, "Button");
   expect_defaults(Ombrix::resolve_style(layer, {}));
+
+  // The field table repeats each default: a kept style leaves out the fields
+  // that hold it, so one that differed would come back changed.
+  const ResolvedStyle fresh;
+  Ombrix::for_each_style_field([&fresh](auto i) {
+    constexpr auto& field = std::get<i>(Ombrix::kStyleFields);
+    const auto& value = fresh.*std::remove_cvref_t<decltype(field)>::member;
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, std::string>) {
+      EXPECT_TRUE(value.empty() && field.default_value == 0) << field.name;
+    } else {
+      EXPECT_EQ(static_cast<double>(value), field.default_value) << field.name;
+    }
+  });
 }
 
 TEST(ResolveStyle, each_rule_reads_set_absent_foreign_and_inactive_values) {
