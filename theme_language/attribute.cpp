@@ -15,13 +15,6 @@ namespace Drelm {
 
 namespace {
 
-// Whether `a` and `b` lie in one tree.
-bool same_tree(const DObject* a, const DObject* b) {
-  while (a->parent() != nullptr) a = a->parent();
-  while (b->parent() != nullptr) b = b->parent();
-  return a == b;
-}
-
 bool has_attribute_child(const DObject& object) {
   for (const auto& child : object.children()) {
     if (as_attribute(child.get()) != nullptr) return true;
@@ -68,18 +61,19 @@ std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherite
   if (!inherited) return result;
   DLayer* layer = as_layer(DObject::parent());
   if (layer == nullptr) return result;
-  // Walked iteratively with a guard: a base chain that loops back must end
-  // here rather than recurse forever. Own names win, nearer bases next.
-  std::vector<const DLayer*> seen{layer};
-  for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
-    if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
-    seen.push_back(base);
-    DAttribute* inherited_from = base->find_attribute(object_name());
-    if (inherited_from == nullptr) break;
-    std::map<std::string, DAttribute*, std::less<>> own;
-    add_own_states(*inherited_from, own);
-    for (auto& entry : own) result.emplace(entry.first, entry.second);
-  }
+  // Own names win, nearer bases next: a base met again in a looping chain
+  // adds nothing new.
+  walk_base_chain(
+      layer->base(),
+      [&](DLayer* base) {
+        DAttribute* inherited_from = base->find_attribute(object_name());
+        if (inherited_from == nullptr) return true;
+        std::map<std::string, DAttribute*, std::less<>> own;
+        add_own_states(*inherited_from, own);
+        for (auto& entry : own) result.emplace(entry.first, entry.second);
+        return false;
+      },
+      layer);
   return result;
 }
 
@@ -111,16 +105,7 @@ void DAttribute::Impl::add_state_entry(StateRecord& record, DAttribute* state,
       record.wide_ids.push_back(id);
     }
   };
-  std::size_t start = 0;
-  while (start < name.size()) {
-    const std::size_t end = name.find(':', start);
-    if (end == std::string_view::npos) {
-      add(name.substr(start));
-      break;
-    }
-    add(name.substr(start, end - start));
-    start = end + 1;
-  }
+  for_each_piece(name, ':', add);
   record.entries.push_back(entry);
 }
 
@@ -140,16 +125,17 @@ void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
   std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign;
   // The same walk as states(true): what it reaches is what the entries depend on.
   if (DLayer* layer = as_layer(attribute.DObject::parent())) {
-    std::vector<const DLayer*> seen{layer};
-    for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
-      if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
-      seen.push_back(base);
-      const std::uint32_t* other = tree_generation(*base);
-      if (other != generation) foreign.emplace_back(other, *other);
-      DAttribute* inherited_from = base->find_attribute(attribute.object_name());
-      if (inherited_from == nullptr) break;
-      any = any || has_attribute_child(*inherited_from);
-    }
+    walk_base_chain(
+        layer->base(),
+        [&](DLayer* base) {
+          const std::uint32_t* other = tree_generation(*base);
+          if (other != generation) foreign.emplace_back(other, *other);
+          DAttribute* inherited_from = base->find_attribute(attribute.object_name());
+          if (inherited_from == nullptr) return true;
+          any = any || has_attribute_child(*inherited_from);
+          return false;
+        },
+        layer);
   }
   std::uint8_t flags = kept;
   if (any || !foreign.empty() || (attribute.impl && attribute.impl->states)) {
@@ -238,7 +224,7 @@ DValueSource value_source(DAttribute& attribute, const std::vector<std::string>&
   DValueKeep keep = DValueKeep::copy;
   const auto hop = [&](const DAttribute& next) {
     if (keep == DValueKeep::copy) keep = DValueKeep::reread;
-    if (!same_tree(&next, &attribute)) keep = DValueKeep::never;
+    if (&tree_root(next) != &tree_root(attribute)) keep = DValueKeep::never;
   };
   const auto looked = [&](const DAttribute& asked) {
     if ((asked.states_flags & DAttribute::Impl::kForeignTrees) != 0) keep = DValueKeep::never;

@@ -18,11 +18,8 @@ namespace Drelm {
 namespace {
 
 DLayer* nearest_layer(DObject* object) {
-  for (DObject* up = object != nullptr ? object->parent() : nullptr; up != nullptr;
-       up = up->parent()) {
-    if (DLayer* layer = as_layer(up)) return layer;
-  }
-  return nullptr;
+  if (object == nullptr) return nullptr;
+  return as_layer(find_up(object->parent(), [](DObject* up) { return as_layer(up) != nullptr; }));
 }
 
 }  // namespace
@@ -445,8 +442,10 @@ void clone_attribute(const DAttribute& source, DObject* parent, const DCopyPlace
   // too, and so on: then the copy is made aside first, while it cannot land
   // there, and copied in its turn. Only states are copied, so only a parent
   // reached through state attributes lies inside; a layer ends the walk at once.
-  for (const DObject* up = parent; as_attribute(up) != nullptr; up = up->parent()) {
-    if (up != &source) continue;
+  const DObject* inside = find_up<const DObject>(parent, [&source](const DObject* up) {
+    return up == &source || as_attribute(up) == nullptr;
+  });
+  if (inside == &source) {
     DObject aside;
     const DAttribute* copy = DAttribute::Impl::copy_tree(source, &aside, DCopyPlace{});
     DAttribute::Impl::copy_tree(*copy, parent, DCopyPlace{false, place.pool});
@@ -531,10 +530,9 @@ DAttribute* find_link_target(DAttribute* attribute, const std::string& link_path
   });
   if (!has_traversal) {
     // The nearest enclosing declaration wins.
-    for (DLayer* scope = layer; scope != nullptr; scope = scope->parent()) {
-      if (DAttribute* found = scope->find_attribute(name)) return found;
-    }
-    return nullptr;
+    DAttribute* found = nullptr;
+    find_up(layer, [&](DLayer* scope) { return (found = scope->find_attribute(name)) != nullptr; });
+    return found;
   }
   // Walks the layer names, every piece but the last, from `start`.
   const auto walk = [&link_path](DLayer* start) {

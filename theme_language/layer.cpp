@@ -36,20 +36,14 @@ bool DLayer::has_unresolved_base() const {
 
 DLayer* DLayer::parent() const { return as_layer(DObject::parent()); }
 
-DLayer* DLayer::root() {
-  DLayer* current = this;
-  while (DLayer* up = current->parent()) current = up;
-  return current;
-}
+DLayer* DLayer::root() { return root_of(this); }
 
 DLayer* DLayer::namespace_root() {
   // Stops at the top-level layer, the one whose parent is the root.
-  DLayer* current = this;
-  for (DLayer* up = current->parent(); up != nullptr && up->parent() != nullptr;
-       up = current->parent()) {
-    current = up;
-  }
-  return current;
+  return find_up(this, [](const DLayer* layer) {
+    const DLayer* up = layer->parent();
+    return up == nullptr || up->parent() == nullptr;
+  });
 }
 
 std::vector<DLayer*> DLayer::children() const { return impl->current_child_layers(*this); }

@@ -71,21 +71,30 @@ class DLayer : public DObject {
   bool finalized = false;
 };
 
-// Cuts text at every separator, as lines delimited by it: a trailing separator
-// adds no empty piece, the empty text gives nothing.
-template <typename Container>
-Container split(const std::string& text, char separator) {
-  Container pieces;
+// Calls `piece` with each piece of `text` between separators, as lines
+// delimited by them: a trailing separator adds no empty piece, the empty text
+// gives nothing.
+template <typename F>
+void for_each_piece(std::string_view text, char separator, F&& piece) {
   std::size_t start = 0;
   while (start < text.size()) {
     const std::size_t end = text.find(separator, start);
-    if (end == std::string::npos) {
-      pieces.push_back(text.substr(start));
-      break;
+    if (end == std::string_view::npos) {
+      piece(text.substr(start));
+      return;
     }
-    pieces.push_back(text.substr(start, end - start));
+    piece(text.substr(start, end - start));
     start = end + 1;
   }
+}
+
+// Cuts text at every separator, as for_each_piece does.
+template <typename Container>
+Container split(const std::string& text, char separator) {
+  Container pieces;
+  for_each_piece(text, separator, [&pieces](std::string_view piece) {
+    pieces.push_back(typename Container::value_type(piece));
+  });
   return pieces;
 }
 

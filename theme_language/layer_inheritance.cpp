@@ -24,47 +24,13 @@ namespace Drelm {
 
 namespace {
 
-// Whether `target` is on the base chain that starts at `start`, with a reused
-// buffer for the links seen: bases set by merging can close a loop that the
-// chain never leaves, so each link is visited once.
-bool base_chain_reaches(const DLayer* start, const DLayer* target,
-                        std::vector<const DLayer*>& seen) {
-  seen.clear();
-  for (const DLayer* link = start;
-       link != nullptr && std::find(seen.begin(), seen.end(), link) == seen.end();
-       link = link->base()) {
-    if (link == target) return true;
-    seen.push_back(link);
-  }
-  return false;
-}
-
 // A base must not lead back to the layer or to anything that contains it.
-// Asked of every layer, twice or more: walked without allocating. A loop in
-// the chain is noticed when the walk meets a link it saved, the saved link
-// moving on after 1, 2, 4... steps, so every link is seen before the walk ends.
+// Asked of every layer, twice or more: walked without allocating.
 bool accepts_base(const DLayer* layer, const DLayer* candidate) {
   if (candidate == nullptr) return false;
-  const auto contains = [layer](const DLayer* link) {
-    for (const DLayer* up = layer; up != nullptr; up = up->parent()) {
-      if (up == link) return true;
-    }
-    return false;
-  };
-  const DLayer* saved = candidate;
-  std::size_t steps = 0;
-  std::size_t span = 1;
-  for (const DLayer* link = candidate; link != nullptr;) {
-    if (contains(link)) return false;
-    link = link->base();
-    if (link == saved) return true;
-    if (++steps == span) {
-      saved = link;
-      span *= 2;
-      steps = 0;
-    }
-  }
-  return true;
+  return !walk_base_chain(candidate, [layer](const DLayer* link) {
+    return find_up(layer, [link](const DLayer* up) { return up == link; }) != nullptr;
+  });
 }
 
 // Names ordered by length first, so that only names of one length compare
@@ -130,8 +96,7 @@ NameIndexEntry<T>* find_by_name(std::vector<NameIndexEntry<T>>& index, std::stri
 // attribute.states(true) as a list in its order, each name once, without
 // building the map: the same walk, where of one name the own state wins, the
 // nearer base next, and within one attribute the later child.
-void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out,
-                 std::vector<const DLayer*>& seen) {
+void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
   out.clear();
   const auto add_own = [&out](const DAttribute& holder, std::size_t level) {
     const auto& children = holder.children();
@@ -142,15 +107,18 @@ void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out,
   };
   add_own(attribute, 0);
   if (DLayer* layer = as_layer(attribute.parent())) {
-    seen.assign(1, layer);
+    // A base met again in a looping chain adds its states once more, at a
+    // further level, where they lose to the first.
     std::size_t level = 0;
-    for (DLayer* base = layer->base(); base != nullptr; base = base->base()) {
-      if (std::find(seen.begin(), seen.end(), base) != seen.end()) break;
-      seen.push_back(base);
-      const DAttribute* inherited_from = base->find_attribute(attribute.object_name());
-      if (inherited_from == nullptr) break;
-      add_own(*inherited_from, ++level);
-    }
+    walk_base_chain(
+        layer->base(),
+        [&](DLayer* base) {
+          const DAttribute* inherited_from = base->find_attribute(attribute.object_name());
+          if (inherited_from == nullptr) return true;
+          add_own(*inherited_from, ++level);
+          return false;
+        },
+        layer);
   }
   if (out.size() < 2) return;
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
@@ -172,43 +140,96 @@ bool has_state_named(const std::vector<DStateEntry>& states, std::string_view na
   return found != states.end() && found->name == name;
 }
 
-// What Impl::merge_from(base, derived) would create, counted without creating
-// anything, saturated past `limit`. It takes the same steps as merge_from, so
-// the two must change together.
-std::size_t count_merge(const DLayer& base, const DLayer& derived, std::size_t limit) {
-  const std::size_t cap = limit == std::numeric_limits<std::size_t>::max() ? limit : limit + 1;
-  std::size_t count = 0;
-  const auto add = [&](std::size_t objects) {
-    count = objects >= cap - count ? cap : count + objects;
-    return count < cap;
-  };
+// The decisions of merging `base` into `derived`, in one place for the merge
+// and for its dry run, which counts what the merge would create. `pass` makes
+// each copy the walk decides on, or counts it; a step that returns false ends
+// the walk, which then returns false.
+//   reserve(count): before the first copy, with the base's child count;
+//   copy_attribute(source, parent): a copy of an attribute or state;
+//   inherit_value(own, inherited): an own attribute met by an inherited one;
+//   merge_nested(inherited, own): a child layer of both, merged in turn;
+//   copy_layer(source, parent): a copy of a child layer the derived lacks;
+//   finish(base_layers): the child layers of the base, as walked.
+// The indexes are taken before anything is added; a later name wins. Their
+// keys view the children's names: nothing here runs a callback that could
+// rename or destroy a child.
+template <typename Pass>
+bool walk_merge(const DLayer& base, DLayer& derived, Pass& pass) {
   auto own_attributes = index_by_name<DAttribute>(derived, attribute_of);
   auto own_layers = index_by_name<DLayer>(derived, layer_of);
-  std::vector<const DLayer*> seen;
+
+  // Read in place: the copies land outside the base, so its list only stays
+  // or grows, and an index reads it afresh each time.
+  const auto& base_children = base.DObject::children();
+  const std::size_t base_count = base_children.size();
+  pass.reserve(base_count);
+  for (std::size_t i = 0; i < base_count; ++i) {
+    DAttribute* inherited = as_attribute(base_children[i].get());
+    if (inherited == nullptr) continue;
+    auto* own = find_by_name(own_attributes, inherited->object_name());
+    if (own == nullptr) {
+      if (!pass.copy_attribute(*inherited, &derived)) return false;
+      continue;
+    }
+    pass.inherit_value(*own, *inherited);
+    states_into(*inherited, pass.inherited_states);
+    if (pass.inherited_states.empty()) continue;
+    // A clone adds only its own name to the attribute's states, and the names
+    // walked are distinct, so one index taken first answers every check. The
+    // lists view names of states that the clones leave in place.
+    states_into(*own->object, pass.own_states);
+    for (const DStateEntry& entry : pass.inherited_states) {
+      if (has_state_named(pass.own_states, entry.name)) continue;
+      if (!pass.copy_attribute(*entry.state, own->object)) return false;
+    }
+  }
+
+  const std::vector<DLayer*> base_layers = base.children();
+  pass.begin_layers(base_layers.size() + own_layers.size());
+  for (DLayer* inherited : base_layers) {
+    const auto* found = find_by_name(own_layers, inherited->object_name());
+    const bool go_on = found != nullptr ? pass.merge_nested(*inherited, *found->object)
+                                        : pass.copy_layer(*inherited, &derived);
+    if (!go_on) return false;
+  }
+  pass.finish(base_layers);
+  return true;
+}
+
+// The dry run of walk_merge: what Impl::merge_from(base, derived) would
+// create, counted without creating anything, saturated at `cap`.
+struct CountingMerge {
+  explicit CountingMerge(std::size_t cap) : cap(cap) {}
+
+  std::size_t cap;
+  std::size_t count = 0;
   std::vector<DStateEntry> inherited_states;
   std::vector<DStateEntry> own_states;
 
-  for (const DAttribute* inherited : base.attributes()) {
-    const auto* found = find_by_name(own_attributes, inherited->object_name());
-    if (found == nullptr) {
-      if (!add(1 + count_copies(*inherited, cap - count))) return count;
-      continue;
-    }
-    states_into(*inherited, inherited_states, seen);
-    if (inherited_states.empty()) continue;
-    states_into(*found->object, own_states, seen);
-    for (const auto& entry : inherited_states) {
-      if (has_state_named(own_states, entry.name)) continue;
-      if (!add(1 + count_copies(*entry.state, cap - count))) return count;
-    }
+  bool add(std::size_t objects) {
+    count = objects >= cap - count ? cap : count + objects;
+    return count < cap;
   }
-  for (const DLayer* inherited : base.children()) {
-    const auto* found = find_by_name(own_layers, inherited->object_name());
-    const std::size_t made = found != nullptr ? count_merge(*inherited, *found->object, cap - count)
-                                              : 1 + count_copies(*inherited, cap - count);
-    if (!add(made)) return count;
+  void reserve(std::size_t) {}
+  bool copy_attribute(const DAttribute& source, DObject*) {
+    return add(1 + count_copies(source, cap - count));
   }
-  return count;
+  void inherit_value(NameIndexEntry<DAttribute>&, const DAttribute&) {}
+  void begin_layers(std::size_t) {}
+  bool merge_nested(const DLayer& inherited, DLayer& own) {
+    return walk_merge(inherited, own, *this);
+  }
+  bool copy_layer(const DLayer& source, DObject*) {
+    return add(1 + count_copies(source, cap - count));
+  }
+  void finish(const std::vector<DLayer*>&) {}
+};
+
+// What Impl::merge_from(base, derived) would create, saturated past `limit`.
+std::size_t count_merge(const DLayer& base, DLayer& derived, std::size_t limit) {
+  CountingMerge counting(limit == std::numeric_limits<std::size_t>::max() ? limit : limit + 1);
+  walk_merge(base, derived, counting);
+  return counting.count;
 }
 
 }  // namespace
@@ -399,91 +420,82 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
 }
 
 void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merge::Frame& frame) {
-  // Both indexes are taken before anything is added; a later name wins. Their
-  // keys view the children's names: nothing here runs a callback that could
-  // rename or destroy a child.
-  auto own_attributes = index_by_name<DAttribute>(*derived, attribute_of);
-  auto own_layers = index_by_name<DLayer>(*derived, layer_of);
+  // Makes the copies that walk_merge decides on and records the values to
+  // hand over.
+  struct MakingMerge {
+    Merge& merge;
+    Merge::Frame& frame;
+    DLayer* derived;
+    std::vector<DStateEntry>& inherited_states;
+    std::vector<DStateEntry>& own_states;
+    std::vector<DObject*> order;
 
-  // Read in place: the copies land outside the base, so its list only stays
-  // or grows, and an index reads it afresh each time.
-  const auto& base_children = base->DObject::children();
-  const std::size_t base_count = base_children.size();
-  // Each child of the base adds at most one: the list grows once, not by
-  // doubling as the copies arrive.
-  reserve_children(*derived, derived->DObject::children().size() + base_count);
-  for (std::size_t i = 0; i < base_count; ++i) {
-    DAttribute* inherited = as_attribute(base_children[i].get());
-    if (inherited == nullptr) continue;
-    auto* own = find_by_name(own_attributes, inherited->object_name());
-    if (own == nullptr) {
-      clone_attribute(*inherited, derived, merge.place);
-      continue;
+    void reserve(std::size_t base_count) {
+      // Each child of the base adds at most one: the list grows once, not by
+      // doubling as the copies arrive.
+      reserve_children(*derived, derived->DObject::children().size() + base_count);
     }
-    // A value or link of the derived declaration always wins, and of several
-    // base attributes of one name the first that has one.
-    if (!own->inherits && std::holds_alternative<std::monostate>(own->object->value()) &&
-        own->object->link() == nullptr) {
-      const DLink* link = inherited->link();
+    bool copy_attribute(const DAttribute& source, DObject* parent) {
+      clone_attribute(source, parent, merge.place);
+      return true;
+    }
+    void inherit_value(NameIndexEntry<DAttribute>& own, const DAttribute& inherited) {
+      // A value or link of the derived declaration always wins, and of several
+      // base attributes of one name the first that has one.
+      if (own.inherits || !std::holds_alternative<std::monostate>(own.object->value()) ||
+          own.object->link() != nullptr) {
+        return;
+      }
+      const DLink* link = inherited.link();
       if (link != nullptr && !link->path.empty()) {
-        own->inherits = true;
-        merge.add_value(frame, own->object, link->path, true);  // bound later, in this context
-      } else if (link == nullptr && !std::holds_alternative<std::monostate>(inherited->value())) {
-        own->inherits = true;
+        own.inherits = true;
+        merge.add_value(frame, own.object, link->path, true);  // bound later, in this context
+      } else if (link == nullptr && !std::holds_alternative<std::monostate>(inherited.value())) {
+        own.inherits = true;
         // Names are shared exactly where the counts allow values to be.
-        DSharedValue shared =
-            merge.place.share_names ? shared_value_of(*inherited) : DSharedValue();
+        DSharedValue shared = merge.place.share_names ? shared_value_of(inherited) : DSharedValue();
         if (shared) {
-          merge.add_shared(frame, own->object, std::move(shared));
+          merge.add_shared(frame, own.object, std::move(shared));
         } else {
-          merge.add_value(frame, own->object, inherited->value(), false);
+          merge.add_value(frame, own.object, inherited.value(), false);
         }
       }
     }
-    states_into(*inherited, merge.inherited_states, merge.seen);
-    if (merge.inherited_states.empty()) continue;
-    // A clone adds only its own name to the attribute's states, and the names
-    // walked are distinct, so one index taken first answers every check. The
-    // lists view names of states that the clones leave in place.
-    states_into(*own->object, merge.own_states, merge.seen);
-    for (const DStateEntry& entry : merge.inherited_states) {
-      if (has_state_named(merge.own_states, entry.name)) continue;
-      clone_attribute(*entry.state, own->object, merge.place);
+    void begin_layers(std::size_t count) { order.reserve(count); }
+    bool merge_nested(DLayer& inherited, DLayer& own) {
+      Merge::Frame nested{&frame, &own};
+      merge_layer(&inherited, &own, merge, nested);
+      order.push_back(&own);
+      return true;
     }
-  }
-
-  const std::vector<DLayer*> base_layers = base->children();
-  std::vector<DObject*> order;
-  order.reserve(base_layers.size() + own_layers.size());
-  for (DLayer* inherited : base_layers) {
-    const auto* found = find_by_name(own_layers, inherited->object_name());
-    if (found != nullptr) {
-      Merge::Frame nested{&frame, found->object};
-      merge_layer(inherited, found->object, merge, nested);
-      order.push_back(found->object);
-    } else {
-      clone_into(*inherited, derived, merge.place);
-      order.push_back(derived->DObject::children().back().get());
+    bool copy_layer(const DLayer& source, DObject* parent) {
+      clone_into(source, parent, merge.place);
+      order.push_back(parent->children().back().get());
+      return true;
     }
-  }
-  std::vector<std::string_view> base_names;
-  base_names.reserve(base_layers.size());
-  for (const DLayer* inherited : base_layers) base_names.push_back(inherited->object_name());
-  std::sort(base_names.begin(), base_names.end(), name_less);
-  for (const auto& child : derived->DObject::children()) {
-    DLayer* layer = as_layer(child.get());
-    if (layer != nullptr &&
-        !std::binary_search(base_names.begin(), base_names.end(), layer->object_name(), name_less))
-      order.push_back(layer);
-  }
-  derived->reorder_children(order);
-  // The indexes made while loading no longer fit the merged child list.
-  derived->impl->drop_stale_indexes(*derived);
+    void finish(const std::vector<DLayer*>& base_layers) {
+      std::vector<std::string_view> base_names;
+      base_names.reserve(base_layers.size());
+      for (const DLayer* inherited : base_layers) base_names.push_back(inherited->object_name());
+      std::sort(base_names.begin(), base_names.end(), name_less);
+      for (const auto& child : derived->DObject::children()) {
+        DLayer* layer = as_layer(child.get());
+        if (layer != nullptr && !std::binary_search(base_names.begin(), base_names.end(),
+                                                    layer->object_name(), name_less))
+          order.push_back(layer);
+      }
+      derived->reorder_children(order);
+      // The indexes made while loading no longer fit the merged child list.
+      derived->impl->drop_stale_indexes(*derived);
+    }
+  } making{merge, frame, derived, merge.inherited_states, merge.own_states, {}};
+  walk_merge(*base, *derived, making);
 
   // Gives a nested layer without a base of its own the base's same-named child,
   // unless that child already leads back here: a looping base chain would never
   // end for anything that follows it.
-  if (derived->impl->base == nullptr && !base_chain_reaches(base, derived, merge.seen)) {
+  if (derived->impl->base == nullptr &&
+      !walk_base_chain(base, [derived](const DLayer* link) { return link == derived; })) {
     set_base(*derived, base, !merge.place.share_names);
     raise_tree_generation(*derived);
   }
@@ -566,8 +578,7 @@ void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, const DCopy
   // cannot land there, and copied in its turn. Most parents lie outside, and
   // a layer without children can only hold a copy placed in itself.
   if (parent == &source || !source.DObject::children().empty()) {
-    for (const DObject* up = parent; up != nullptr; up = up->parent()) {
-      if (up != &source) continue;
+    if (find_up(parent, [&source](const DObject* up) { return up == &source; }) != nullptr) {
       DObject aside;
       const DLayer* copy = copy_tree(source, &aside, DCopyPlace{});
       copy_tree(*copy, parent, DCopyPlace{false, place.pool});

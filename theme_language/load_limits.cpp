@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "theme_language/internal/attribute_impl.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
@@ -110,18 +111,12 @@ struct AttributePlace {
   std::size_t name_bytes;
 };
 
-// Inside a state-set, the key of the set; outside, the attribute's own entries.
-struct StateContext {
-  bool in_state_set;
-  std::size_t key_bytes;
-};
-
 // One target counted in objects: the layers walked, the attribute, then its
 // own state entries, or inside a state-set the one state of the set.
 struct ObjectCost {
   std::size_t attribute(const DAttributeNode& attribute, const AttributePlace& place,
-                        const StateContext& states, std::size_t cap) const {
-    const std::size_t entries = states.in_state_set ? 1 : attribute.states.size();
+                        const DStateSet* set, std::size_t cap) const {
+    const std::size_t entries = set != nullptr ? 1 : attribute.states.size();
     return saturating_add(saturating_add(place.walked, 1, cap), entries, cap);
   }
   std::size_t layer(const DLayerNode& layer, std::size_t cap) const {
@@ -134,12 +129,13 @@ struct ObjectCost {
 };
 
 // One target counted in bytes of text: the names it may make, the keys of
-// its states and the values it gives them.
+// its states and the values it gives them. Inside a state-set, the key of the
+// set; outside, the attribute's own entries.
 struct ByteCost {
   std::size_t attribute(const DAttributeNode& attribute, const AttributePlace& place,
-                        const StateContext& states, std::size_t cap) const {
+                        const DStateSet* set, std::size_t cap) const {
     std::size_t bytes = saturating_add(place.name_bytes, value_bytes(attribute.value), cap);
-    if (states.in_state_set) return saturating_add(bytes, states.key_bytes, cap);
+    if (set != nullptr) return saturating_add(bytes, key_bytes(set->conditions), cap);
     for (const auto& entry : attribute.states) {
       bytes = saturating_add(bytes, key_bytes(entry.conditions) + value_bytes(entry.value), cap);
     }
@@ -159,62 +155,66 @@ struct ByteCost {
 };
 
 template <typename Cost>
-std::size_t group_set_work(const DGroupSet& set, const StateContext& states, const Cost& cost,
+std::size_t group_set_work(const DGroupSet& group_set, const DStateSet* set, const Cost& cost,
                            std::size_t cap) {
   std::size_t per_group = 0;
-  for (const auto& attribute : set.attributes) {
-    const AttributePlace place = cost.place(set.declaration.traversal, set.declaration.group,
-                                            attribute.declaration.name, cap);
-    per_group =
-        saturating_add(per_group,
-                       saturating_multiply(expansions(attribute.declaration.name, cap),
-                                           cost.attribute(attribute, place, states, cap), cap),
-                       cap);
+  for (const auto& attribute : group_set.attributes) {
+    const AttributePlace place =
+        cost.place(group_set.declaration.traversal, group_set.declaration.group,
+                   attribute.declaration.name, cap);
+    per_group = saturating_add(per_group,
+                               saturating_multiply(expansions(attribute.declaration.name, cap),
+                                                   cost.attribute(attribute, place, set, cap), cap),
+                               cap);
   }
-  return saturating_multiply(saturating_multiply(paths(set.declaration.traversal, cap),
-                                                 expansions(set.declaration.group, cap), cap),
+  return saturating_multiply(saturating_multiply(paths(group_set.declaration.traversal, cap),
+                                                 expansions(group_set.declaration.group, cap), cap),
                              per_group, cap);
 }
 
-template <typename Cost>
-std::size_t declared_attributes_work(const std::vector<DAttributeNode>& attributes,
-                                     const StateContext& states, const Cost& cost,
-                                     std::size_t cap) {
-  std::size_t work = 0;
-  for (const auto& attribute : attributes) {
-    const DDeclaration& declaration = attribute.declaration;
-    const AttributePlace place =
-        cost.place(declaration.traversal, declaration.group, declaration.name, cap);
-    work = saturating_add(work,
-                          saturating_multiply(targets(declaration, cap),
-                                              cost.attribute(attribute, place, states, cap), cap),
-                          cap);
-  }
-  return work;
-}
-
+// What lowering the body does, as for_each_statement hands it over: the same
+// statements lowering takes, each multiplied by its targets instead of
+// expanded.
 template <typename Cost>
 std::size_t body_work(const DLayerNode& node, const Cost& cost, std::size_t cap) {
-  const StateContext own{false, 0};
-  std::size_t work = declared_attributes_work(node.attributes, own, cost, cap);
-  for (const auto& set : node.group_sets) {
-    work = saturating_add(work, group_set_work(set, own, cost, cap), cap);
-  }
-  for (const auto& set : node.state_sets) {
-    const StateContext in_set{true, key_bytes(set.conditions)};
-    work = saturating_add(work, declared_attributes_work(set.attributes, in_set, cost, cap), cap);
-    for (const auto& group : set.group_sets) {
-      work = saturating_add(work, group_set_work(group, in_set, cost, cap), cap);
+  struct Adding {
+    const Cost& cost;
+    std::size_t cap;
+    std::size_t work = 0;
+
+    void attribute(const DAttributeNode& attribute, const DStateSet* set) {
+      const DDeclaration& declaration = attribute.declaration;
+      const AttributePlace place =
+          cost.place(declaration.traversal, declaration.group, declaration.name, cap);
+      add(saturating_multiply(targets(declaration, cap), cost.attribute(attribute, place, set, cap),
+                              cap));
     }
-  }
-  for (const auto& layer : node.layer_nodes) {
-    // Every target of a layer walks to it, names it and lowers the whole body again.
-    const std::size_t per_target =
-        saturating_add(cost.layer(layer, cap), body_work(layer, cost, cap), cap);
-    work = saturating_add(
-        work, saturating_multiply(targets(layer.declaration, cap), per_target, cap), cap);
-  }
-  return work;
+    void group_set(const DGroupSet& group_set, const DStateSet* set) {
+      add(group_set_work(group_set, set, cost, cap));
+    }
+    void layer(const DLayerNode& layer) {
+      // Every target of a layer walks to it, names it and lowers the whole body again.
+      const std::size_t per_target =
+          saturating_add(cost.layer(layer, cap), body_work(layer, cost, cap), cap);
+      add(saturating_multiply(targets(layer.declaration, cap), per_target, cap));
+    }
+    void add(std::size_t more) { work = saturating_add(work, more, cap); }
+  } adding{cost, cap};
+  for_each_statement<false>(node, adding);
+  return adding.work;
+}
+
+// The line of a state-set's first declaration.
+std::size_t state_set_line(const DStateSet& state_set) {
+  bool found = false;
+  std::size_t line = 0;
+  auto consider = [&](std::size_t candidate) {
+    if (!found || candidate < line) line = candidate;
+    found = true;
+  };
+  for (const auto& attribute : state_set.attributes) consider(attribute.declaration.name.line);
+  for (const auto& group_set : state_set.group_sets) consider(group_set.declaration.name.line);
+  return line;
 }
 
 std::size_t saturating_limit(std::size_t limit) { return limit == kUnlimited ? limit : limit + 1; }
@@ -306,6 +306,28 @@ std::size_t count_lowered_bytes(const DLayerNode& root, std::size_t limit) {
   return body_work(root, ByteCost{}, saturating_limit(limit));
 }
 
+std::vector<DStatement> statements_in_line_order(const DLayerNode& node) {
+  std::vector<DStatement> statements;
+  statements.reserve(node.state_sets.size() + node.attributes.size() + node.layer_nodes.size() +
+                     node.group_sets.size());
+  for (std::size_t i = 0; i < node.state_sets.size(); ++i) {
+    statements.push_back({state_set_line(node.state_sets[i]), DStatementKind::state_set, i});
+  }
+  for (std::size_t i = 0; i < node.attributes.size(); ++i) {
+    statements.push_back({node.attributes[i].declaration.name.line, DStatementKind::attribute, i});
+  }
+  for (std::size_t i = 0; i < node.layer_nodes.size(); ++i) {
+    statements.push_back({node.layer_nodes[i].declaration.name.line, DStatementKind::layer, i});
+  }
+  for (std::size_t i = 0; i < node.group_sets.size(); ++i) {
+    statements.push_back({node.group_sets[i].declaration.name.line, DStatementKind::group_set, i});
+  }
+  // Stable, so statements on one line keep the order state-set, attribute, layer, group-set.
+  std::stable_sort(statements.begin(), statements.end(),
+                   [](const DStatement& a, const DStatement& b) { return a.line < b.line; });
+  return statements;
+}
+
 DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
   // Iterative: the subtree may be as deep as the limits allow.
   DSubtreeSize size;
@@ -357,7 +379,10 @@ std::size_t copied_bytes(const DObject& object) {
 
 std::size_t layer_depth(const DLayer* layer) {
   std::size_t depth = 0;
-  for (const DLayer* up = layer->parent(); up != nullptr; up = up->parent()) ++depth;
+  find_up(layer->parent(), [&depth](const DLayer*) {
+    ++depth;
+    return false;
+  });
   return depth;
 }
 

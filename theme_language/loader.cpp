@@ -8,6 +8,7 @@
 #include <utility>
 #include <variant>
 
+#include "theme_language/internal/load_limits.h"
 #include "theme_language/internal/object_access.h"
 #include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_access.h"
@@ -54,18 +55,6 @@ std::string state_key(std::vector<std::string> conditions) {
     key += conditions[i];
   }
   return key;
-}
-
-std::size_t state_set_line(const DStateSet& state_set) {
-  bool found = false;
-  std::size_t line = 0;
-  auto consider = [&](std::size_t candidate) {
-    if (!found || candidate < line) line = candidate;
-    found = true;
-  };
-  for (const auto& attribute : state_set.attributes) consider(attribute.declaration.name.line);
-  for (const auto& group_set : state_set.group_sets) consider(group_set.declaration.name.line);
-  return line;
 }
 
 // The text that expand() gives for a name written without alternatives: its
@@ -237,66 +226,29 @@ void DLoader::lower(const DLayerNode& root) {
 }
 
 void DLoader::lower_statements(const DLayerNode& node, DLayer* layer) {
-  struct Statement {
-    std::size_t line;
-    int kind;  // 0 state-set, 1 attribute declaration, 2 layer declaration, 3 group-set
-    std::size_t index;
-  };
-  std::vector<Statement> statements;
-  statements.reserve(node.state_sets.size() + node.attributes.size() + node.layer_nodes.size() +
-                     node.group_sets.size());
-  for (std::size_t i = 0; i < node.state_sets.size(); ++i) {
-    statements.push_back({state_set_line(node.state_sets[i]), 0, i});
-  }
-  for (std::size_t i = 0; i < node.attributes.size(); ++i) {
-    statements.push_back({node.attributes[i].declaration.name.line, 1, i});
-  }
-  for (std::size_t i = 0; i < node.layer_nodes.size(); ++i) {
-    statements.push_back({node.layer_nodes[i].declaration.name.line, 2, i});
-  }
-  for (std::size_t i = 0; i < node.group_sets.size(); ++i) {
-    statements.push_back({node.group_sets[i].declaration.name.line, 3, i});
-  }
-  // Stable, so statements on one line keep the order state-set, attribute, layer, group-set.
-  std::stable_sort(statements.begin(), statements.end(),
-                   [](const Statement& a, const Statement& b) { return a.line < b.line; });
-
   static const std::vector<std::string> no_states;
-  for (const auto& statement : statements) {
-    switch (statement.kind) {
-      case 0: {
-        const auto& state_set = node.state_sets[statement.index];
-        for (const auto& attribute_node : state_set.attributes) {
-          for_each_target(attribute_node.declaration, [&](const DTarget& target) {
-            lower_attribute(attribute_node, target, layer, state_set.conditions);
-          });
-        }
-        for (const auto& group_set : state_set.group_sets) {
-          lower_group_set(group_set, layer, state_set.conditions);
-        }
-        break;
-      }
-      case 1: {
-        const auto& attribute_node = node.attributes[statement.index];
-        for_each_target(attribute_node.declaration, [&](const DTarget& target) {
-          lower_attribute(attribute_node, target, layer, no_states);
-        });
-        break;
-      }
-      case 2: {
-        const auto& layer_node = node.layer_nodes[statement.index];
-        for_each_target(layer_node.declaration, [&](const DTarget& target) {
-          DLayer* declared = this->layer(target.name, this->layer(target.layer_path, layer));
-          if (layer_node.inherits) declared->set_base_path(reference_path(*layer_node.inherits));
-          lower_statements(layer_node, declared);
-        });
-        break;
-      }
-      default:
-        lower_group_set(node.group_sets[statement.index], layer, no_states);
-        break;
+  struct Lowering {
+    DLoader& loader;
+    DLayer* into;
+
+    void attribute(const DAttributeNode& attribute_node, const DStateSet* set) {
+      const std::vector<std::string>& states = set != nullptr ? set->conditions : no_states;
+      for_each_target(attribute_node.declaration, [&](const DTarget& target) {
+        loader.lower_attribute(attribute_node, target, into, states);
+      });
     }
-  }
+    void group_set(const DGroupSet& group_set, const DStateSet* set) {
+      loader.lower_group_set(group_set, into, set != nullptr ? set->conditions : no_states);
+    }
+    void layer(const DLayerNode& layer_node) {
+      for_each_target(layer_node.declaration, [&](const DTarget& target) {
+        DLayer* declared = loader.layer(target.name, loader.layer(target.layer_path, into));
+        if (layer_node.inherits) declared->set_base_path(reference_path(*layer_node.inherits));
+        loader.lower_statements(layer_node, declared);
+      });
+    }
+  } lowering{*this, layer};
+  for_each_statement<true>(node, lowering);
 }
 
 void DLoader::lower_attribute(const DAttributeNode& node, const DTarget& target, DLayer* layer,

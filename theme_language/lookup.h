@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "theme_language/attribute.h"
+#include "theme_language/layer.h"
 
 namespace Drelm {
 
@@ -122,6 +123,30 @@ std::uint64_t answers_version(const DObject& object);
 // none); true when it may lie in another, whose changes this tree's counters
 // do not follow.
 bool base_may_lie_elsewhere(const DLayer& layer);
+
+// Calls visit(link) on `first`, its base, that one's base and so on, until
+// visit returns true (then true), the chain ends or reaches `stop` (then
+// false). Bases may loop: a saved link, moved on after 1, 2, 4... steps, is
+// met again once the walk has gone round, so the walk ends without a list of
+// the links seen, having visited each; a link in a loop may be visited twice.
+// Layer is DLayer or const DLayer.
+template <typename Layer, typename Visit>
+bool walk_base_chain(Layer* first, Visit&& visit, const DLayer* stop = nullptr) {
+  Layer* saved = first;
+  std::size_t steps = 0;
+  std::size_t span = 1;
+  for (Layer* link = first; link != nullptr && link != stop;) {
+    if (visit(link)) return true;
+    link = link->base();
+    if (link == saved) return false;
+    if (++steps == span) {
+      saved = link;
+      span *= 2;
+      steps = 0;
+    }
+  }
+  return false;
+}
 
 // As DLayer::children(), without the copy: valid until the child list changes.
 const std::vector<DLayer*>& child_layers_of(const DLayer& layer);

@@ -283,7 +283,9 @@ DObject& tree_root(const DObject& object) {
   // Objects of a tree are never const themselves; only the caller's view is.
   DObject* up = const_cast<DObject*>(&object);
   // Attributes and states lie a step or two below a layer.
-  while (up->parent() != nullptr && up->kind() != DObject::DKind::LAYER) up = up->parent();
+  up = find_up(up, [](const DObject* at) {
+    return at->parent() == nullptr || at->kind() == DObject::DKind::LAYER;
+  });
   if (up->parent() == nullptr) return *up;
   // Trees only ever join: a hint that still has no parent is the root.
   DObject* hint = *layer_root_hint(*up);

@@ -120,8 +120,7 @@ struct DLayer::Impl {
     std::vector<Value> values;
     // How the copies are made, decided once for all of them.
     DCopyPlace place;
-    // Scratch for the base chain walks and the state lists of merge_layer.
-    std::vector<const DLayer*> seen;
+    // Scratch for the state lists of merge_layer.
     std::vector<DStateEntry> inherited_states;
     std::vector<DStateEntry> own_states;
 

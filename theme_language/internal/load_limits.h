@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <limits>
 #include <map>
+#include <vector>
 
 #include "theme_language/connections.h"
 #include "theme_language/parse_tree.h"
@@ -115,6 +116,71 @@ class DLoadBudget {
   std::size_t bytes_charged = 0;        // by this load
   std::map<const DLayer*, DConnectionID> too_large;
 };
+
+// The statements of a layer body, taken by lowering and by the counts that
+// bound it through one walk, so that both see the same statements. Each is
+// handed to `visit` as
+//   visit.attribute(const DAttributeNode&, const DStateSet* set)
+//   visit.group_set(const DGroupSet&, const DStateSet* set)
+//   visit.layer(const DLayerNode&)
+// where `set` is the state-set that holds the declaration, null outside one.
+// Lowering takes them in line order (on one line: state-set, attribute,
+// layer, group-set); the counts, whose sums do not depend on the order, by
+// kind, without sorting.
+enum class DStatementKind { state_set, attribute, layer, group_set };
+
+template <typename Visitor>
+void visit_statement(const DLayerNode& node, DStatementKind kind, std::size_t index,
+                     Visitor& visit) {
+  switch (kind) {
+    case DStatementKind::state_set: {
+      const DStateSet& set = node.state_sets[index];
+      for (const auto& attribute : set.attributes) visit.attribute(attribute, &set);
+      for (const auto& group_set : set.group_sets) visit.group_set(group_set, &set);
+      return;
+    }
+    case DStatementKind::attribute:
+      visit.attribute(node.attributes[index], nullptr);
+      return;
+    case DStatementKind::layer:
+      visit.layer(node.layer_nodes[index]);
+      return;
+    case DStatementKind::group_set:
+      visit.group_set(node.group_sets[index], nullptr);
+      return;
+  }
+}
+
+// A statement of a layer body and the line it starts on.
+struct DStatement {
+  std::size_t line;
+  DStatementKind kind;
+  std::size_t index;
+};
+// The statements of `node` in the order lowering takes them.
+std::vector<DStatement> statements_in_line_order(const DLayerNode& node);
+
+template <bool kInLineOrder, typename Visitor>
+void for_each_statement(const DLayerNode& node, Visitor& visit) {
+  if constexpr (kInLineOrder) {
+    for (const DStatement& statement : statements_in_line_order(node)) {
+      visit_statement(node, statement.kind, statement.index, visit);
+    }
+  } else {
+    for (std::size_t i = 0; i < node.attributes.size(); ++i) {
+      visit_statement(node, DStatementKind::attribute, i, visit);
+    }
+    for (std::size_t i = 0; i < node.group_sets.size(); ++i) {
+      visit_statement(node, DStatementKind::group_set, i, visit);
+    }
+    for (std::size_t i = 0; i < node.state_sets.size(); ++i) {
+      visit_statement(node, DStatementKind::state_set, i, visit);
+    }
+    for (std::size_t i = 0; i < node.layer_nodes.size(); ++i) {
+      visit_statement(node, DStatementKind::layer, i, visit);
+    }
+  }
+}
 
 // How many objects lowering the file finds or creates, one per layer walked or
 // named, attribute and state entry of each expansion, saturated at limit + 1.

@@ -48,6 +48,24 @@ inline DTreeStates& tree_states(const DObject& object) {
 // parent is the root; one that got a parent is followed up and rewritten.
 // Creation, the pool and the counters thus cost no walk up a deep tree.
 DObject& tree_root(const DObject& object);
+// The first of `object` and the objects above it, nearest first, for which
+// found(up) holds; null when none does. Object is DObject or DLayer, whose
+// parent() is the layer that holds it, so that a walk of layers ends at the
+// first object above that is no layer.
+template <typename Object, typename Found>
+Object* find_up(Object* object, Found&& found) {
+  for (Object* up = object; up != nullptr; up = up->parent()) {
+    if (found(up)) return up;
+  }
+  return nullptr;
+}
+// The topmost of `object` and the objects above it, walked up plainly; see
+// tree_root for the root of a tree found without a walk.
+template <typename Object>
+Object* root_of(Object* object) {
+  while (Object* up = object->parent()) object = up;
+  return object;
+}
 // The root hint of a layer, null until the layer joins a tree or is looked
 // up. REQUIRES: layer.kind() is LAYER.
 DObject** layer_root_hint(DObject& layer);

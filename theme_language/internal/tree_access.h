@@ -72,20 +72,4 @@ DAttribute* find_own_state(const DAttribute& attribute, std::string_view name);
 // The state attributes of states(false), in its order.
 std::vector<DAttribute*> own_states_by_name(const DAttribute& attribute);
 
-// Calls `piece` with each piece of `text` between separators, as split() cuts
-// it: a trailing separator adds no empty piece, the empty text gives nothing.
-template <typename F>
-void for_each_piece(std::string_view text, char separator, F&& piece) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      piece(text.substr(start));
-      return;
-    }
-    piece(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
 }  // namespace Drelm

@@ -7,12 +7,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+#include "theme_language/internal/bytes.h"
 
 namespace Drelm {
 
@@ -66,28 +67,6 @@ class DConditionTable {
       if (a[i].size() != b[i].size() || !same_bytes(a[i].data(), b[i].data(), a[i].size())) {
         return false;
       }
-    }
-    return true;
-  }
-  template <typename Word>
-  static Word load(const char* bytes) {
-    Word word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-  }
-  // Two overlapping words cover up to twice a word.
-  static bool same_bytes(const char* x, const char* y, std::size_t length) {
-    if (length > 16) return std::memcmp(x, y, length) == 0;
-    if (length >= 8) {
-      return load<std::uint64_t>(x) == load<std::uint64_t>(y) &&
-             load<std::uint64_t>(x + length - 8) == load<std::uint64_t>(y + length - 8);
-    }
-    if (length >= 4) {
-      return load<std::uint32_t>(x) == load<std::uint32_t>(y) &&
-             load<std::uint32_t>(x + length - 4) == load<std::uint32_t>(y + length - 4);
-    }
-    for (std::size_t k = 0; k < length; ++k) {
-      if (x[k] != y[k]) return false;
     }
     return true;
   }
