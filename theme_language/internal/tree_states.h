@@ -130,9 +130,12 @@ class DConditionTable {
 //     walk may lead into another tree; styles only while no answer came from
 //     another tree (value_source's `never`); values read through links are
 //     read anew from their source on every render.
+//   A layer's root hint (tree_root): no counter, as trees only ever join; a
+//     hint whose object got a parent is followed up and rewritten.
 //   Within one operation only: a merge's layer records (C, so that hand_over
-//     finds what callbacks left), and a load's bases known too large (by
-//     address, for the load's duration).
+//     finds what callbacks left), a load's bases known too large (by
+//     address, for the load's duration; each forgotten when its base dies),
+//     and a lowering's shared long texts (by their place in the parse tree).
 //
 // A new mutating operation raises C (and G) when it changes a child list, R
 // (and G) when it renames, G when it changes a base, A when it changes a link
