@@ -18,21 +18,8 @@ namespace bench {
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr const char* kDusk = "Dusk (Bench)";
 constexpr const char* kDawn = "Dawn (Bench)";
-
-template <typename F>
-double time_ns(F&& f) {
-  const auto start = Clock::now();
-  f();
-  return double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
-}
-
-double fastest(const std::vector<double>& values) {
-  return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
-}
 
 void print(const char* key, double value) { std::printf("%s %.17g\n", key, value); }
 

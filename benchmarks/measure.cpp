@@ -79,24 +79,11 @@ namespace bench {
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 std::size_t g_log_messages = 0;
 
 void counting_log(const std::string& message) {
   if (g_log_messages++ < 5) std::fprintf(stderr, "library log: %s\n", message.c_str());
-}
-
-template <typename F>
-double time_ns(F&& f) {
-  const auto start = Clock::now();
-  f();
-  return double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
-}
-
-// The fastest repetition: other processes on the machine only ever add time.
-double fastest(const std::vector<double>& values) {
-  return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
 }
 
 std::string read_all(const std::string& path) {

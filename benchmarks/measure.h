@@ -5,10 +5,13 @@
 // "key value" lines; the same sources build against the baseline library, so
 // only the public interface is used here.
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app_model/app.h"
 #include "benchmarks/generator.h"
@@ -46,6 +49,20 @@ int run_memory(int argc, char** argv);
 // render1, render2 (nothing changed, one text, theme switch), load, teardown,
 // lexparse, json.
 int run_profile(int argc, char** argv);
+
+// The time `f` takes, in nanoseconds.
+template <typename F>
+double time_ns(F&& f) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  f();
+  return double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
+}
+
+// The fastest repetition: other processes on the machine only ever add time.
+inline double fastest(const std::vector<double>& values) {
+  return values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
+}
 
 // Runs `task`; kept out of line so that profilers can collect inside it only.
 void profiled(const std::function<void()>& task);
