@@ -219,6 +219,10 @@ DLayer* DLayerAccess::find_child_layer(const DLayer& layer, std::string_view nam
   return impl.layer_index.find(name, hash_name(name), layer.DObject::children().data());
 }
 
+std::size_t DLayerAccess::base_path_size(const DLayer& layer) {
+  return layer.impl->base_path.size();
+}
+
 const std::vector<DLayer*>& DLayerAccess::child_layers(const DLayer& layer) {
   return layer.impl->current_child_layers(layer);
 }

@@ -341,7 +341,8 @@ DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
         return size;
       }
       ++size.objects;
-      size.bytes = saturating_add(size.bytes, copied_bytes(*child), kUnlimited);
+      // Each counted text lies in memory: the sum cannot overflow.
+      size.bytes += copied_bytes(*child);
       if (as_layer(child.get()) != nullptr && level + 1 > size.height) size.height = level + 1;
       // Most objects are attributes without states: nothing to visit below.
       if (!child->children().empty()) pending.emplace_back(child.get(), level + 1);
@@ -373,7 +374,7 @@ std::size_t copied_bytes(const DObject& object) {
   if (const DAttribute* attribute = as_attribute(&object)) {
     return DAttribute::Impl::own_text_bytes(*attribute);
   }
-  if (const DLayer* layer = as_layer(&object)) return layer->base_path().size();
+  if (const DLayer* layer = as_layer(&object)) return DLayerAccess::base_path_size(*layer);
   return 0;
 }
 

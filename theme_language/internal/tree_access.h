@@ -54,6 +54,8 @@ struct DLayerAccess {
                               DAttribute** out);
   static void find_attributes(DLayer& layer, const DNameTable& table, DAttribute** out);
   static bool base_may_lie_elsewhere(const DLayer& layer);
+  // The length of base_path(), without the copy that base_path() returns.
+  static std::size_t base_path_size(const DLayer& layer);
 };
 
 // out[i] = layer.find_attribute(keys[i].name), for each of the count keys.
