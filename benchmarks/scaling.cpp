@@ -138,6 +138,8 @@ int run_scaling(int argc, char** argv) {
 }
 
 int report_scaling(const std::string& self, int rounds) {
+  // The goals printed so far come first, not in between the progress lines.
+  std::fflush(stdout);
   std::map<std::string, std::vector<double>> figures;
   for (int round = 0; round < rounds; ++round) {
     std::fprintf(stderr, "round %d/%d: scaling\n", round + 1, rounds);
