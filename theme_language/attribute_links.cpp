@@ -293,7 +293,10 @@ void DAttribute::set_value(const DValue& value) {
 void set_shared_value(DAttribute& attribute, const DSharedValue& value) {
   using Impl = DAttribute::Impl;
   if (Impl::linked(attribute)) {
+    const Impl::Watch self(*attribute.impl);
     attribute.impl->break_link(false);
+    // A link-change callback destroyed the attribute.
+    if (self.alive() == nullptr) return;
     Impl::store_shared(attribute, value);
     attribute.impl->notify_all();
     return;

@@ -233,12 +233,16 @@ std::size_t copied_byte_allowance(std::size_t bytes_read) {
   return proportional > kCopiedBytesFreeOfBound ? proportional : kCopiedBytesFreeOfBound;
 }
 
+namespace {
+std::size_t count_subtree(const DObject& object);
+}  // namespace
+
 DLoadBudget::DLoadBudget(const DLoadTotals& totals, const DObject& target)
     : target(&target),
       bytes(totals.bytes_read),
       allowance(object_allowance(totals.bytes_read)),
       made_before(totals.objects_made),
-      objects_before(measure_subtree(&target).objects),
+      objects_before(count_subtree(target)),
       byte_allowance(copied_byte_allowance(totals.bytes_read)),
       bytes_copied_before(totals.bytes_copied) {}
 
@@ -261,7 +265,7 @@ std::size_t DLoadBudget::remaining() const {
 void DLoadBudget::make_exact() {
   if (charges_exact || !bounded()) return;
   // Nothing in a load removes objects, so the target's growth is what it made.
-  const std::size_t now = measure_subtree(target).objects;
+  const std::size_t now = count_subtree(*target);
   charged = now > objects_before ? now - objects_before : 0;
   charges_exact = true;
 }
@@ -328,7 +332,11 @@ std::vector<DStatement> statements_in_line_order(const DLayerNode& node) {
   return statements;
 }
 
-DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
+namespace {
+
+// measure_subtree, and without the bytes where only the count is asked for.
+template <bool kBytes>
+DSubtreeSize measure(const DObject* object, std::size_t limit) {
   // Iterative: the subtree may be as deep as the limits allow.
   DSubtreeSize size;
   std::vector<std::pair<const DObject*, std::size_t>> pending{{object, 0}};
@@ -342,13 +350,24 @@ DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
       }
       ++size.objects;
       // Each counted text lies in memory: the sum cannot overflow.
-      size.bytes += copied_bytes(*child);
+      if constexpr (kBytes) size.bytes += copied_bytes(*child);
       if (as_layer(child.get()) != nullptr && level + 1 > size.height) size.height = level + 1;
       // Most objects are attributes without states: nothing to visit below.
       if (!child->children().empty()) pending.emplace_back(child.get(), level + 1);
     }
   }
   return size;
+}
+
+// The objects below `object`, as measure_subtree counts them.
+std::size_t count_subtree(const DObject& object) {
+  return measure<false>(&object, kUnlimited).objects;
+}
+
+}  // namespace
+
+DSubtreeSize measure_subtree(const DObject* object, std::size_t limit) {
+  return measure<true>(object, limit);
 }
 
 std::size_t count_copies(const DObject& object, std::size_t limit) {

@@ -129,12 +129,12 @@ struct DAttribute::Impl {
   // What a copy in the same tree would hold of its own: the link path, or
   // the value's text unless it is shared. Asked of every object that a base
   // would copy, so read in place.
-  // A linked attribute, and one whose value is shared, holds nothing in own_value.
+  // A copy of a linked attribute takes only the link path, whatever its own
+  // value still holds; a shared value is held outside own_value.
   static std::size_t own_text_bytes(const DAttribute& attribute) {
-    if (const std::string* text = std::get_if<std::string>(&attribute.own_value)) {
-      return text->size();
-    }
-    return attribute.impl && attribute.impl->link ? attribute.impl->link->path.size() : 0;
+    if (attribute.impl && attribute.impl->link) return attribute.impl->link->path.size();
+    const std::string* text = std::get_if<std::string>(&attribute.own_value);
+    return text != nullptr ? text->size() : 0;
   }
   // Replaces the own value; a long text gets a record of its own, which
   // copies of the attribute in its tree then share.
