@@ -399,10 +399,7 @@ std::size_t copied_bytes(const DObject& object) {
 
 std::size_t layer_depth(const DLayer* layer) {
   std::size_t depth = 0;
-  find_up(layer->parent(), [&depth](const DLayer*) {
-    ++depth;
-    return false;
-  });
+  for (const DLayer* up = layer->parent(); up != nullptr; up = up->parent()) ++depth;
   return depth;
 }
 

@@ -212,7 +212,6 @@ DLoader::~DLoader() = default;
 
 void DLoader::lower(const DLayerNode& root) {
   impl->touched.clear();
-  impl->shared_texts.clear();
   struct Lowering {
     explicit Lowering(Impl& impl) : impl(impl) { impl.lowering = true; }
     ~Lowering() {  // also when lowering throws

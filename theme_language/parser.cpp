@@ -103,8 +103,6 @@ struct DParser::Impl {
   std::vector<DError> errors;
 };
 
-// Levels added to the depth while a block or a path is open; taken off again
-// however the rule returns.
 namespace {
 
 // Whether a line's tokens hold a ":", looked for from the end, where an
@@ -118,6 +116,8 @@ bool has_colon(const DToken* begin, const DToken* end) {
 
 }  // namespace
 
+// Levels added to the depth while a block or a path is open; taken off again
+// however the rule returns.
 struct DParser::Nested {
   Nested(std::uint64_t& depth, std::uint64_t levels) : depth(depth), levels(levels) {
     depth += levels;
