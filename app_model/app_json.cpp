@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app_model/internal/json_writer.h"
+#include "app_model/internal/style_internal.h"
 #include "app_model/qr.h"
 
 namespace Ombrix {
@@ -37,9 +38,6 @@ Json::object_t& start_object(Json& json, std::size_t keys) {
   object.reserve(keys);
   return object;
 }
-
-template <std::size_t I>
-constexpr bool kInJson = std::get<I>(kStyleFields).shown == StyleShown::json;
 
 constexpr std::size_t kJsonStyleKeys = std::apply(
     [](const auto&... field) {

@@ -15,6 +15,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app_model/internal/style_internal.h"
 #include "app_model/qr.h"
 #include "app_model/style.h"
 
@@ -293,8 +294,6 @@ template <std::size_t I>
 using FieldAt = std::remove_cvref_t<std::tuple_element_t<I, StyleFields>>;
 template <std::size_t I>
 using ValueAt = std::remove_cvref_t<decltype(std::declval<ResolvedStyle>().*FieldAt<I>::member)>;
-template <std::size_t I>
-constexpr bool kInJson = std::get<I>(kStyleFields).shown == StyleShown::json;
 
 // What precedes each written value: `"key":`, with a comma before all but the first.
 struct StyleKeys {

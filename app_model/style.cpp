@@ -257,6 +257,12 @@ constexpr StyleSlotBits kBorderSlotBits = [] {
   for (std::size_t slot = kBorderSlot; slot < kStyleSlotCount; ++slot) bits.set(slot);
   return bits;
 }();
+// Both: the slots re-read as a whole fill, not one by one.
+constexpr StyleSlotBits kFillAndBorderSlotBits = [] {
+  StyleSlotBits bits = kBorderSlotBits;
+  for (std::size_t slot = 0; slot < kFillNames.size(); ++slot) bits.set(slot);
+  return bits;
+}();
 
 void apply_slot(ResolvedStyle& s, const StyleSlot& slot, Value value) {
   switch (slot.rule) {
@@ -587,9 +593,7 @@ void resolve_style_kept(ResolvedStyle& s, Drelm::DLayer* layer, const States& st
       s.borderIsGradient = false;
       apply_border(s, values.data() + kBorderSlot);
     }
-    StyleSlotBits fills = kFillSlotBits;
-    fills |= kBorderSlotBits;
-    entry.reread_slots.without(fills).for_each([&](std::size_t slot) {
+    entry.reread_slots.without(kFillAndBorderSlotBits).for_each([&](std::size_t slot) {
       reset_slot(s, kStyleSlots[slot]);
       apply_slot(s, kStyleSlots[slot], values[slot]);
     });

@@ -48,6 +48,10 @@ constexpr std::size_t count_style_fields(Keep keep) {
       kStyleFields);
 }
 
+// Whether row I of kStyleFields is written in the JSON style object.
+template <std::size_t I>
+constexpr bool kInJson = std::get<I>(kStyleFields).shown == StyleShown::json;
+
 // The values a node's style is read from, by slot: the layer's (the fill's
 // attributes, then one per field with a slot of its own, in table order),
 // then the border's (the fill's attributes, then its fields in table order).
