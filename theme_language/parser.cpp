@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <functional>
+#include <set>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -663,14 +666,23 @@ void DParser::read_name(DName& name) {
   while (true) {
     if (match(DTokenType::PAREN_OPEN)) {
       std::vector<std::string> alternatives;
+      // A few alternatives are compared in place; past that an ordered copy
+      // keeps the duplicate check from growing with the square of their number.
+      constexpr std::size_t kFew = 16;
+      std::set<std::string, std::less<>> seen;
       do {
         std::string alternative = parse_words();
-        if (std::find(alternatives.begin(), alternatives.end(), alternative) !=
-            alternatives.end()) {
+        const bool duplicate = alternatives.size() <= kFew
+                                   ? std::find(alternatives.begin(), alternatives.end(),
+                                               alternative) != alternatives.end()
+                                   : seen.contains(alternative);
+        if (duplicate) {
           report_error(peek().line, "Found duplicate expansion alternative `" + alternative + "`.");
-        } else {
-          alternatives.push_back(std::move(alternative));
+          continue;
         }
+        if (alternatives.size() == kFew) seen.insert(alternatives.begin(), alternatives.end());
+        if (alternatives.size() >= kFew) seen.insert(alternative);
+        alternatives.push_back(std::move(alternative));
       } while (match(DTokenType::COMMA));
       if (!match(DTokenType::PAREN_CLOSE)) {
         report_unexpected("; expected `)` to close the expansion.");

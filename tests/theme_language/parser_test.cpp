@@ -90,6 +90,12 @@ TEST(Parser, every_diagnostic_is_reported_with_its_line) {
        {"1: Found `1" + std::string(400, '0') + "`; this number is too large to represent."}},
       {"Text: \"a\\qb\"\n", {"1: Found unknown escape `\\q`; expected \\\", \\\\, \\n, or \\t."}},
       {"Button (A, A): 1\n", {"1: Found duplicate expansion alternative `A`."}},
+      // Past the first few alternatives the check runs on an ordered copy.
+      {"B (a0, a1, a2, a3, a4, a5, a6, a7, a8, a9, b0, b1, b2, b3, b4, b5, b6, b7, b8, b9, a3, "
+       "b9, c0, b8): 1\n",
+       {"1: Found duplicate expansion alternative `a3`.",
+        "1: Found duplicate expansion alternative `b9`.",
+        "1: Found duplicate expansion alternative `b8`."}},
       {"Colors.Primary/Other: 1\n", {"1: Found `/` after `.`; traversal must precede grouping."}},
       {"Fill: Theme/(A, B)\n",
        {"1: Found expansion in reference; expansions are only allowed in declaration names."}},
