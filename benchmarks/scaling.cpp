@@ -40,7 +40,7 @@ constexpr double kMinInputBytes = 1024 * 1024;
 // input takes minutes, and is stopped here rather than holding up the rest.
 constexpr unsigned kCaseSeconds = 60;
 // Past this, a case takes no further samples once both sizes have one.
-constexpr double kSamplingBudgetNs = 20e9;
+constexpr double kSamplingBudgetNs = 10e9;
 
 std::string number(int i) { return std::to_string(i); }
 
