@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <filesystem>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -131,7 +133,7 @@ class OrderedBuilder {
     std::size_t at = find(object, members, name, hash);
     if (at == members.size()) {
       members.emplace_back(std::move(name), nullptr);
-      if (!object.slots.empty()) add_slot(object.slots, Slot{hash, at + 1});
+      if (!object.slots.empty()) add_slot(object, Slot{hash, at + 1});
     }
     element = &members[at].second;
     return true;
@@ -149,37 +151,70 @@ class OrderedBuilder {
   // An open-addressed index of an object's members: `at` is the member's
   // place plus one, 0 for a free slot. Flat, as a large theme's keys would
   // otherwise each cost a cache miss on a node of their own.
+  //
+  // The string hash has a fixed seed, so a theme's author can choose keys
+  // that share a hash or a slot: a probe visits at most kMaxProbe slots, and
+  // a key without a free one among them goes to an ordered set, where a
+  // look-up that met that many full slots goes on. Any keys then cost at most
+  // kMaxProbe slots and a logarithm of compares each.
   struct Slot {
     std::size_t hash;
     std::size_t at;
   };
+  static constexpr std::size_t kMaxProbe = 64;
+  // Places plus one, in the order of the members' keys.
+  struct ByKey {
+    using is_transparent = void;
+    const Members* members;
+    const std::string& key(std::size_t at) const { return (*members)[at - 1].first; }
+    bool operator()(std::size_t a, std::size_t b) const { return key(a) < key(b); }
+    bool operator()(std::size_t a, const std::string& b) const { return key(a) < b; }
+    bool operator()(const std::string& a, std::size_t b) const { return a < key(b); }
+  };
+  using Overflow = std::set<std::size_t, ByKey>;
   struct Open {
     Json* json;
     std::vector<Slot> slots;
+    std::unique_ptr<Overflow> overflow;
   };
 
-  static void add_slot(std::vector<Slot>& slots, const Slot& slot) {
+  static void add_slot(Open& object, const Slot& slot) {
+    std::vector<Slot>& slots = object.slots;
     const std::size_t mask = slots.size() - 1;
     std::size_t i = slot.hash & mask;
-    while (slots[i].at != 0) i = (i + 1) & mask;
-    slots[i] = slot;
+    for (std::size_t step = 0; step < kMaxProbe; ++step, i = (i + 1) & mask) {
+      if (slots[i].at == 0) {
+        slots[i] = slot;
+        return;
+      }
+    }
+    if (object.overflow == nullptr) {
+      object.overflow = std::make_unique<Overflow>(ByKey{object.json->get_ptr<Json::object_t*>()});
+    }
+    object.overflow->insert(slot.at);
   }
 
   // Builds the index when the object outgrows a scan, and doubles it while
-  // it is more than half full.
+  // it is more than half full. Keys in the overflow try the larger table
+  // again, as a look-up goes there only past kMaxProbe full slots.
   static void index(Open& object, const Members& members) {
     if (members.size() <= kScanned || members.size() * 2 < object.slots.size()) return;
-    std::vector<Slot> slots(std::max<std::size_t>(64, object.slots.size() * 2));
-    if (object.slots.empty()) {
+    std::vector<Slot> old = std::move(object.slots);
+    std::unique_ptr<Overflow> old_overflow = std::move(object.overflow);
+    object.slots.assign(std::max<std::size_t>(64, old.size() * 2), Slot{0, 0});
+    if (old.empty()) {
       for (std::size_t i = 0; i < members.size(); ++i) {
-        add_slot(slots, Slot{std::hash<std::string>{}(members[i].first), i + 1});
+        add_slot(object, Slot{std::hash<std::string>{}(members[i].first), i + 1});
       }
-    } else {
-      for (const Slot& slot : object.slots) {
-        if (slot.at != 0) add_slot(slots, slot);
-      }
+      return;
     }
-    object.slots = std::move(slots);
+    for (const Slot& slot : old) {
+      if (slot.at != 0) add_slot(object, slot);
+    }
+    if (old_overflow == nullptr) return;
+    for (const std::size_t at : *old_overflow) {
+      add_slot(object, Slot{std::hash<std::string>{}(members[at - 1].first), at});
+    }
   }
 
   static std::size_t find(Open& object, const Members& members, const std::string& name,
@@ -187,9 +222,15 @@ class OrderedBuilder {
     index(object, members);
     if (!object.slots.empty()) {
       const std::size_t mask = object.slots.size() - 1;
-      for (std::size_t i = hash & mask; object.slots[i].at != 0; i = (i + 1) & mask) {
+      std::size_t i = hash & mask;
+      for (std::size_t step = 0; step < kMaxProbe; ++step, i = (i + 1) & mask) {
         const Slot& slot = object.slots[i];
+        if (slot.at == 0) return members.size();
         if (slot.hash == hash && members[slot.at - 1].first == name) return slot.at - 1;
+      }
+      if (object.overflow != nullptr) {
+        const auto found = object.overflow->find(name);
+        if (found != object.overflow->end()) return *found - 1;
       }
       return members.size();
     }
@@ -222,7 +263,7 @@ class OrderedBuilder {
     return true;
   }
   bool open(Json::value_t kind) {
-    open_values.push_back(Open{place(kind), {}});
+    open_values.push_back(Open{place(kind), {}, nullptr});
     return true;
   }
   bool close() {
