@@ -173,4 +173,15 @@ inline std::vector<std::string> names_colliding_in_name_hash(std::size_t count) 
   return collisions::colliding<collisions::NameHashSteps>(count, bytes, bytes.substr(0, 52));
 }
 
+// Inputs of the scaling table, of `count` names each: a theme whose body has
+// that many members, named plainly or sharing one hash, at the top or in an
+// object nested in the body; a source with that many sibling layers or
+// attributes in one layer, named to share one hash.
+std::string theme_members(int count);
+std::string theme_members_colliding(int count);
+std::string theme_members_nested(int count);
+std::string theme_members_nested_colliding(int count);
+std::string layer_names_colliding(int count);
+std::string attribute_names_colliding(int count);
+
 }  // namespace bench

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "app_model/app.h"
+#include "benchmarks/collisions.h"
 #include "benchmarks/measure.h"
 #include "theme_language/engine.h"
 
@@ -51,6 +53,10 @@ std::string path_depth(int depth) {
   return source + "Leaf: 1\n";
 }
 
+// What a case generates: a source file, loaded by an engine, or a theme,
+// installed by add_theme_json.
+enum class Input { source, theme };
+
 struct Case {
   const char* name;
   std::string (*generate)(int);
@@ -59,12 +65,19 @@ struct Case {
   // times in a row, so that the clock's resolution and a stray interrupt
   // weigh little.
   int loads_per_sample;
+  Input input = Input::source;
 };
 
 const Case kCases[] = {
     {"siblings", sibling_layers, 40000, 1},
     {"link_chain", link_chain, 50000, 1},
     {"path_depth", path_depth, 500, 20},
+    {"theme_members", theme_members, 40000, 1, Input::theme},
+    {"theme_members_colliding", theme_members_colliding, 40000, 1, Input::theme},
+    {"theme_members_nested", theme_members_nested, 40000, 1, Input::theme},
+    {"theme_members_nested_colliding", theme_members_nested_colliding, 40000, 1, Input::theme},
+    {"layer_names_colliding", layer_names_colliding, 20000, 1},
+    {"attribute_names_colliding", attribute_names_colliding, 20000, 1},
 };
 
 // One sample: loading the directory `loads` times and resolving its links;
@@ -76,6 +89,18 @@ double load_ns(const std::string& directory, int loads) {
   for (auto& engine : engines) {
     engine->load_files(directory, "");
     engine->resolve_links();
+  }
+  return double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
+}
+
+// As load_ns, for a theme: installing the text `loads` times, each into an
+// application of its own.
+double theme_ns(const std::string& text, int loads) {
+  std::vector<std::unique_ptr<Ombrix::OApp>> apps;
+  for (int i = 0; i < loads; ++i) apps.push_back(std::make_unique<Ombrix::OApp>());
+  const auto start = Clock::now();
+  for (auto& app : apps) {
+    if (app->add_theme_json(text).empty()) throw std::runtime_error("theme not installed");
   }
   return double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
 }
@@ -104,20 +129,27 @@ int run_scaling(int argc, char** argv) {
   int status = 0;
   try {
     for (const Case& scaled : kCases) {
-      std::string directories[2];
+      // A theme's text, or the directory of a source.
+      std::string inputs[2];
       for (int side = 0; side < 2; ++side) {
+        if (scaled.input == Input::theme) {
+          inputs[side] = scaled.generate(scaled.small << side);
+          continue;
+        }
         const fs::path directory = work / (std::string(scaled.name) + std::to_string(side));
         fs::create_directories(directory);
         std::ofstream(directory / "scaled.drl", std::ios::binary)
             << scaled.generate(scaled.small << side);
-        directories[side] = directory.string();
+        inputs[side] = directory.string();
       }
       // The sizes take turns, so that both meet the same load on the machine;
       // each keeps its fastest sample, as other processes only ever add time.
       double ns[2] = {0, 0};
       for (int sample = 0; sample < samples; ++sample) {
         for (int side = 0; side < 2; ++side) {
-          const double taken = load_ns(directories[side], scaled.loads_per_sample);
+          const double taken = scaled.input == Input::theme
+                                   ? theme_ns(inputs[side], scaled.loads_per_sample)
+                                   : load_ns(inputs[side], scaled.loads_per_sample);
           if (sample == 0 || taken < ns[side]) ns[side] = taken;
         }
       }

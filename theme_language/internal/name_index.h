@@ -194,9 +194,7 @@ class DNameIndex {
   struct ByName {
     using is_transparent = void;
     const DNameIndex* index;
-    std::string_view name(std::uint32_t offset) const {
-      return name_at(index->records() + offset);
-    }
+    std::string_view name(std::uint32_t offset) const { return name_at(index->records() + offset); }
     bool operator()(std::uint32_t a, std::uint32_t b) const { return name(a) < name(b); }
     bool operator()(std::uint32_t a, std::string_view b) const { return name(a) < b; }
     bool operator()(std::string_view a, std::uint32_t b) const { return a < name(b); }
