@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
-#include <memory>
-#include <set>
+#include <random>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -103,6 +105,84 @@ void show_active_theme(OApp& app) {
   }
 }
 
+// The standard string hash has a fixed seed and steps that can be undone: a
+// theme's author could choose keys that all share a hash. Keys are hashed
+// with a key drawn once per process instead, whose mixing of each word
+// depends on it, so that which keys share a slot cannot be foreseen.
+class KeyedHash {
+ public:
+  std::size_t operator()(const std::string& text) const {
+    std::uint64_t v0 = k0 ^ 0x736f6d6570736575ULL;
+    std::uint64_t v1 = k1 ^ 0x646f72616e646f6dULL;
+    std::uint64_t v2 = k0 ^ 0x6c7967656e657261ULL;
+    std::uint64_t v3 = k1 ^ 0x7465646279746573ULL;
+    const auto round = [&] {
+      v0 += v1;
+      v1 = rotate(v1, 13) ^ v0;
+      v0 = rotate(v0, 32);
+      v2 += v3;
+      v3 = rotate(v3, 16) ^ v2;
+      v0 += v3;
+      v3 = rotate(v3, 21) ^ v0;
+      v2 += v1;
+      v1 = rotate(v1, 17) ^ v2;
+      v2 = rotate(v2, 32);
+    };
+    const auto absorb = [&](std::uint64_t word) {
+      v3 ^= word;
+      round();
+      v0 ^= word;
+    };
+    const char* p = text.data();
+    std::size_t n = text.size();
+    for (; n >= 8; p += 8, n -= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      absorb(word);
+    }
+    std::uint64_t last = std::uint64_t(text.size()) << 56;
+    for (std::size_t i = 0; i < n; ++i) {
+      last |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
+    }
+    absorb(last);
+    v2 ^= 0xff;
+    round();
+    round();
+    round();
+    return static_cast<std::size_t>(v0 ^ v1 ^ v2 ^ v3);
+  }
+
+  // The key of this process.
+  static const KeyedHash& drawn() {
+    static const KeyedHash hash = draw();
+    return hash;
+  }
+
+ private:
+  static std::uint64_t rotate(std::uint64_t v, int bits) {
+    return (v << bits) | (v >> (64 - bits));
+  }
+
+  static KeyedHash draw() {
+    KeyedHash hash;
+    try {
+      std::random_device device;
+      for (std::uint64_t* half : {&hash.k0, &hash.k1}) {
+        *half = (std::uint64_t(device()) << 32) ^ device();
+      }
+    } catch (...) {
+      // Without a random device, what differs between runs: the clock and
+      // where the program was placed.
+      hash.k0 = std::uint64_t(std::time(nullptr)) * 0x9E3779B97F4A7C15ULL;
+      hash.k1 = reinterpret_cast<std::uintptr_t>(&hash) ^ (std::uint64_t(::getpid()) << 32);
+    }
+    return hash;
+  }
+
+  std::uint64_t k0 = 0;
+  std::uint64_t k1 = 0;
+};
+
 // Builds the same document as ordered_json::parse, where a repeated key keeps
 // the place of its first occurrence and takes the value of its last, without
 // that parse's linear search of an object's members for every key: objects
@@ -129,11 +209,11 @@ class OrderedBuilder {
   bool key(std::string& name) {
     Open& object = open_values.back();
     Members& members = *object.json->get_ptr<Json::object_t*>();
-    const std::size_t hash = std::hash<std::string>{}(name);
+    const std::size_t hash = KeyedHash::drawn()(name);
     std::size_t at = find(object, members, name, hash);
     if (at == members.size()) {
       members.emplace_back(std::move(name), nullptr);
-      if (!object.slots.empty()) add_slot(object, Slot{hash, at + 1});
+      if (!object.slots.empty()) add_slot(object.slots, Slot{hash, at + 1});
     }
     element = &members[at].second;
     return true;
@@ -151,70 +231,37 @@ class OrderedBuilder {
   // An open-addressed index of an object's members: `at` is the member's
   // place plus one, 0 for a free slot. Flat, as a large theme's keys would
   // otherwise each cost a cache miss on a node of their own.
-  //
-  // The string hash has a fixed seed, so a theme's author can choose keys
-  // that share a hash or a slot: a probe visits at most kMaxProbe slots, and
-  // a key without a free one among them goes to an ordered set, where a
-  // look-up that met that many full slots goes on. Any keys then cost at most
-  // kMaxProbe slots and a logarithm of compares each.
   struct Slot {
     std::size_t hash;
     std::size_t at;
   };
-  static constexpr std::size_t kMaxProbe = 64;
-  // Places plus one, in the order of the members' keys.
-  struct ByKey {
-    using is_transparent = void;
-    const Members* members;
-    const std::string& key(std::size_t at) const { return (*members)[at - 1].first; }
-    bool operator()(std::size_t a, std::size_t b) const { return key(a) < key(b); }
-    bool operator()(std::size_t a, const std::string& b) const { return key(a) < b; }
-    bool operator()(const std::string& a, std::size_t b) const { return a < key(b); }
-  };
-  using Overflow = std::set<std::size_t, ByKey>;
   struct Open {
     Json* json;
     std::vector<Slot> slots;
-    std::unique_ptr<Overflow> overflow;
   };
 
-  static void add_slot(Open& object, const Slot& slot) {
-    std::vector<Slot>& slots = object.slots;
+  static void add_slot(std::vector<Slot>& slots, const Slot& slot) {
     const std::size_t mask = slots.size() - 1;
     std::size_t i = slot.hash & mask;
-    for (std::size_t step = 0; step < kMaxProbe; ++step, i = (i + 1) & mask) {
-      if (slots[i].at == 0) {
-        slots[i] = slot;
-        return;
-      }
-    }
-    if (object.overflow == nullptr) {
-      object.overflow = std::make_unique<Overflow>(ByKey{object.json->get_ptr<Json::object_t*>()});
-    }
-    object.overflow->insert(slot.at);
+    while (slots[i].at != 0) i = (i + 1) & mask;
+    slots[i] = slot;
   }
 
   // Builds the index when the object outgrows a scan, and doubles it while
-  // it is more than half full. Keys in the overflow try the larger table
-  // again, as a look-up goes there only past kMaxProbe full slots.
+  // it is more than half full.
   static void index(Open& object, const Members& members) {
     if (members.size() <= kScanned || members.size() * 2 < object.slots.size()) return;
-    std::vector<Slot> old = std::move(object.slots);
-    std::unique_ptr<Overflow> old_overflow = std::move(object.overflow);
-    object.slots.assign(std::max<std::size_t>(64, old.size() * 2), Slot{0, 0});
-    if (old.empty()) {
+    std::vector<Slot> slots(std::max<std::size_t>(64, object.slots.size() * 2));
+    if (object.slots.empty()) {
       for (std::size_t i = 0; i < members.size(); ++i) {
-        add_slot(object, Slot{std::hash<std::string>{}(members[i].first), i + 1});
+        add_slot(slots, Slot{KeyedHash::drawn()(members[i].first), i + 1});
       }
-      return;
+    } else {
+      for (const Slot& slot : object.slots) {
+        if (slot.at != 0) add_slot(slots, slot);
+      }
     }
-    for (const Slot& slot : old) {
-      if (slot.at != 0) add_slot(object, slot);
-    }
-    if (old_overflow == nullptr) return;
-    for (const std::size_t at : *old_overflow) {
-      add_slot(object, Slot{std::hash<std::string>{}(members[at - 1].first), at});
-    }
+    object.slots = std::move(slots);
   }
 
   static std::size_t find(Open& object, const Members& members, const std::string& name,
@@ -222,15 +269,9 @@ class OrderedBuilder {
     index(object, members);
     if (!object.slots.empty()) {
       const std::size_t mask = object.slots.size() - 1;
-      std::size_t i = hash & mask;
-      for (std::size_t step = 0; step < kMaxProbe; ++step, i = (i + 1) & mask) {
+      for (std::size_t i = hash & mask; object.slots[i].at != 0; i = (i + 1) & mask) {
         const Slot& slot = object.slots[i];
-        if (slot.at == 0) return members.size();
         if (slot.hash == hash && members[slot.at - 1].first == name) return slot.at - 1;
-      }
-      if (object.overflow != nullptr) {
-        const auto found = object.overflow->find(name);
-        if (found != object.overflow->end()) return *found - 1;
       }
       return members.size();
     }
@@ -263,7 +304,7 @@ class OrderedBuilder {
     return true;
   }
   bool open(Json::value_t kind) {
-    open_values.push_back(Open{place(kind), {}, nullptr});
+    open_values.push_back(Open{place(kind), {}});
     return true;
   }
   bool close() {
