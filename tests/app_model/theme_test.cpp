@@ -188,7 +188,7 @@ TEST(OTheme, themes_read_as_ordered_json_read_them_with_repeated_keys_and_many_m
     if (i % 333 == 0) wide += R"(, "Gradient.End": 4, "Gradient": ["0:#e", "3:#f"])";
   }
   texts.push_back(wide + "}}");
-  // Keys sharing one hash, past the probes of the index, repeated ones among
+  // Keys sharing one value of the standard string hash, repeated ones among
   // them, in the body and in an object nested in it.
   const std::vector<std::string> shared = bench::names_colliding_in_std_hash(150);
   std::string colliding = R"({"Shared": {"Nested": {)";

@@ -216,8 +216,8 @@ class DNameIndex {
   };
   static constexpr std::size_t kObject = sizeof(std::uint32_t);
   static constexpr std::size_t kMaxAnswers = 4096;
-  // Far beyond the probes of names that were not chosen to collide, at three
-  // quarters full.
+  // Passed by about one name in five thousand of those not chosen to collide,
+  // at three quarters full.
   static constexpr std::size_t kMaxProbe = 64;
   // Offsets plus one fit in the lower half of a slot.
   static constexpr std::size_t kMaxBytes = std::numeric_limits<std::uint32_t>::max() - 1;
