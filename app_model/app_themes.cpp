@@ -7,8 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <system_error>
 #include <utility>
@@ -101,6 +105,84 @@ void show_active_theme(OApp& app) {
   }
 }
 
+// The standard string hash has a fixed seed and steps that can be undone: a
+// theme's author could choose keys that all share a hash. Keys are hashed
+// with a key drawn once per process instead, whose mixing of each word
+// depends on it, so that which keys share a slot cannot be foreseen.
+class KeyedHash {
+ public:
+  std::size_t operator()(const std::string& text) const {
+    std::uint64_t v0 = k0 ^ 0x736f6d6570736575ULL;
+    std::uint64_t v1 = k1 ^ 0x646f72616e646f6dULL;
+    std::uint64_t v2 = k0 ^ 0x6c7967656e657261ULL;
+    std::uint64_t v3 = k1 ^ 0x7465646279746573ULL;
+    const auto round = [&] {
+      v0 += v1;
+      v1 = rotate(v1, 13) ^ v0;
+      v0 = rotate(v0, 32);
+      v2 += v3;
+      v3 = rotate(v3, 16) ^ v2;
+      v0 += v3;
+      v3 = rotate(v3, 21) ^ v0;
+      v2 += v1;
+      v1 = rotate(v1, 17) ^ v2;
+      v2 = rotate(v2, 32);
+    };
+    const auto absorb = [&](std::uint64_t word) {
+      v3 ^= word;
+      round();
+      v0 ^= word;
+    };
+    const char* p = text.data();
+    std::size_t n = text.size();
+    for (; n >= 8; p += 8, n -= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, 8);
+      absorb(word);
+    }
+    std::uint64_t last = std::uint64_t(text.size()) << 56;
+    for (std::size_t i = 0; i < n; ++i) {
+      last |= std::uint64_t(static_cast<unsigned char>(p[i])) << (8 * i);
+    }
+    absorb(last);
+    v2 ^= 0xff;
+    round();
+    round();
+    round();
+    return static_cast<std::size_t>(v0 ^ v1 ^ v2 ^ v3);
+  }
+
+  // The key of this process.
+  static const KeyedHash& drawn() {
+    static const KeyedHash hash = draw();
+    return hash;
+  }
+
+ private:
+  static std::uint64_t rotate(std::uint64_t v, int bits) {
+    return (v << bits) | (v >> (64 - bits));
+  }
+
+  static KeyedHash draw() {
+    KeyedHash hash;
+    try {
+      std::random_device device;
+      for (std::uint64_t* half : {&hash.k0, &hash.k1}) {
+        *half = (std::uint64_t(device()) << 32) ^ device();
+      }
+    } catch (...) {
+      // Without a random device, what differs between runs: the clock and
+      // where the program was placed.
+      hash.k0 = std::uint64_t(std::time(nullptr)) * 0x9E3779B97F4A7C15ULL;
+      hash.k1 = reinterpret_cast<std::uintptr_t>(&hash) ^ (std::uint64_t(::getpid()) << 32);
+    }
+    return hash;
+  }
+
+  std::uint64_t k0 = 0;
+  std::uint64_t k1 = 0;
+};
+
 // Builds the same document as ordered_json::parse, where a repeated key keeps
 // the place of its first occurrence and takes the value of its last, without
 // that parse's linear search of an object's members for every key: objects
@@ -127,7 +209,7 @@ class OrderedBuilder {
   bool key(std::string& name) {
     Open& object = open_values.back();
     Members& members = *object.json->get_ptr<Json::object_t*>();
-    const std::size_t hash = std::hash<std::string>{}(name);
+    const std::size_t hash = KeyedHash::drawn()(name);
     std::size_t at = find(object, members, name, hash);
     if (at == members.size()) {
       members.emplace_back(std::move(name), nullptr);
@@ -172,7 +254,7 @@ class OrderedBuilder {
     std::vector<Slot> slots(std::max<std::size_t>(64, object.slots.size() * 2));
     if (object.slots.empty()) {
       for (std::size_t i = 0; i < members.size(); ++i) {
-        add_slot(slots, Slot{std::hash<std::string>{}(members[i].first), i + 1});
+        add_slot(slots, Slot{KeyedHash::drawn()(members[i].first), i + 1});
       }
     } else {
       for (const Slot& slot : object.slots) {

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "app_model/app.h"
+#include "benchmarks/collisions.h"
 #include "benchmarks/measure.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
@@ -244,6 +246,26 @@ double load_ns(const std::string& directory, int, int loads) {
   return double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
 }
 
+// A theme's text in a file of the directory, for the theme rows.
+template <std::string (*Generate)(int)>
+void theme_file(const fs::path& directory, int count) {
+  write_file(directory / "theme.json", Generate(count));
+}
+
+// As load_ns, for a theme: installing the text `loads` times, each into an
+// application of its own.
+double theme_ns(const std::string& directory, int, int loads) {
+  std::ifstream in(fs::path(directory) / "theme.json", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::unique_ptr<Ombrix::OApp>> apps;
+  for (int i = 0; i < loads; ++i) apps.push_back(std::make_unique<Ombrix::OApp>());
+  const auto start = Clock::now();
+  for (auto& app : apps) {
+    if (app->add_theme_json(text).empty()) throw std::runtime_error("theme not installed");
+  }
+  return double(std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count());
+}
+
 // A program nests `depth` layers through the public calls, the application
 // loads the small directory beside them and renders it, and everything is
 // destroyed: all of it timed, as each step walks the whole tree.
@@ -299,6 +321,14 @@ const Case kCases[] = {
     {"files_per_directory", files_per_directory, 8000},
     {"directory_depth", directory_depth, 900},
     {"program_tree_depth", beside_program_tree, 500000, 1, program_tree_ns, 0},
+    // Names an author may choose so that they share one hash.
+    {"theme_members", theme_file<theme_members>, 40000, 1, theme_ns},
+    {"theme_members_colliding", theme_file<theme_members_colliding>, 40000, 1, theme_ns},
+    {"theme_members_nested", theme_file<theme_members_nested>, 40000, 1, theme_ns},
+    {"theme_members_nested_colliding", theme_file<theme_members_nested_colliding>, 40000, 1,
+     theme_ns},
+    {"layer_names_colliding", one_file<layer_names_colliding>, 20000},
+    {"attribute_names_colliding", one_file<attribute_names_colliding>, 20000},
 };
 
 const Case* find_case(const std::string& name) {

@@ -3,9 +3,10 @@
 namespace Drelm {
 
 std::uint32_t DConditionTable::intern(std::string_view name) {
-  if (auto it = ids.find(name); it != ids.end()) return it->second;
+  const auto it = ids.lower_bound(name);
+  if (it != ids.end() && it->first == name) return it->second;
   const auto id = static_cast<std::uint32_t>(ids.size());
-  ids.emplace(std::string(name), id);
+  ids.emplace_hint(it, std::string(name), id);
   return id;
 }
 

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app_model/internal/app_internal.h"
+#include "benchmarks/collisions.h"
 
 namespace {
 
@@ -187,6 +188,18 @@ TEST(OTheme, themes_read_as_ordered_json_read_them_with_repeated_keys_and_many_m
     if (i % 333 == 0) wide += R"(, "Gradient.End": 4, "Gradient": ["0:#e", "3:#f"])";
   }
   texts.push_back(wide + "}}");
+  // Keys sharing one value of the standard string hash, repeated ones among
+  // them, in the body and in an object nested in it.
+  const std::vector<std::string> shared = bench::names_colliding_in_std_hash(150);
+  std::string colliding = R"({"Shared": {"Nested": {)";
+  for (std::size_t i = 0; i < 300; ++i) {
+    colliding += (i > 0 ? ", \"" : "\"") + shared[i % 150] + "\": " + std::to_string(i);
+  }
+  colliding += "}";
+  for (std::size_t i = 0; i < 300; ++i) {
+    colliding += ", \"" + shared[(i * 7) % 150] + "\": " + std::to_string(i);
+  }
+  texts.push_back(colliding + "}}");
   for (const auto& text : texts) {
     SCOPED_TRACE(text.substr(0, 200));
     OTheme old_theme;

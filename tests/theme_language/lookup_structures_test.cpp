@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "benchmarks/collisions.h"
 #include "theme_language/attribute.h"
 #include "theme_language/layer.h"
 #include "theme_language/lookup.h"
@@ -89,6 +90,42 @@ TEST(LookupStructures, find_attribute_agrees_with_a_scan_through_any_mix_of_list
     if (step % 3 != 0) check_all(step);
   }
   check_all(-1);
+}
+
+TEST(LookupStructures, names_chosen_to_share_one_hash_are_told_apart) {
+  // More than a probe visits; the last name is never added.
+  const std::vector<std::string> names = bench::names_colliding_in_name_hash(151);
+  for (const auto& name : names) ASSERT_EQ(hash_name(name), hash_name(names[0]));
+  std::vector<DNameKey> keys;
+  for (const auto& name : names) keys.push_back(DNameKey{name, hash_name(name)});
+  DLayer layer;
+  auto check_all = [&](int step) {
+    SCOPED_TRACE(step);
+    std::vector<DAttribute*> found(keys.size());
+    find_attributes(layer, DNameTable{keys.data(), keys.size()}, found.data());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      EXPECT_EQ(found[i], last_named(layer, names[i]));
+      EXPECT_EQ(layer.find_attribute(names[i]), found[i]);
+      EXPECT_EQ(layer.find_layer(names[i]), first_named(layer, names[i]));
+    }
+  };
+  // Appended one by one between look-ups, so that the index grows by appends;
+  // then again for a third (a later attribute wins, an earlier layer).
+  for (std::size_t i = 0; i < 150; ++i) {
+    dMake<DAttribute>(&layer, names[i]);
+    EXPECT_EQ(layer.find_attribute(names[i]), last_named(layer, names[i]));
+  }
+  check_all(0);
+  for (std::size_t i = 0; i < 150; i += 3) {
+    dMake<DAttribute>(&layer, names[i]);
+    dMake<DLayer>(&layer, names[i]);
+    dMake<DLayer>(&layer, names[i]);
+  }
+  check_all(1);
+  // A removal builds the index anew.
+  layer.destroy_child(layer.attributes()[7]);
+  layer.destroy_child(layer.children()[2]);
+  check_all(2);
 }
 
 TEST(LookupStructures, a_rename_is_seen_by_find_attribute_once_the_child_list_changes) {

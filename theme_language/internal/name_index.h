@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <string_view>
 
@@ -26,6 +27,13 @@ namespace Drelm {
 // copied, so that a rename cannot leave a key dangling and a probe reads no
 // object. A slot holds the upper half of the hash and the record's offset plus
 // one (0: empty); slots are kept at most three quarters full.
+//
+// The hash is a constant of the name, known to anyone who writes one: names
+// can be chosen to share it, or to share a slot. So a probe visits at most
+// kMaxProbe slots; a name that finds no free slot within them goes to an
+// ordered set of its own, searched by comparing names, where a look-up that
+// met that many full slots goes on. Any choice of names then costs at most
+// kMaxProbe slots and a logarithm of compares per look-up.
 //
 // The answers to the last constant table of names asked (see DNameTable) are
 // kept as one byte per name, the place plus one or 0, so that asking the same
@@ -46,7 +54,7 @@ class DNameIndex {
   DNameIndex() = default;
   DNameIndex(const DNameIndex&) = delete;
   DNameIndex& operator=(const DNameIndex&) = delete;
-  ~DNameIndex() { ::operator delete(block_); }
+  ~DNameIndex() { free_block(); }
 
   // The child-list version the index was built against; kNone when none.
   std::size_t version() const { return block_ != nullptr ? header()->stamp.version : kNone; }
@@ -65,13 +73,17 @@ class DNameIndex {
     const char* record_base = reinterpret_cast<const char*>(slot_table) + h->slot_bytes;
     const std::size_t mask = h->mask;
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    std::size_t i = hash & mask;
+    for (std::size_t step = 0; step < kMaxProbe; ++step, i = (i + 1) & mask) {
       const std::uint64_t slot = slot_table[i];
       if (slot == 0) return kAbsent;
       if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
       const char* record = record_base + (static_cast<std::uint32_t>(slot) - 1);
       if (same_name(record, name)) return place_at(record);
     }
+    if (h->overflow == nullptr) return kAbsent;
+    const auto found = h->overflow->find(name);
+    return found == h->overflow->end() ? kAbsent : place_at(record_base + *found);
   }
 
   // REQUIRES: `children` is the owner's child list of the stamped version.
@@ -114,8 +126,7 @@ class DNameIndex {
   // `record_bytes` bytes in all (see record_size); without entries, the block is a header and one
   // empty slot, kept for the stamp.
   void reset(std::size_t entries, std::size_t record_bytes) {
-    ::operator delete(block_);
-    block_ = nullptr;
+    free_block();
     if (entries == 0) {
       allocate(1, 0);
     } else {
@@ -124,10 +135,7 @@ class DNameIndex {
   }
 
   // Frees the block: the next look-up builds the index anew.
-  void release() {
-    ::operator delete(block_);
-    block_ = nullptr;
-  }
+  void release() { free_block(); }
 
   // The bytes that the record of a name of that length takes.
   static std::size_t record_size(std::size_t length) {
@@ -144,13 +152,21 @@ class DNameIndex {
     const std::size_t mask = header()->mask;
     const auto tag = static_cast<std::uint32_t>(hash >> 32);
     std::size_t i = hash & mask;
-    for (;; i = (i + 1) & mask) {
+    std::size_t step = 0;
+    for (; step < kMaxProbe; ++step, i = (i + 1) & mask) {
       const std::uint64_t slot = slots()[i];
       if (slot == 0) break;
       if (static_cast<std::uint32_t>(slot >> 32) != tag) continue;
       char* record = records() + (static_cast<std::uint32_t>(slot) - 1);
       if (same_name(record, name)) {
         if (replace) std::memcpy(record, &at, sizeof at);
+        return;
+      }
+    }
+    if (step == kMaxProbe && header()->overflow != nullptr) {
+      const auto found = header()->overflow->find(name);
+      if (found != header()->overflow->end()) {
+        if (replace) std::memcpy(records() + *found, &at, sizeof at);
         return;
       }
     }
@@ -165,19 +181,29 @@ class DNameIndex {
       grow(full_slots ? 2 * (std::size_t(h->mask) + 1) : std::size_t(h->mask) + 1,
            full_records ? 2 * (std::size_t(h->used) + size) : h->capacity, h->answer_room);
       h = header();
-      i = hash & h->mask;
-      while (slots()[i] != 0) i = (i + 1) & h->mask;
     }
     const std::size_t offset = h->used;
     write_record(records() + offset, name, at);
-    slots()[i] = (std::uint64_t(tag) << 32) | (offset + 1);
+    place_record(offset, hash);
     h->used = static_cast<std::uint32_t>(offset + size);
     ++h->count;
   }
 
  private:
+  // Record offsets in the order of their names.
+  struct ByName {
+    using is_transparent = void;
+    const DNameIndex* index;
+    std::string_view name(std::uint32_t offset) const { return name_at(index->records() + offset); }
+    bool operator()(std::uint32_t a, std::uint32_t b) const { return name(a) < name(b); }
+    bool operator()(std::uint32_t a, std::string_view b) const { return name(a) < b; }
+    bool operator()(std::string_view a, std::uint32_t b) const { return a < name(b); }
+  };
+  using Overflow = std::set<std::uint32_t, ByName>;
+
   struct Header {
     Stamp stamp;
+    Overflow* overflow;         // names without a slot near theirs; null: none
     const DNameKey* table;      // whose answers are kept; null: none
     std::uint32_t table_count;  // its number of keys
     std::uint32_t mask;         // slots - 1
@@ -190,6 +216,9 @@ class DNameIndex {
   };
   static constexpr std::size_t kObject = sizeof(std::uint32_t);
   static constexpr std::size_t kMaxAnswers = 4096;
+  // Passed by about one name in five thousand of those not chosen to collide,
+  // at three quarters full.
+  static constexpr std::size_t kMaxProbe = 64;
   // Offsets plus one fit in the lower half of a slot.
   static constexpr std::size_t kMaxBytes = std::numeric_limits<std::uint32_t>::max() - 1;
 
@@ -204,6 +233,29 @@ class DNameIndex {
     return reinterpret_cast<std::uint64_t*>(block_ + header()->slots_at);
   }
   char* records() const { return block_ + header()->slots_at + header()->slot_bytes; }
+
+  void free_block() {
+    if (block_ == nullptr) return;
+    delete header()->overflow;
+    ::operator delete(block_);
+    block_ = nullptr;
+  }
+
+  // Gives the record at `offset` a free slot near its hash's, or else a place
+  // in the overflow. REQUIRES: the name is not held yet.
+  void place_record(std::size_t offset, std::uint64_t hash) {
+    Header* h = header();
+    const std::size_t mask = h->mask;
+    std::size_t i = hash & mask;
+    for (std::size_t step = 0; step < kMaxProbe; ++step, i = (i + 1) & mask) {
+      if (slots()[i] == 0) {
+        slots()[i] = ((hash >> 32) << 32) | (offset + 1);
+        return;
+      }
+    }
+    if (h->overflow == nullptr) h->overflow = new Overflow(ByName{this});
+    h->overflow->insert(static_cast<std::uint32_t>(offset));
+  }
 
   static void write_record(char* record, std::string_view name, std::uint32_t at) {
     std::memcpy(record, &at, sizeof at);
@@ -281,15 +333,18 @@ class DNameIndex {
     std::memcpy(records(), old_records, old_header.used);
     h->used = old_header.used;
     h->count = old_header.count;
-    const std::size_t mask = h->mask;
-    for (std::size_t offset = 0; offset < old_header.used;) {
-      const std::string_view name = name_at(records() + offset);
-      const std::uint64_t hash = hash_name(name);
-      std::size_t i = hash & mask;
-      while (slots()[i] != 0) i = (i + 1) & mask;
-      slots()[i] = ((hash >> 32) << 32) | (offset + 1);
-      offset += record_size(name.size());
+    try {
+      for (std::size_t offset = 0; offset < old_header.used;) {
+        const std::string_view name = name_at(records() + offset);
+        place_record(offset, hash_name(name));
+        offset += record_size(name.size());
+      }
+    } catch (...) {
+      free_block();
+      block_ = old;
+      throw;
     }
+    delete old_header.overflow;
     ::operator delete(old);
   }
 

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "theme_language/internal/bytes.h"
@@ -42,12 +42,6 @@ class DConditionTable {
   }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const {
-      return std::hash<std::string_view>{}(text);
-    }
-  };
   // A recent active list, compared by contents: the caller may change a list
   // in place between two look-ups.
   struct Recent {
@@ -73,7 +67,10 @@ class DConditionTable {
   // set_of when the newest list is not the one asked for.
   const DConditionSet& set_of_other(const std::vector<std::string>& active);
 
-  std::unordered_map<std::string, std::uint32_t, Hash, std::equal_to<>> ids;
+  // Ordered, not hashed: the names come from the sources, whose authors could
+  // choose them to share a hash. Interning happens while loading; look-ups
+  // only when the active list changes.
+  std::map<std::string, std::uint32_t, std::less<>> ids;
   // Two, as a style look-up alternates between the node's list and the same
   // list less one name.
   Recent recent[2];
