@@ -1,10 +1,13 @@
 #include "theme_language/engine.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -53,6 +56,10 @@ struct DFile {
 // several paths through symbolic links is recognised whatever the path.
 using DirectoryId = std::pair<std::uintmax_t, std::uintmax_t>;
 
+DirectoryId id_of(const struct stat& info) {
+  return {static_cast<std::uintmax_t>(info.st_dev), static_cast<std::uintmax_t>(info.st_ino)};
+}
+
 constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
 
 // A directory read by the walk, kept as its name below the directory it was
@@ -63,10 +70,16 @@ struct DReadDirectory {
 };
 
 // A directory being walked: the entries still to visit, the next one last.
+// They are reached relative to the directory's descriptor, so that no entry
+// costs a resolution of its whole path. Only the deepest level holds one: a
+// level going down closes its own and opens it again coming back up, so a
+// tree of any depth holds two descriptors at most.
 struct DLevel {
   std::vector<std::string> names;
   std::size_t path_size;  // of the directory's own path in DWalk::path
   std::size_t directory;  // in DWalk::directories
+  DirectoryId id;
+  int fd;  // -1 while a deeper level is open
 };
 
 // The files and directories of one load's walk. Links are followed, so one
@@ -85,6 +98,15 @@ struct DWalk {
   std::size_t repeats = 0;
   std::string first_repeat;
   std::size_t first_repeat_of = 0;
+
+  DWalk() = default;
+  DWalk(const DWalk&) = delete;
+  DWalk& operator=(const DWalk&) = delete;
+  ~DWalk() {
+    for (const DLevel& level : levels) {
+      if (level.fd >= 0) ::close(level.fd);
+    }
+  }
 };
 
 // As the file system joins them: no separator doubled after one the
@@ -122,17 +144,51 @@ bool is_source_file(const std::string& name) {
          name.compare(dot, std::string::npos, ".drl") == 0;
 }
 
+int open_directory(int at, const char* path) {
+  return ::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 struct DCloseListing {
   void operator()(DIR* listing) const { ::closedir(listing); }
 };
 
-// Lists a directory not read before and schedules its entries in byte order:
-// depth first, that visits the files in load order, and of several paths to
-// one directory meets the first in load order first, whatever order the file
-// system lists them in.
-void list_directory(const struct stat& info, std::size_t parent, std::string name, DWalk& walk) {
-  const DirectoryId id{static_cast<std::uintmax_t>(info.st_dev),
-                       static_cast<std::uintmax_t>(info.st_ino)};
+// The names in an open directory, in byte order, the first last. A listing
+// that breaks off keeps what it gave.
+std::vector<std::string> list_names(int fd, const std::string& path) {
+  std::vector<std::string> names;
+  const int listed = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  const std::unique_ptr<DIR, DCloseListing> listing(listed < 0 ? nullptr : ::fdopendir(listed));
+  if (listing == nullptr) {
+    const int error = errno;
+    if (listed >= 0) ::close(listed);
+    log_skipped(path, "it could not be listed", error);
+    return names;
+  }
+  while (true) {
+    errno = 0;
+    const dirent* entry = ::readdir(listing.get());
+    if (entry == nullptr) {
+      if (errno != 0) {
+        log_skipped(path,
+                    names.empty() ? "it could not be listed" : "the rest of it could not be listed",
+                    errno);
+      }
+      break;
+    }
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  std::sort(names.begin(), names.end(), std::greater<>());
+  return names;
+}
+
+// Lists a directory not read before, reached as `relative` from the
+// descriptor `at`, and goes down into it. Its entries are visited in byte
+// order: depth first, that gives the files in load order, and of several
+// paths to one directory it meets the first in load order first, whatever
+// order the file system lists them in.
+void enter_directory(const struct stat& info, int at, std::string relative, DWalk& walk) {
+  const DirectoryId id = id_of(info);
   const auto [known, first] = walk.read.try_emplace(id, walk.directories.size());
   if (!first) {
     if (walk.repeats++ == 0) {
@@ -141,34 +197,60 @@ void list_directory(const struct stat& info, std::size_t parent, std::string nam
     }
     return;
   }
-  walk.directories.push_back(DReadDirectory{parent, std::move(name)});
-  std::vector<std::string> names;
-  const std::unique_ptr<DIR, DCloseListing> listing(::opendir(walk.path.c_str()));
-  if (listing == nullptr) {
+  const std::size_t parent = walk.levels.empty() ? kNoParent : walk.levels.back().directory;
+  walk.directories.push_back(DReadDirectory{parent, std::move(relative)});
+  const int fd = open_directory(at, walk.directories.back().name.c_str());
+  if (fd < 0) {
     log_skipped(walk.path, "it could not be listed", errno);
     return;
   }
-  while (true) {
-    errno = 0;
-    const dirent* entry = ::readdir(listing.get());
-    if (entry == nullptr) {
-      if (errno != 0) {
-        log_skipped(walk.path,
-                    names.empty() ? "it could not be listed" : "the rest of it could not be listed",
-                    errno);
-      }
-      break;
-    }
-    const std::string_view entry_name = entry->d_name;
-    if (entry_name != "." && entry_name != "..") names.emplace_back(entry_name);
+  DLevel level{{}, walk.path.size(), walk.directories.size() - 1, id, fd};
+  try {
+    level.names = list_names(fd, walk.path);
+    walk.levels.push_back(std::move(level));
+  } catch (...) {
+    ::close(fd);
+    throw;
   }
-  std::sort(names.begin(), names.end(), std::greater<>());
-  walk.levels.push_back(DLevel{std::move(names), walk.path.size(), walk.directories.size() - 1});
+  if (walk.levels.size() > 1) {
+    DLevel& above = walk.levels[walk.levels.size() - 2];
+    ::close(above.fd);
+    above.fd = -1;
+  }
 }
 
-void read_source(DWalk& walk) {
+// Opens the directory of the level on top again, from the one below it that
+// the walk leaves: through "..", unless a link led down there, and else by
+// its whole path. What cannot be opened again is not visited further.
+void reopen_top(int below, DWalk& walk) {
+  DLevel& level = walk.levels.back();
+  if (below >= 0) {
+    const int up = open_directory(below, "..");
+    struct stat info {};
+    if (up >= 0 && ::fstat(up, &info) == 0 && id_of(info) == level.id) {
+      level.fd = up;
+      return;
+    }
+    if (up >= 0) ::close(up);
+  }
+  walk.path.resize(level.path_size);
+  level.fd = open_directory(AT_FDCWD, walk.path.c_str());
+  if (level.fd < 0 && !level.names.empty()) {
+    log_skipped(walk.path, "the rest of it could not be listed", errno);
+    level.names.clear();
+  }
+}
+
+void leave_directory(DWalk& walk) {
+  const int fd = walk.levels.back().fd;
+  walk.levels.pop_back();
+  if (!walk.levels.empty() && walk.levels.back().fd < 0) reopen_top(fd, walk);
+  if (fd >= 0) ::close(fd);
+}
+
+void read_source(DWalk& walk, int at, const std::string& name) {
   try {
-    DFileText read = read_file_text(walk.path);
+    DFileText read = read_file_text(name, at);
     if (!read.refusal.empty()) {
       log("engine: " + walk.path + ": Skipped because " + read.refusal + ".");
       return;
@@ -179,10 +261,17 @@ void read_source(DWalk& walk) {
   }
 }
 
-// The entry at walk.path, symbolic links followed.
+// The entry `name` of the level on top, at walk.path, symbolic links followed.
 void read_entry(std::string name, DWalk& walk) {
+  // Reached relative to its directory, a path of any length would do; it is
+  // held to what the system allows, as the paths in the log are.
+  if (walk.path.size() >= PATH_MAX) {
+    log_skipped(walk.path, "it could not be examined", ENAMETOOLONG);
+    return;
+  }
+  const int at = walk.levels.back().fd;
   struct stat info {};
-  if (::stat(walk.path.c_str(), &info) != 0) {
+  if (::fstatat(at, name.c_str(), &info, 0) != 0) {
     const int error = errno;
     // A dangling link leads nowhere: there is nothing to load, as without it.
     if (error != ENOENT && error != ENOTDIR) {
@@ -191,9 +280,9 @@ void read_entry(std::string name, DWalk& walk) {
     return;
   }
   if (S_ISDIR(info.st_mode)) {
-    list_directory(info, walk.levels.back().directory, std::move(name), walk);
+    enter_directory(info, at, std::move(name), walk);
   } else if (is_source_file(name)) {
-    read_source(walk);
+    read_source(walk, at, name);
   }
 }
 
@@ -215,11 +304,11 @@ std::vector<DFile> read_files(const std::string& directory) {
   }
   DWalk walk;
   walk.path = directory;
-  list_directory(info, kNoParent, directory, walk);
+  enter_directory(info, AT_FDCWD, directory, walk);
   while (!walk.levels.empty()) {
     DLevel& level = walk.levels.back();
     if (level.names.empty()) {
-      walk.levels.pop_back();
+      leave_directory(walk);
       continue;
     }
     std::string name = std::move(level.names.back());

@@ -40,8 +40,9 @@ DFileText too_large() {
 // The file is judged by what was opened, not by an earlier look at the path,
 // which it may no longer match; without O_NONBLOCK, opening a FIFO would wait
 // for a writer.
-DFileText read_or_throw(const std::string& path) {
-  const DDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+DFileText read_or_throw(const std::string& path, int directory) {
+  const DDescriptor file(
+      ::openat(directory, path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (file.fd < 0) return unreadable(errno);
   struct stat info {};
   if (::fstat(file.fd, &info) != 0) return unreadable(errno);
@@ -68,9 +69,9 @@ DFileText read_or_throw(const std::string& path) {
 
 }  // namespace
 
-DFileText read_file_text(const std::string& path) {
+DFileText read_file_text(const std::string& path, int directory) {
   try {
-    return read_or_throw(path);
+    return read_or_throw(path, directory);
   } catch (const std::bad_alloc&) {
     return unreadable(ENOMEM);
   } catch (const std::length_error&) {

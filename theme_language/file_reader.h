@@ -1,5 +1,7 @@
 #pragma once
 
+#include <fcntl.h>
+
 #include <cstddef>
 #include <string>
 
@@ -18,9 +20,10 @@ struct DFileText {
   std::string refusal;
 };
 
-// Reads the regular file at path, up to kMaxFileBytes. A read error or
-// exhausted memory comes back as a refusal; a pipe or a device named like a
-// file is refused without waiting on it.
-DFileText read_file_text(const std::string& path);
+// Reads the regular file at path, relative to the open directory descriptor
+// when one is given, up to kMaxFileBytes. A read error or exhausted memory
+// comes back as a refusal; a pipe or a device named like a file is refused
+// without waiting on it.
+DFileText read_file_text(const std::string& path, int directory = AT_FDCWD);
 
 }  // namespace Drelm
