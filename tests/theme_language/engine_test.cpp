@@ -23,6 +23,7 @@
 #include "support/files.h"
 #include "support/log_capture.h"
 #include "theme_language/attribute.h"
+#include "theme_language/file_reader.h"
 #include "theme_language/layer.h"
 
 namespace Drelm {
@@ -222,6 +223,7 @@ TEST_F(EngineTest, the_file_system_is_walked_once_per_directory_and_bad_entries_
     return out;
   };
   constexpr int kDiamond = 20;
+  constexpr std::size_t kDeep = 1500;
 
   const std::vector<FsCase> cases{
       {"links inside the tree, to an ancestor, to itself and out of it",
@@ -339,6 +341,47 @@ TEST_F(EngineTest, the_file_system_is_walked_once_per_directory_and_bad_entries_
        },
        false,
        ""},
+      {"system files that read on for ever or fail, and a file just over the bound",
+       [&](const fs::path&, const fs::path& style) {
+         file(style / "a.drl", "A:\n    X: 1\n");
+         // Regular files that report size 0: one reads about 256 GiB, one fails at once.
+         link("/proc/self/pagemap", style / "b.drl");
+         link("/proc/self/mem", style / "c.drl");
+         file(style / "d.drl", "D:\n    X: 1\n");
+         fs::resize_file(style / "d.drl", kMaxFileBytes + 1);
+       },
+       {"A"},
+       [](const std::string& s) {
+         const std::string too_large = ": Skipped because it is larger than 67108864 bytes.";
+         return Texts{
+             "engine: " + s + "/b.drl" + too_large,
+             "engine: " + s + "/c.drl: Skipped because it could not be read: Input/output error.",
+             "engine: " + s + "/d.drl" + too_large,
+         };
+       },
+       false,
+       ""},
+      {"1,500 levels of directories, left through links and through parents",
+       [&](const fs::path& root, const fs::path& style) {
+         file(style / "top.drl", "Top:\n    X: 1\n");
+         const fs::path bottom = support::make_chain(style, "d", kDeep);
+         file(style / repeated("d/", kDeep / 2) / "mid.drl", "Mid:\n    X: 1\n");
+         file(bottom / "deep.drl", "Deep:\n    X: 1\n");
+         file(bottom / "z.drl", "Z:\n    X: 1\n");
+         link("../../..", bottom / "back");
+         // Its parent is not the directory it was reached from.
+         file(root / "outside" / "out.drl", "Out:\n    X: 1\n");
+         file(root / "outside" / "sub" / "sub.drl", "Sub:\n    X: 1\n");
+         link(root / "outside", bottom / "out");
+       },
+       {"Deep", "Out", "Sub", "Z", "Mid", "Top"},
+       [&](const std::string& s) {
+         return Texts{"engine: " + s + ": Skipped 1 path to a directory already read, the first " +
+                      s + repeated("/d", kDeep) + "/back (read as " + s +
+                      repeated("/d", kDeep - 3) + ")."};
+       },
+       false,
+       ""},
       {"a FIFO and a device where source files would be",
        [&](const fs::path&, const fs::path& style) {
          file(style / "good.drl", "Good:\n    X: 1\n");
@@ -428,7 +471,7 @@ TEST_F(EngineTest, broken_files_and_missing_directories_are_logged_and_skipped) 
   EXPECT_EQ(engine.find_layer("Nope/Good"), nullptr);
 }
 
-TEST_F(EngineTest, a_file_that_cannot_be_opened_is_reported_on_standard_error_and_counts_as_empty) {
+TEST_F(EngineTest, a_file_that_cannot_be_opened_is_logged_and_skipped) {
   TempDir dir;
   dir.write("good.drl", "Good:\n    X: 1\n");
   const fs::path locked = dir.path() / "locked.drl";
@@ -445,10 +488,10 @@ TEST_F(EngineTest, a_file_that_cannot_be_opened_is_reported_on_standard_error_an
   DEngine engine;
   testing::internal::CaptureStderr();
   engine.load_files(dir.string(), "");
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "read_file: Could not read file: " + locked.string() + "\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(child_names(*engine.root()), (Texts{"Good"}));
-  EXPECT_TRUE(capture.lines().empty());
+  EXPECT_EQ(capture.lines(), (Texts{"engine: " + locked.string() +
+                                    ": Skipped because it could not be read: Permission denied."}));
 }
 
 TEST_F(EngineTest, unresolved_links_lists_links_without_target_in_tree_order) {
