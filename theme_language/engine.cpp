@@ -208,9 +208,10 @@ void enter_directory(const struct stat& info, int at, std::string relative, DWal
   try {
     level.names = list_names(fd, walk.path);
     walk.levels.push_back(std::move(level));
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
     ::close(fd);
-    throw;
+    log_skipped(walk.path, "it could not be listed", ENOMEM);
+    return;
   }
   if (walk.levels.size() > 1) {
     DLevel& above = walk.levels[walk.levels.size() - 2];
