@@ -48,7 +48,7 @@ DFileText read_or_throw(const std::string& path, int directory) {
   if (::fstat(file.fd, &info) != 0) return unreadable(errno);
   if (!S_ISREG(info.st_mode)) return refused("it is not a regular file");
   if (info.st_size > static_cast<off_t>(kMaxFileBytes)) return too_large();
-  // The reported size only sizes the first block: a /proc file reports 0 and
+  // The reported size only sizes the buffer: a /proc file reports 0 and
   // may read far more, so the bound is checked on what arrives.
   DFileText read;
   if (info.st_size > 0) read.text.reserve(static_cast<std::size_t>(info.st_size));
