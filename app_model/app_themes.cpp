@@ -1,17 +1,13 @@
 #include "app_model/app.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <random>
 #include <string>
 #include <system_error>
@@ -22,6 +18,7 @@
 
 #include "app_model/internal/app_internal.h"
 #include "theme_language/attribute.h"
+#include "theme_language/file_reader.h"
 #include "theme_language/layer.h"
 
 namespace Ombrix {
@@ -30,39 +27,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Owns one open descriptor.
-struct Descriptor {
-  int fd;
-  explicit Descriptor(int fd) : fd(fd) {}
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-};
-
-// A file that cannot be read reads as empty, which parses as no theme. Only a
-// regular file is read, judged by what was opened: a pipe or device named
-// like a theme would block start-up or never end, and without O_NONBLOCK
-// opening a FIFO waits for a writer, also one that replaced the file after
-// the scan listed it.
+// A theme file that cannot be read, or is larger than a file may be, reads
+// as empty, which parses as no theme. Only a regular file is read: a pipe or
+// device named like a theme would block start-up or never end.
 std::string read_whole_file(const fs::path& path) {
-  const Descriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  struct stat info {};
-  if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode)) return {};
-  std::string text;
-  if (info.st_size > 0) text.reserve(static_cast<std::size_t>(info.st_size));
-  char block[16384];
-  while (true) {
-    const ssize_t count = ::read(file.fd, block, sizeof block);
-    if (count == 0) break;
-    if (count > 0) {
-      text.append(block, static_cast<std::size_t>(count));
-    } else if (errno != EINTR) {
-      return {};
-    }
+  try {
+    Drelm::DFileText read = Drelm::read_file_text(path.native());
+    return read.refusal.empty() ? std::move(read.text) : std::string();
+  } catch (const std::bad_alloc&) {
+    return {};
   }
-  return text;
 }
 
 // Installs every "*.json" theme of one directory level; a later file with

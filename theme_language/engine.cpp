@@ -1,18 +1,22 @@
 #include "theme_language/engine.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <map>
-#include <optional>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "theme_language/attribute.h"
+#include "theme_language/file_reader.h"
 #include "theme_language/internal/load_limits.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
@@ -43,7 +48,7 @@ struct DEngine::Impl {
 namespace {
 
 struct DFile {
-  fs::path path;
+  std::string path;
   std::string contents;
 };
 
@@ -51,129 +56,239 @@ struct DFile {
 // several paths through symbolic links is recognised whatever the path.
 using DirectoryId = std::pair<std::uintmax_t, std::uintmax_t>;
 
+DirectoryId id_of(const struct stat& info) {
+  return {static_cast<std::uintmax_t>(info.st_dev), static_cast<std::uintmax_t>(info.st_ino)};
+}
+
+constexpr std::size_t kNoParent = static_cast<std::size_t>(-1);
+
+// A directory read by the walk, kept as its name below the directory it was
+// read in: its whole path is built again only to be named in the log.
+struct DReadDirectory {
+  std::size_t parent;  // kNoParent for the loaded directory, named by its whole text
+  std::string name;
+};
+
+// A directory being walked: the entries still to visit, the next one last.
+// They are reached relative to the directory's descriptor, so that no entry
+// costs a resolution of its whole path. Only the deepest level holds one: a
+// level going down closes its own and opens it again coming back up, so a
+// tree of any depth holds two descriptors at most.
+struct DLevel {
+  std::vector<std::string> names;
+  std::size_t path_size;  // of the directory's own path in DWalk::path
+  std::size_t directory;  // in DWalk::directories
+  DirectoryId id;
+  int fd;  // -1 while a deeper level is open
+};
+
 // The files and directories of one load's walk. Links are followed, so one
 // directory may be reached by many paths (a diamond of n levels has 2^n) or
 // from inside itself: each is read once, under the first path in walk order,
 // and the repeats are told in one line however many there are.
 struct DWalk {
   std::vector<DFile> files;
-  // Where each directory was read, to name it beside the first repeat.
-  std::map<DirectoryId, fs::path> read;
-  // Entries still to visit, the next one last: an explicit stack, so that a
-  // deep tree costs no call stack.
-  std::vector<fs::path> pending;
+  // The entry being visited. It grows by a name going down and shrinks going
+  // back up, so that a deep tree holds one path rather than one per level.
+  std::string path;
+  // An explicit stack, so that a deep tree costs no call stack.
+  std::vector<DLevel> levels;
+  std::vector<DReadDirectory> directories;
+  std::map<DirectoryId, std::size_t> read;
   std::size_t repeats = 0;
-  fs::path first_repeat;
-  fs::path first_repeat_of;
+  std::string first_repeat;
+  std::size_t first_repeat_of = 0;
+
+  DWalk() = default;
+  DWalk(const DWalk&) = delete;
+  DWalk& operator=(const DWalk&) = delete;
+  ~DWalk() {
+    for (const DLevel& level : levels) {
+      if (level.fd >= 0) ::close(level.fd);
+    }
+  }
 };
 
-void log_skipped(const fs::path& path, const std::string& cause, int error) {
-  log("engine: " + path.string() + ": Skipped because " + cause + ": " +
+// As the file system joins them: no separator doubled after one the
+// directory text already ends with.
+void append_name(std::string& path, const std::string& name) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  path += name;
+}
+
+std::string path_of(const DWalk& walk, std::size_t directory) {
+  std::vector<const std::string*> names;
+  for (; directory != kNoParent; directory = walk.directories[directory].parent) {
+    names.push_back(&walk.directories[directory].name);
+  }
+  std::string path;
+  for (auto name = names.rbegin(); name != names.rend(); ++name) append_name(path, **name);
+  return path;
+}
+
+void log_skipped(const std::string& path, const std::string& cause, int error) {
+  log("engine: " + path + ": Skipped because " + cause + ": " +
       std::error_code(error, std::system_category()).message() + ".");
 }
 
-void log_not_found(const fs::path& directory) {
-  log("engine: " + directory.string() +
+void log_not_found(const std::string& directory) {
+  log("engine: " + directory +
       ": Failed to read files because no directory was found at the given path.");
 }
 
-// Owns one open descriptor.
-struct DDescriptor {
-  int fd;
-  explicit DDescriptor(int fd) : fd(fd) {}
-  ~DDescriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-  DDescriptor(const DDescriptor&) = delete;
-  DDescriptor& operator=(const DDescriptor&) = delete;
+// The extension counts from the last dot of the name, and a name whose only
+// dot is its first character has none.
+bool is_source_file(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  return !name.empty() && name.front() != '_' && dot != std::string::npos && dot != 0 &&
+         name.compare(dot, std::string::npos, ".drl") == 0;
+}
+
+int open_directory(int at, const char* path) {
+  return ::openat(at, path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
+struct DCloseListing {
+  void operator()(DIR* listing) const { ::closedir(listing); }
 };
 
-std::string could_not_read(const fs::path& path) {
-  std::cerr << "read_file: Could not read file: " << path.string() << '\n' << std::flush;
-  return {};
-}
-
-// Nothing when the path does not lead to a regular file. The file is judged
-// by what was opened, not by an earlier look at the path, which it may no
-// longer match; without O_NONBLOCK, opening a FIFO would wait for a writer.
-std::optional<std::string> read_file(const fs::path& path) {
-  const DDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.fd < 0) return could_not_read(path);
-  struct stat info {};
-  if (::fstat(file.fd, &info) != 0) return could_not_read(path);
-  if (!S_ISREG(info.st_mode)) {
-    log("engine: " + path.string() + ": Skipped because it is not a regular file.");
-    return std::nullopt;
+// The names in an open directory, in byte order, the first last. A listing
+// that breaks off keeps what it gave.
+std::vector<std::string> list_names(int fd, const std::string& path) {
+  std::vector<std::string> names;
+  const int listed = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  const std::unique_ptr<DIR, DCloseListing> listing(listed < 0 ? nullptr : ::fdopendir(listed));
+  if (listing == nullptr) {
+    const int error = errno;
+    if (listed >= 0) ::close(listed);
+    log_skipped(path, "it could not be listed", error);
+    return names;
   }
-  // In blocks, sized once from the file where it tells its size: a character
-  // at a time costs more than lexing the text.
-  std::string contents;
-  if (info.st_size > 0) contents.reserve(static_cast<std::size_t>(info.st_size));
-  char block[16384];
   while (true) {
-    const ssize_t count = ::read(file.fd, block, sizeof block);
-    if (count == 0) break;
-    if (count > 0) {
-      contents.append(block, static_cast<std::size_t>(count));
-    } else if (errno != EINTR) {
-      // Part of a file would load as if it were all of it.
-      return could_not_read(path);
+    errno = 0;
+    const dirent* entry = ::readdir(listing.get());
+    if (entry == nullptr) {
+      if (errno != 0) {
+        log_skipped(path,
+                    names.empty() ? "it could not be listed" : "the rest of it could not be listed",
+                    errno);
+      }
+      break;
     }
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
   }
-  return contents;
+  std::sort(names.begin(), names.end(), std::greater<>());
+  return names;
 }
 
-bool is_source_file(const fs::path& path) {
-  const std::string name = path.filename().string();
-  return !name.empty() && name.front() != '_' && path.extension() == ".drl";
-}
-
-// Lists a directory not read before and schedules its entries in byte order,
-// so that of several paths to one directory the walk meets the first in load
-// order first, whatever order the file system lists them in.
-void list_directory(const fs::path& directory, const struct stat& info, DWalk& walk) {
-  const DirectoryId id{static_cast<std::uintmax_t>(info.st_dev),
-                       static_cast<std::uintmax_t>(info.st_ino)};
-  const auto [known, first] = walk.read.try_emplace(id, directory);
+// Lists a directory not read before, reached as `relative` from the
+// descriptor `at`, and goes down into it. Its entries are visited in byte
+// order: depth first, that gives the files in load order, and of several
+// paths to one directory it meets the first in load order first, whatever
+// order the file system lists them in.
+void enter_directory(const struct stat& info, int at, std::string relative, DWalk& walk) {
+  const DirectoryId id = id_of(info);
+  const auto [known, first] = walk.read.try_emplace(id, walk.directories.size());
   if (!first) {
     if (walk.repeats++ == 0) {
-      walk.first_repeat = directory;
+      walk.first_repeat = walk.path;
       walk.first_repeat_of = known->second;
     }
     return;
   }
-  std::vector<std::string> names;
-  std::error_code error;
-  fs::directory_iterator entry(directory, error);
-  for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-    names.push_back(entry->path().filename().native());
+  const std::size_t parent = walk.levels.empty() ? kNoParent : walk.levels.back().directory;
+  walk.directories.push_back(DReadDirectory{parent, std::move(relative)});
+  const int fd = open_directory(at, walk.directories.back().name.c_str());
+  if (fd < 0) {
+    log_skipped(walk.path, "it could not be listed", errno);
+    return;
   }
-  if (error) {
-    log_skipped(directory,
-                names.empty() ? "it could not be listed" : "the rest of it could not be listed",
-                error.value());
+  DLevel level{{}, walk.path.size(), walk.directories.size() - 1, id, fd};
+  try {
+    level.names = list_names(fd, walk.path);
+    walk.levels.push_back(std::move(level));
+  } catch (const std::bad_alloc&) {
+    ::close(fd);
+    log_skipped(walk.path, "it could not be listed", ENOMEM);
+    return;
   }
-  std::sort(names.begin(), names.end(), std::greater<>());
-  for (const auto& name : names) walk.pending.push_back(directory / name);
+  if (walk.levels.size() > 1) {
+    DLevel& above = walk.levels[walk.levels.size() - 2];
+    ::close(above.fd);
+    above.fd = -1;
+  }
 }
 
-// One entry below the load's directory, symbolic links followed.
-void read_entry(const fs::path& path, DWalk& walk) {
+// Opens the directory of the level on top again, from the one below it that
+// the walk leaves: through "..", unless a link led down there, and else by
+// its whole path. What cannot be opened again is not visited further.
+void reopen_top(int below, DWalk& walk) {
+  DLevel& level = walk.levels.back();
+  if (below >= 0) {
+    const int up = open_directory(below, "..");
+    struct stat info {};
+    if (up >= 0 && ::fstat(up, &info) == 0 && id_of(info) == level.id) {
+      level.fd = up;
+      return;
+    }
+    if (up >= 0) ::close(up);
+  }
+  walk.path.resize(level.path_size);
+  level.fd = open_directory(AT_FDCWD, walk.path.c_str());
+  if (level.fd < 0 && !level.names.empty()) {
+    log_skipped(walk.path, "the rest of it could not be listed", errno);
+    level.names.clear();
+  }
+}
+
+void leave_directory(DWalk& walk) {
+  const int fd = walk.levels.back().fd;
+  walk.levels.pop_back();
+  if (!walk.levels.empty() && walk.levels.back().fd < 0) reopen_top(fd, walk);
+  if (fd >= 0) ::close(fd);
+}
+
+void read_source(DWalk& walk, int at, const std::string& name) {
+  try {
+    DFileText read = read_file_text(name, at);
+    if (!read.refusal.empty()) {
+      log("engine: " + walk.path + ": Skipped because " + read.refusal + ".");
+      return;
+    }
+    walk.files.push_back(DFile{walk.path, std::move(read.text)});
+  } catch (const std::bad_alloc&) {
+    log_skipped(walk.path, "it could not be read", ENOMEM);
+  }
+}
+
+// The entry `name` of the level on top, at walk.path, symbolic links followed.
+void read_entry(std::string name, DWalk& walk) {
+  // Reached relative to its directory, a path of any length would do; it is
+  // held to what the system allows, as the paths in the log are.
+  if (walk.path.size() >= PATH_MAX) {
+    log_skipped(walk.path, "it could not be examined", ENAMETOOLONG);
+    return;
+  }
+  const int at = walk.levels.back().fd;
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
+  if (::fstatat(at, name.c_str(), &info, 0) != 0) {
     const int error = errno;
     // A dangling link leads nowhere: there is nothing to load, as without it.
-    if (error != ENOENT && error != ENOTDIR) log_skipped(path, "it could not be examined", error);
+    if (error != ENOENT && error != ENOTDIR) {
+      log_skipped(walk.path, "it could not be examined", error);
+    }
     return;
   }
   if (S_ISDIR(info.st_mode)) {
-    list_directory(path, info, walk);
-  } else if (is_source_file(path)) {
-    if (auto contents = read_file(path)) walk.files.push_back(DFile{path, std::move(*contents)});
+    enter_directory(info, at, std::move(name), walk);
+  } else if (is_source_file(name)) {
+    read_source(walk, at, name);
   }
 }
 
-std::vector<DFile> read_files(const fs::path& directory) {
+// The source files below directory, in load order.
+std::vector<DFile> read_files(const std::string& directory) {
   struct stat info {};
   if (::stat(directory.c_str(), &info) != 0) {
     const int error = errno;
@@ -189,37 +304,26 @@ std::vector<DFile> read_files(const fs::path& directory) {
     return {};
   }
   DWalk walk;
-  list_directory(directory, info, walk);
-  while (!walk.pending.empty()) {
-    const fs::path path = std::move(walk.pending.back());
-    walk.pending.pop_back();
-    read_entry(path, walk);
+  walk.path = directory;
+  enter_directory(info, AT_FDCWD, directory, walk);
+  while (!walk.levels.empty()) {
+    DLevel& level = walk.levels.back();
+    if (level.names.empty()) {
+      leave_directory(walk);
+      continue;
+    }
+    std::string name = std::move(level.names.back());
+    level.names.pop_back();
+    walk.path.resize(level.path_size);
+    append_name(walk.path, name);
+    read_entry(std::move(name), walk);
   }
   if (walk.repeats > 0) {
-    log("engine: " + directory.string() + ": Skipped " + std::to_string(walk.repeats) +
+    log("engine: " + directory + ": Skipped " + std::to_string(walk.repeats) +
         (walk.repeats == 1 ? " path" : " paths") + " to a directory already read, the first " +
-        walk.first_repeat.string() + " (read as " + walk.first_repeat_of.string() + ").");
+        walk.first_repeat + " (read as " + path_of(walk, walk.first_repeat_of) + ").");
   }
   return std::move(walk.files);
-}
-
-// Component by component, each compared by its bytes; a prefix comes first.
-bool path_less(const fs::path& a, const fs::path& b) {
-  const std::string_view left = a.native();
-  const std::string_view right = b.native();
-  std::size_t i = 0;
-  std::size_t j = 0;
-  while (true) {
-    const bool left_done = i > left.size();
-    const bool right_done = j > right.size();
-    if (left_done || right_done) return left_done && !right_done;
-    const std::size_t left_end = std::min(left.find('/', i), left.size());
-    const std::size_t right_end = std::min(right.find('/', j), right.size());
-    const int order = left.substr(i, left_end - i).compare(right.substr(j, right_end - j));
-    if (order != 0) return order < 0;
-    i = left_end + 1;
-    j = right_end + 1;
-  }
 }
 
 void log_errors(const std::string& source, const std::string& path,
@@ -229,14 +333,53 @@ void log_errors(const std::string& source, const std::string& path,
   }
 }
 
+// Lexes, parses and lowers one file, unless it is broken or would expand
+// beyond the budget; either is logged.
+void load_file(const DFile& file, DLoader& loader, DLoadBudget& budget) {
+  DLexer lexer(file.contents);
+  // The tokens are not needed again: the parser takes them over.
+  DParser parser(lexer.build_tokens());
+  const DLayerNode node = parser.parse_file();
+  const bool clean = lexer.errors().empty() && parser.errors().empty();
+  // Expansions multiply: a few bytes can ask for millions of objects.
+  const std::size_t work = clean ? count_lowerings(node, budget.remaining()) : 0;
+  const bool objects_fit = clean && budget.admits(work);
+  // And each object may hold a text of any length.
+  const std::size_t text = objects_fit ? count_lowered_bytes(node, budget.remaining_bytes()) : 0;
+  if (objects_fit && text <= budget.remaining_bytes()) {
+    loader.lower(node);
+    budget.charge(work, false);  // an upper bound: names found are not made again
+    budget.charge_bytes(text);
+    return;
+  }
+  const std::string& path = file.path;
+  if (clean) {
+    log("engine: " + path + ": Failed to load file because its declarations expand to more than " +
+        (objects_fit ? std::to_string(budget.remaining_bytes()) + " bytes of text"
+                     : std::to_string(budget.remaining()) + " objects") +
+        ", out of proportion to the " + std::to_string(budget.bytes_read()) +
+        " bytes of source read.");
+    return;
+  }
+  log("engine: " + path + ": Failed to load file.");
+  if (!lexer.errors().empty()) {
+    log_errors("lexer", path, lexer.errors());
+  } else {
+    log_errors("parser", path, parser.errors());
+  }
+}
+
+void log_failed_load(const DFile& file, const std::string& reason) {
+  log("engine: " + file.path + ": Failed to load file because of an error" +
+      (reason.empty() ? "" : ": " + reason) + ".");
+}
+
 }  // namespace
 
 void DEngine::Impl::load_files(const fs::path& directory, const std::string& namespace_name) {
-  auto files = read_files(directory);
+  auto files = read_files(directory.native());
   DLayer* target = root.get();
   if (!files.empty()) {
-    std::stable_sort(files.begin(), files.end(),
-                     [](const DFile& a, const DFile& b) { return path_less(a.path, b.path); });
     if (!namespace_name.empty()) {
       target = root->find_layer(namespace_name);
       if (target == nullptr) target = dMake<DLayer>(root.get(), namespace_name);
@@ -247,38 +390,18 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
   if (!files.empty()) {
     DLoader loader(target);
     for (const auto& file : files) {
-      DLexer lexer(file.contents);
-      // The tokens are not needed again: the parser takes them over.
-      DParser parser(lexer.build_tokens());
-      const DLayerNode node = parser.parse_file();
-      const bool clean = lexer.errors().empty() && parser.errors().empty();
-      // Expansions multiply: a few bytes can ask for millions of objects.
-      const std::size_t work = clean ? count_lowerings(node, budget.remaining()) : 0;
-      const bool objects_fit = clean && budget.admits(work);
-      // And each object may hold a text of any length.
-      const std::size_t text =
-          objects_fit ? count_lowered_bytes(node, budget.remaining_bytes()) : 0;
-      if (objects_fit && text <= budget.remaining_bytes()) {
-        loader.lower(node);
-        budget.charge(work, false);  // an upper bound: names found are not made again
-        budget.charge_bytes(text);
-        continue;
-      }
-      const std::string path = file.path.string();
-      if (clean) {
-        log("engine: " + path +
-            ": Failed to load file because its declarations expand to more than " +
-            (objects_fit ? std::to_string(budget.remaining_bytes()) + " bytes of text"
-                         : std::to_string(budget.remaining()) + " objects") +
-            ", out of proportion to the " + std::to_string(budget.bytes_read()) +
-            " bytes of source read.");
-        continue;
-      }
-      log("engine: " + path + ": Failed to load file.");
-      if (!lexer.errors().empty()) {
-        log_errors("lexer", path, lexer.errors());
-      } else {
-        log_errors("parser", path, parser.errors());
+      // Whatever one file throws, running out of memory above all, costs that
+      // file only: the others still load.
+      try {
+        load_file(file, loader, budget);
+      } catch (const std::bad_alloc&) {
+        log_failed_load(file, std::error_code(ENOMEM, std::system_category()).message());
+      } catch (const std::length_error&) {
+        log_failed_load(file, std::error_code(ENOMEM, std::system_category()).message());
+      } catch (const std::exception& error) {
+        log_failed_load(file, error.what());
+      } catch (...) {
+        log_failed_load(file, "");
       }
     }
   }

@@ -146,7 +146,7 @@ TEST(Init, fails_without_themes_but_still_loads_the_styles) {
   EXPECT_EQ(bare.active_theme, kDark);
 }
 
-TEST(Init, reads_regular_theme_files_through_links_and_passes_over_pipes) {
+TEST(Init, reads_regular_theme_files_through_links_and_passes_over_what_cannot_be_read) {
   namespace fs = std::filesystem;
   const support::TempDir scratch;
   const fs::path& dir = scratch.path();
@@ -154,6 +154,9 @@ TEST(Init, reads_regular_theme_files_through_links_and_passes_over_pipes) {
   fs::create_symlink(dir / "elsewhere" / "linked.txt", dir / "linked.json");
   // Opening a pipe with no writer would block start-up for good.
   ASSERT_EQ(::mkfifo((dir / "pipe.json").c_str(), 0600), 0);
+  // Regular files of size 0 that read about 256 GiB, and that fail to read.
+  fs::create_symlink("/proc/self/pagemap", dir / "pagemap.json");
+  fs::create_symlink("/proc/self/mem", dir / "mem.json");
 
   OApp app;
   EXPECT_TRUE(app.init(dir.string(), kStyles, "", {}));

@@ -2,6 +2,11 @@
 
 // Files for tests: a scratch directory of their own and whole-file reads.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,6 +51,26 @@ class TempDir {
  private:
   std::filesystem::path dir;
 };
+
+// Makes `depth` directories named `name`, each inside the one before, below
+// top; returns the deepest. Each is made from the one above it: made by whole
+// paths, a deep chain would cost time in the square of its depth.
+inline std::filesystem::path make_chain(const std::filesystem::path& top, const std::string& name,
+                                        std::size_t depth) {
+  std::filesystem::create_directories(top);
+  int at = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  std::string path = top.string();
+  for (std::size_t i = 0; i < depth && at >= 0; ++i) {
+    ::mkdirat(at, name.c_str(), 0755);
+    const int next = ::openat(at, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ::close(at);
+    at = next;
+    path += "/" + name;
+  }
+  if (at < 0) throw std::runtime_error("cannot make a chain of directories below " + top.string());
+  ::close(at);
+  return path;
+}
 
 // The whole file as it is on disk; empty when it cannot be read.
 inline std::string read_bytes(const std::filesystem::path& file) {
