@@ -258,6 +258,9 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   };
   const std::vector<DValue> light_values{DValue(std::string("#e3e3e3")), DValue(true),
                                          DValue(std::string("#fafafa"))};
+  const std::vector<DValue> dark_values{DValue(std::string("#eeeeee")),
+                                        DValue(std::string("#101010")),
+                                        DValue(std::string("#2f3136"))};
 
   // The theme being activated, named by its own key, is removed: it is not recorded.
   OApp activated;
@@ -291,6 +294,42 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   EXPECT_FALSE(restless.set_active_theme(kDark));
   EXPECT_EQ(restless.active_theme, "Light");
   EXPECT_EQ(shown(restless), light_values);
+
+  // A callback switches, or installs a new version of the theme being
+  // written, and the call goes on to succeed: the layer shows the theme the
+  // call leaves active, and each change of the id was reported.
+  struct Interrupted {
+    std::string kind;
+    std::function<void(OApp&)> interrupt;
+    std::function<bool(OApp&)> call;
+    std::vector<DValue> expected;
+  };
+  const auto to_zed = [](OApp& app) { app.set_active_theme("Zed"); };
+  const Interrupted interrupted[] = {
+      {"switch during a switch", to_zed, [](OApp& app) { return app.set_active_theme(kDark); },
+       dark_values},
+      {"switch while moving off a removed theme", to_zed,
+       [](OApp& app) { return app.remove_theme("Light"); }, dark_values},
+      {"new version during a switch",
+       [](OApp& app) { app.add_theme_json(R"({"Dark": {"_meta": {"publisher": "Lamplight"}}})"); },
+       [](OApp& app) { return app.set_active_theme(kDark); },
+       {DValue(std::string("#e3e3e3")), DValue(std::string("#36393f")),
+        DValue(std::string("#2f3136"))}},
+  };
+  for (const auto& c : interrupted) {
+    SCOPED_TRACE(c.kind);
+    OApp app;
+    ASSERT_TRUE(app.init(kThemes, kStyles, "Light", {}));
+    ASSERT_EQ(app.add_theme_json(R"({"Zed": {"Primary": "#333333"}})"), "Zed");
+    Recorder changes;
+    changes.attach(app);
+    on_primary_change(app, [&] { c.interrupt(app); });
+    EXPECT_TRUE(c.call(app));
+    EXPECT_EQ(app.active_theme, kDark);
+    EXPECT_EQ(shown(app), c.expected);
+    ASSERT_FALSE(changes.ids.empty());
+    EXPECT_EQ(changes.ids.back(), kDark);
+  }
 
   // A callback destroys the attribute it reports, or the whole theme layer:
   // the switch goes on with what is left.
@@ -328,9 +367,11 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   OApp added;
   ASSERT_TRUE(added.init(kThemes, kStyles, "Light", {}));
   on_primary_change(added, [&] { added.remove_theme("Light"); });
-  EXPECT_EQ(added.add_theme_json(R"({"Light": {"Primary": "#505050"}})"), "Light");
+  EXPECT_EQ(added.add_theme_json(R"({"Light": {"Primary": "#505050", "Secondary": "#515151"}})"),
+            "Light");
   EXPECT_EQ(added.active_theme, kDark);
   EXPECT_FALSE(added.themes.contains("Light"));
+  EXPECT_EQ(shown(added), dark_values);
 }
 
 TEST(ThemeActivation, writes_nothing_without_a_theme_layer) {
