@@ -324,11 +324,11 @@ bool OApp::set_active_theme(const std::string& id) {
 void OApp::record_active_theme(const std::string& id) {
   if (id == active_theme) return;
   active_theme = id;
-  if (on_theme_changed) {
-    // A copy: the callback may itself switch the theme.
-    const std::string changed = active_theme;
-    on_theme_changed(changed);
-  }
+  if (!on_theme_changed) return;
+  // A copy: the callback may itself switch the theme. It runs from its place,
+  // so that it may clear or replace itself, and is told of those switches too.
+  const std::string changed = active_theme;
+  run_in_place<true>(member(on_theme_changed), places_in(on_theme_changed), changed);
 }
 
 bool OApp::remove_theme(const std::string& id) {

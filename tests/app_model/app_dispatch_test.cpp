@@ -317,8 +317,8 @@ TEST(Dispatch, handlers_of_every_kind_keep_their_state_from_one_event_to_the_nex
       {"default action called from a copy kept in a posted callback",
        [&](OApp& app, Counts& c) {
          app.list_actions["P"] = {"act", "", ""};
-         app.default_action_handler = [&app, count = counter(c), first = true](
-                                          const auto&... args) mutable {
+         app.default_action_handler = [&app, count = counter(c),
+                                       first = true](const auto&... args) mutable {
            count(args...);
            if (!std::exchange(first, false)) return;
            app.post([self = app.default_action_handler] { self("act", "", ""); });

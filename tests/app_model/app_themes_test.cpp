@@ -185,6 +185,20 @@ TEST(ThemeActivation, fires_on_theme_changed_only_when_the_id_changes) {
   EXPECT_EQ(changes.ids, (std::vector<std::string>{kDark, "Anything"}));
   // Recording applies nothing.
   EXPECT_EQ(read(app, "Theme", "Primary"), DValue(std::string("#101010")));
+
+  // The hook may replace itself while it runs, and is told of the switches it makes.
+  changes.ids.clear();
+  app.on_theme_changed = [&app, &changes, tag = std::string(32, '+')](const std::string& id) {
+    if (id == "Light") app.set_active_theme(kDark);
+    app.on_theme_changed = [&changes](const std::string& next) {
+      changes.ids.push_back("next " + next);
+    };
+    changes.ids.push_back(tag.substr(0, 1) + id);
+  };
+  EXPECT_TRUE(app.set_active_theme("Light"));
+  EXPECT_EQ(app.active_theme, kDark);
+  EXPECT_TRUE(app.set_active_theme("Light"));
+  EXPECT_EQ(changes.ids, (std::vector<std::string>{"+" + kDark, "+Light", "next Light"}));
 }
 
 TEST(ThemeActivation, remove_theme_keeps_one_and_moves_off_the_active_one) {
