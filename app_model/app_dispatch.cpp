@@ -1,9 +1,10 @@
 #include "app_model/app.h"
 
 #include <algorithm>
+#include <string>
 #include <string_view>
-#include <type_traits>
-#include <utility>
+
+#include "app_model/internal/app_internal.h"
 
 namespace Ombrix {
 
@@ -16,71 +17,6 @@ bool take_value(std::string_view event, std::string_view prefix, std::string& va
   return true;
 }
 
-// Holds a handler's place while the handler runs. Afterwards it tells an
-// untouched place from one the handler cleared or replaced; meanwhile an event
-// that reaches the same place finds it set and does nothing, so a handler is
-// never re-entered. `call` tells the stand-ins of nested calls apart; it is
-// only compared, never followed.
-struct RunningHandler {
-  const void* call;
-  template <typename... Args>
-  void operator()(const Args&...) const {}
-};
-
-template <typename Function>
-bool is_running(const Function& handler) {
-  return handler.template target<RunningHandler>() != nullptr;
-}
-
-template <typename Function>
-bool holds_call(const Function& handler, const void* call) {
-  const auto* stand_in = handler.template target<RunningHandler>();
-  return stand_in != nullptr && stand_in->call == call;
-}
-
-// Gives the handler back to every place that holds the stand-in of this call:
-// the handler may have moved or copied its own entry, which moved or copied
-// the stand-in. Its own place, else the first other one, gets the handler
-// itself; the others get copies of it as the call left it. A place the
-// handler cleared or replaced keeps what it holds.
-template <typename Function, typename Find, typename Places>
-void put_back(Function& handler, const void* call, const Find& find, const Places& places) {
-  Function* keep = find();
-  if (keep != nullptr && !holds_call(*keep, call)) keep = nullptr;
-  if (keep == nullptr) {
-    places([&](Function& place) {
-      if (keep == nullptr && holds_call(place, call)) keep = &place;
-    });
-  }
-  if (keep == nullptr) return;
-  *keep = std::move(handler);
-  places([&](Function& place) {
-    if (holds_call(place, call)) place = *keep;
-  });
-}
-
-// Runs the handler at the place find() returns (null for none) from that
-// place, so that state the callable keeps lasts from one event to the next.
-// It is moved out for the call, so it may erase or replace its own entry
-// without pulling the callee out from under itself. `places` visits every
-// place that may receive the stand-in from the handler's own.
-template <typename Find, typename Places, typename... Args>
-void run_in_place(const Find& find, const Places& places, const Args&... args) {
-  auto* const place = find();
-  if (place == nullptr || !*place || is_running(*place)) return;
-  using Function = std::remove_pointer_t<decltype(place)>;
-  Function handler = std::move(*place);
-  const void* const call = &handler;
-  *place = RunningHandler{call};
-  try {
-    handler(args...);
-  } catch (...) {
-    put_back(handler, call, find, places);
-    throw;
-  }
-  put_back(handler, call, find, places);
-}
-
 // Finds the entry of key again at each call: a handler may erase it, and key
 // is copied because it may be the key of that entry.
 template <typename Map>
@@ -88,26 +24,6 @@ auto entry_of(Map& handlers, std::string_view key) {
   return [&handlers, key = std::string(key)]() -> typename Map::mapped_type* {
     const auto it = handlers.find(key);
     return it == handlers.end() ? nullptr : &it->second;
-  };
-}
-
-template <typename Function>
-auto member(Function& hook) {
-  return [&hook] { return &hook; };
-}
-
-// Every entry of the maps and every hook given, for put_back.
-template <typename... Holders>
-auto places_in(Holders&... holders) {
-  return [&holders...](const auto& visit) {
-    const auto visit_all = [&visit](auto& holder) {
-      if constexpr (requires { holder.begin(); }) {
-        for (auto& entry : holder) visit(entry.second);
-      } else {
-        visit(holder);
-      }
-    };
-    (visit_all(holders), ...);
   };
 }
 

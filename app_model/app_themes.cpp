@@ -57,25 +57,36 @@ void scan_themes(const std::string& themes_dir, ThemeMap& themes) {
   }
 }
 
-// After a theme operation that callbacks defeated, the layer tree may show the
-// other theme, or a mix of both: the theme that active_theme names is written
-// again. Its callbacks may change the choice or the theme once more, so it is
-// written until a round ends with the theme it wrote still the active one.
-// Rewriting values already shown calls nothing, so rounds settle unless
-// callbacks keep switching; those are cut off after a few rounds.
+// Whether the "Theme" layer shows theme: each key holds, unlinked, what
+// apply_theme_to_proxy would write, so that writing it would call nothing.
+// Reads only, so it runs no callback.
+bool shows_theme(OApp& app, const OTheme& theme) {
+  Drelm::DLayer* proxy = app.theme_engine.find_layer("Theme");
+  if (proxy == nullptr) return true;
+  for (const auto& [key, fallback] : OTheme::canonical_defaults()) {
+    const Drelm::DAttribute* attribute = proxy->find_attribute(std::string_view(key));
+    if (attribute == nullptr) continue;
+    const Drelm::DValue* stored = theme.value(key);
+    if (attribute->link() != nullptr ||
+        attribute->value() != (stored != nullptr ? *stored : fallback)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Every theme operation that writes ends here, whatever it returns: a
+// callback of its writes may have run any theme operation, so the layer may
+// show another theme, or a mix. The theme that active_theme names is written
+// until the layer shows it. Its callbacks may switch again; a round that
+// finds the layer in step ends it, and callbacks that keep switching are cut
+// off after a few rounds rather than hang the call.
 void show_active_theme(OApp& app) {
   constexpr int kRounds = 8;
   for (int round = 0; round < kRounds; ++round) {
     const auto active = app.themes.find(app.active_theme);
-    if (active == app.themes.end()) return;
-    const std::string shown = active->first;
-    const OTheme theme = active->second;
-    app.apply_theme_to_proxy(theme);
-    const auto now = app.themes.find(shown);
-    if (app.active_theme == shown && now != app.themes.end() &&
-        now->second.values == theme.values) {
-      return;
-    }
+    if (active == app.themes.end() || shows_theme(app, active->second)) return;
+    app.apply_theme_to_proxy(active->second);
   }
 }
 
@@ -359,23 +370,21 @@ bool OApp::set_active_theme(const std::string& id) {
   if (it == themes.end()) return false;
   apply_theme_to_proxy(it->second);
   // A callback of the apply may have removed the theme; the active id only
-  // ever names an installed one, and the layers show that one.
-  if (!themes.contains(key)) {
-    show_active_theme(*this);
-    return false;
-  }
-  record_active_theme(key);
-  return true;
+  // ever names an installed one.
+  const bool installed = themes.contains(key);
+  if (installed) record_active_theme(key);
+  show_active_theme(*this);
+  return installed;
 }
 
 void OApp::record_active_theme(const std::string& id) {
   if (id == active_theme) return;
   active_theme = id;
-  if (on_theme_changed) {
-    // A copy: the callback may itself switch the theme.
-    const std::string changed = active_theme;
-    on_theme_changed(changed);
-  }
+  if (!on_theme_changed) return;
+  // A copy: the callback may itself switch the theme. It runs from its place,
+  // so that it may clear or replace itself, and is told of those switches too.
+  const std::string changed = active_theme;
+  run_in_place<true>(member(on_theme_changed), places_in(on_theme_changed), changed);
 }
 
 bool OApp::remove_theme(const std::string& id) {
@@ -394,14 +403,13 @@ bool OApp::remove_theme(const std::string& id) {
   }
   // Callbacks may have removed the theme already, made it active again or
   // left it the last one; an active or last theme stays.
-  const auto entry = themes.find(key);
-  if (entry == themes.end()) return true;
-  if (key == active_theme || themes.size() < 2) {
-    if (applied) show_active_theme(*this);
-    return false;
+  bool removed = true;
+  if (const auto entry = themes.find(key); entry != themes.end()) {
+    removed = key != active_theme && themes.size() >= 2;
+    if (removed) themes.erase(entry);
   }
-  themes.erase(entry);
-  return true;
+  if (applied) show_active_theme(*this);
+  return removed;
 }
 
 std::string OApp::add_theme_json(const std::string& text) {
@@ -411,7 +419,10 @@ std::string OApp::add_theme_json(const std::string& text) {
   const bool was_active = id == active_theme;
   const auto it = themes.insert_or_assign(id, std::move(theme)).first;
   // Same id: the values changed, not the choice, so no on_theme_changed.
-  if (was_active) apply_theme_to_proxy(it->second);
+  if (was_active) {
+    apply_theme_to_proxy(it->second);
+    show_active_theme(*this);
+  }
   return id;
 }
 

@@ -286,14 +286,57 @@ TEST(Dispatch, handlers_of_every_kind_keep_their_state_from_one_event_to_the_nex
        },
        {"scan:x", "scan:x", "scan:x"},
        moved},
+      // Handlers that keep their own entry outside the maps while they run:
+      // every copy shares the one handler, as it would without a stand-in.
+      {"click disabled until a posted reply puts it back",
+       [&](OApp& app, Counts& c) {
+         app.click_handlers["P"] = [&app, count = counter(c)]() mutable {
+           count();
+           auto self = std::move(app.click_handlers["P"]);
+           app.click_handlers.erase("P");
+           app.post([&app, self] { app.click_handlers["P"] = self; });
+         };
+       },
+       clicks},
+      {"click copied into a posted callback that is dropped",
+       [&](OApp& app, Counts& c) {
+         app.click_handlers["P"] = [&app, count = counter(c)]() mutable {
+           count();
+           app.post([self = app.click_handlers["P"]] {});
+         };
+       },
+       clicks},
+      {"scan status taken out until a posted reply",
+       [&](OApp& app, Counts& c) {
+         app.on_scan_status = [&app, count = counter(c)](const auto&... args) mutable {
+           count(args...);
+           app.post([&app, self = std::move(app.on_scan_status)] { app.on_scan_status = self; });
+         };
+       },
+       {"scanstatus:x", "scanstatus:x", "scanstatus:x"}},
+      {"default action called from a copy kept in a posted callback",
+       [&](OApp& app, Counts& c) {
+         app.list_actions["P"] = {"act", "", ""};
+         app.default_action_handler = [&app, count = counter(c),
+                                       first = true](const auto&... args) mutable {
+           count(args...);
+           if (!std::exchange(first, false)) return;
+           app.post([self = app.default_action_handler] { self("act", "", ""); });
+         };
+       },
+       {"click", "click"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.kind);
+    // Posted callbacks run after each event, and may outlive the model.
+    std::vector<std::function<void()>> posted;
     OApp app;
+    app.post = [&posted](std::function<void()> callback) { posted.push_back(std::move(callback)); };
     Counts counts;
     c.install(app, counts);
     for (std::size_t i = 0; i < c.events.size(); ++i) {
       app.dispatch(c.paths.empty() ? "P" : c.paths[i], c.events[i]);
+      for (auto& callback : std::exchange(posted, {})) callback();
     }
     EXPECT_EQ(counts, (Counts{1, 2, 3}));
   }

@@ -188,6 +188,20 @@ TEST(ThemeActivation, fires_on_theme_changed_only_when_the_id_changes) {
   EXPECT_EQ(changes.ids, (std::vector<std::string>{kDark, "Anything"}));
   // Recording applies nothing.
   EXPECT_EQ(read(app, "Theme", "Primary"), DValue(std::string("#101010")));
+
+  // The hook may replace itself while it runs, and is told of the switches it makes.
+  changes.ids.clear();
+  app.on_theme_changed = [&app, &changes, tag = std::string(32, '+')](const std::string& id) {
+    if (id == "Light") app.set_active_theme(kDark);
+    app.on_theme_changed = [&changes](const std::string& next) {
+      changes.ids.push_back("next " + next);
+    };
+    changes.ids.push_back(tag.substr(0, 1) + id);
+  };
+  EXPECT_TRUE(app.set_active_theme("Light"));
+  EXPECT_EQ(app.active_theme, kDark);
+  EXPECT_TRUE(app.set_active_theme("Light"));
+  EXPECT_EQ(changes.ids, (std::vector<std::string>{"+" + kDark, "+Light", "next Light"}));
 }
 
 TEST(ThemeActivation, remove_theme_keeps_one_and_moves_off_the_active_one) {
@@ -261,6 +275,9 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   };
   const std::vector<DValue> light_values{DValue(std::string("#e3e3e3")), DValue(true),
                                          DValue(std::string("#fafafa"))};
+  const std::vector<DValue> dark_values{DValue(std::string("#eeeeee")),
+                                        DValue(std::string("#101010")),
+                                        DValue(std::string("#2f3136"))};
 
   // The theme being activated, named by its own key, is removed: it is not recorded.
   OApp activated;
@@ -294,6 +311,42 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   EXPECT_FALSE(restless.set_active_theme(kDark));
   EXPECT_EQ(restless.active_theme, "Light");
   EXPECT_EQ(shown(restless), light_values);
+
+  // A callback switches, or installs a new version of the theme being
+  // written, and the call goes on to succeed: the layer shows the theme the
+  // call leaves active, and each change of the id was reported.
+  struct Interrupted {
+    std::string kind;
+    std::function<void(OApp&)> interrupt;
+    std::function<bool(OApp&)> call;
+    std::vector<DValue> expected;
+  };
+  const auto to_zed = [](OApp& app) { app.set_active_theme("Zed"); };
+  const Interrupted interrupted[] = {
+      {"switch during a switch", to_zed, [](OApp& app) { return app.set_active_theme(kDark); },
+       dark_values},
+      {"switch while moving off a removed theme", to_zed,
+       [](OApp& app) { return app.remove_theme("Light"); }, dark_values},
+      {"new version during a switch",
+       [](OApp& app) { app.add_theme_json(R"({"Dark": {"_meta": {"publisher": "Lamplight"}}})"); },
+       [](OApp& app) { return app.set_active_theme(kDark); },
+       {DValue(std::string("#e3e3e3")), DValue(std::string("#36393f")),
+        DValue(std::string("#2f3136"))}},
+  };
+  for (const auto& c : interrupted) {
+    SCOPED_TRACE(c.kind);
+    OApp app;
+    ASSERT_TRUE(app.init(kThemes, kStyles, "Light", {}));
+    ASSERT_EQ(app.add_theme_json(R"({"Zed": {"Primary": "#333333"}})"), "Zed");
+    Recorder changes;
+    changes.attach(app);
+    on_primary_change(app, [&] { c.interrupt(app); });
+    EXPECT_TRUE(c.call(app));
+    EXPECT_EQ(app.active_theme, kDark);
+    EXPECT_EQ(shown(app), c.expected);
+    ASSERT_FALSE(changes.ids.empty());
+    EXPECT_EQ(changes.ids.back(), kDark);
+  }
 
   // A callback destroys the attribute it reports, or the whole theme layer:
   // the switch goes on with what is left.
@@ -331,9 +384,11 @@ TEST(ThemeActivation, change_callbacks_may_remove_the_theme_being_applied) {
   OApp added;
   ASSERT_TRUE(added.init(kThemes, kStyles, "Light", {}));
   on_primary_change(added, [&] { added.remove_theme("Light"); });
-  EXPECT_EQ(added.add_theme_json(R"({"Light": {"Primary": "#505050"}})"), "Light");
+  EXPECT_EQ(added.add_theme_json(R"({"Light": {"Primary": "#505050", "Secondary": "#515151"}})"),
+            "Light");
   EXPECT_EQ(added.active_theme, kDark);
   EXPECT_FALSE(added.themes.contains("Light"));
+  EXPECT_EQ(shown(added), dark_values);
 }
 
 TEST(ThemeActivation, writes_nothing_without_a_theme_layer) {
