@@ -24,15 +24,6 @@ namespace Drelm {
 
 namespace {
 
-// A base must not lead back to the layer or to anything that contains it.
-// Asked of every layer, twice or more: walked without allocating.
-bool accepts_base(const DLayer* layer, const DLayer* candidate) {
-  if (candidate == nullptr) return false;
-  return !walk_base_chain(candidate, [layer](const DLayer* link) {
-    return find_up(layer, [link](const DLayer* up) { return up == link; }) != nullptr;
-  });
-}
-
 // Names ordered by length first, so that only names of one length compare
 // their bytes; the order only serves look-ups.
 bool name_less(std::string_view a, std::string_view b) {
@@ -245,8 +236,87 @@ void DLayer::Impl::refuse_base(DLayer& layer, const std::string& reason) {
   layer.set_base_path("");
 }
 
+bool DLayer::Impl::chain_of(const DLayer& layer, const DLayer*& end, std::size_t& length) {
+  const DTreeStates* tree = &tree_states(layer);
+  const auto fresh = [tree](const Impl& impl) {
+    return impl.chain_end != nullptr && impl.chain_tree == tree && impl.chain_stamp == tree->bases;
+  };
+  if (fresh(*layer.impl)) {
+    end = layer.impl->chain_end;
+    length = layer.impl->chain_length;
+    return true;
+  }
+  // Up to the first link whose answer is kept, then every link walked keeps
+  // one: each link is walked once for as long as the chain stays.
+  std::vector<const DLayer*> walked;
+  const DLayer* saved = &layer;
+  std::size_t steps = 0;
+  std::size_t span = 1;
+  length = 0;
+  for (const DLayer* link = &layer;;) {
+    const Impl& impl = *link->impl;
+    if (fresh(impl)) {
+      end = impl.chain_end;
+      length = impl.chain_length;
+      break;
+    }
+    walked.push_back(link);
+    if (impl.base == nullptr) {
+      end = link;
+      break;
+    }
+    if (impl.base_elsewhere) return false;
+    link = impl.base;
+    // A loop is met again as walk_base_chain meets it.
+    if (link == saved) return false;
+    if (++steps == span) {
+      saved = link;
+      span *= 2;
+      steps = 0;
+    }
+  }
+  if (length + walked.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  for (auto it = walked.rbegin(); it != walked.rend(); ++it) {
+    Impl& impl = *(*it)->impl;
+    impl.chain_end = end;
+    impl.chain_length = static_cast<std::uint32_t>(++length);
+    impl.chain_tree = tree;
+    impl.chain_stamp = tree->bases;
+  }
+  return true;
+}
+
+bool DLayer::Impl::on_chain(const DLayer* first, const DLayer* link) {
+  if (first == link) return true;
+  // Only a layer that another names as its base can follow on a chain.
+  if (link->impl->derived.empty()) return false;
+  const DLayer* first_end = nullptr;
+  const DLayer* link_end = nullptr;
+  std::size_t first_length = 0;
+  std::size_t link_length = 0;
+  if (!chain_of(*first, first_end, first_length) || !chain_of(*link, link_end, link_length)) {
+    return walk_base_chain(first, [link](const DLayer* step) { return step == link; });
+  }
+  // On the chain, the link lies that many steps from the first.
+  if (first_end != link_end || link_length >= first_length) return false;
+  const DLayer* at = first;
+  for (std::size_t steps = first_length - link_length; steps > 0; --steps) at = at->impl->base;
+  return at == link;
+}
+
+// Asked of every layer, twice or more: from the kept chains, without a walk
+// of them.
+bool DLayer::Impl::accepts_base(const DLayer* layer, const DLayer* candidate) {
+  if (candidate == nullptr) return false;
+  return find_up(layer, [candidate](const DLayer* up) { return on_chain(candidate, up); }) ==
+         nullptr;
+}
+
 void DLayer::Impl::set_base(DLayer& layer, DLayer* base, bool elsewhere) {
   Impl& own = *layer.impl;
+  // The chains that pass through this layer change with it.
+  own.chain_end = nullptr;
+  if (!own.derived.empty() && own.base != base) ++tree_states(layer).bases;
   if (own.base != nullptr) {
     // Swapped with the last, so that leaving costs the same however many stay.
     std::vector<DLayer*>& list = own.base->impl->derived;
@@ -276,6 +346,8 @@ void DLayer::Impl::forget_derived(DLayer& layer) {
     const bool elsewhere = other->impl->base_elsewhere;
     other->impl->base = nullptr;
     other->impl->base_elsewhere = false;
+    other->impl->chain_end = nullptr;
+    if (!other->impl->derived.empty()) ++tree_states(*other).bases;
     if (elsewhere) {
       raise_tree_generation(*other);
     } else {
@@ -294,17 +366,27 @@ bool base_may_lie_elsewhere(const DLayer& layer) {
 }
 
 void DLayer::resolve_bases() {
-  if (impl->base == nullptr && !impl->base_path.empty()) {
-    // The own namespace first, so a namespace may shadow a top-level name.
-    DLayer* candidate = namespace_root()->find_layer(impl->base_path);
-    if (!accepts_base(this, candidate)) candidate = root()->find_layer(impl->base_path);
-    if (accepts_base(this, candidate)) {
-      // Found from this layer's own root: the same tree.
-      Impl::set_base(*this, candidate, false);
-      raise_tree_generation(*this);
+  // In tree order, with a stack of its own: a tree may be as deep as calls
+  // make it. Nothing here changes a child list.
+  std::vector<DLayer*> pending{this};
+  while (!pending.empty()) {
+    DLayer* const layer = pending.back();
+    pending.pop_back();
+    Impl& own = *layer->impl;
+    if (own.base == nullptr && !own.base_path.empty()) {
+      // The own namespace first, so a namespace may shadow a top-level name.
+      DLayer* candidate = layer->namespace_root()->find_layer(own.base_path);
+      if (!Impl::accepts_base(layer, candidate))
+        candidate = layer->root()->find_layer(own.base_path);
+      if (Impl::accepts_base(layer, candidate)) {
+        // Found from this layer's own root: the same tree.
+        Impl::set_base(*layer, candidate, false);
+        raise_tree_generation(*layer);
+      }
     }
+    const std::vector<DLayer*>& children = child_layers_of(*layer);
+    pending.insert(pending.end(), children.rbegin(), children.rend());
   }
-  for (DLayer* layer : children()) layer->resolve_bases();
 }
 
 void DLayer::finalize() {
@@ -315,43 +397,75 @@ void DLayer::finalize() {
 void finalize_in_load(DLayer& layer, DLoadBudget& budget) { DLayer::Impl::finalize(layer, budget); }
 
 void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
-  if (layer.finalizing || layer.finalized) return;
-  layer.finalizing = true;
-  // Bases are finalized first, so a long chain of them nests these calls.
-  struct Nested {
-    explicit Nested(std::size_t& count) : count(count) { ++count; }
-    ~Nested() { --count; }  // also when a merge throws
-    std::size_t& count;
-  } nested(budget.nesting);
-  // Read anew after each call below: a callback may destroy the base, which
-  // then leaves it null.
-  DLayer* const& base = layer.impl->base;
-  if (base != nullptr) {
-    // A base still finalizing is further up this call chain: inheriting from it
-    // would merge a half-built layer, so nothing is inherited.
-    if (base->finalizing) {
-      set_base(layer, nullptr, false);
-      raise_tree_generation(layer);
-    } else if (!base->finalized) {
-      if (budget.nesting > kMaxFinalizeNesting) {
-        refuse_base(layer, "bases lead through more than " + std::to_string(kMaxFinalizeNesting) +
-                               " layers");
-      } else {
-        finalize(*base, budget);
+  // Bases are finalized first, then children, each before the layer itself:
+  // a frame per layer on a stack of its own, as chains of bases and trees may
+  // be as long and deep as calls make them. budget.nesting counts the frames.
+  struct Frame {
+    DLayer* layer;
+    int stage = 0;
+    std::vector<DLayer*> children;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> frames;
+  struct Restore {
+    std::size_t& nesting;
+    std::size_t entered;
+    ~Restore() { nesting = entered; }  // also when a merge throws
+  } restore{budget.nesting, budget.nesting};
+  const auto enter = [&](DLayer& next) {
+    if (next.finalizing || next.finalized) return false;
+    next.finalizing = true;
+    frames.push_back(Frame{&next, 0, {}, 0});
+    ++budget.nesting;
+    return true;
+  };
+  enter(layer);
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    DLayer& current = *frame.layer;
+    // Read anew at each stage: a callback may destroy the base, which then
+    // leaves it null.
+    DLayer* const& base = current.impl->base;
+    if (frame.stage == 0) {
+      frame.stage = 1;
+      if (base != nullptr) {
+        // A base still finalizing has a frame below this one: inheriting from
+        // it would merge a half-built layer, so nothing is inherited.
+        if (base->finalizing) {
+          set_base(current, nullptr, false);
+          raise_tree_generation(current);
+        } else if (!base->finalized) {
+          if (budget.nesting > kMaxFinalizeNesting) {
+            refuse_base(current, "bases lead through more than " +
+                                     std::to_string(kMaxFinalizeNesting) + " layers");
+          } else if (enter(*base)) {
+            continue;
+          }
+        }
       }
     }
+    if (frame.stage == 1) {
+      frame.stage = 2;
+      frame.children = current.children();
+    }
+    bool entered = false;
+    while (!entered && frame.next < frame.children.size()) {
+      entered = enter(*frame.children[frame.next++]);
+    }
+    if (entered) continue;
+    // However the base was set (a copy keeps its original's), it must not lead
+    // back to the layer or to one containing it, or the merge would copy the
+    // layer into itself: it is refused as resolve_bases refuses it.
+    if (base != nullptr && !accepts_base(&current, base)) {
+      set_base(current, nullptr, false);
+      raise_tree_generation(current);
+    }
+    if (base != nullptr) merge_within(*base, current, budget);
+    current.finalizing = false;
+    current.finalized = true;
+    frames.pop_back();
+    --budget.nesting;
   }
-  for (DLayer* child : layer.children()) finalize(*child, budget);
-  // However the base was set (a copy keeps its original's), it must not lead
-  // back to the layer or to one containing it, or the merge would copy the
-  // layer into itself: it is refused as resolve_bases refuses it.
-  if (base != nullptr && !accepts_base(&layer, base)) {
-    set_base(layer, nullptr, false);
-    raise_tree_generation(layer);
-  }
-  if (base != nullptr) merge_within(*base, layer, budget);
-  layer.finalizing = false;
-  layer.finalized = true;
 }
 
 void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budget) {
@@ -494,8 +608,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // Gives a nested layer without a base of its own the base's same-named child,
   // unless that child already leads back here: a looping base chain would never
   // end for anything that follows it.
-  if (derived->impl->base == nullptr &&
-      !walk_base_chain(base, [derived](const DLayer* link) { return link == derived; })) {
+  if (derived->impl->base == nullptr && !on_chain(base, derived)) {
     set_base(*derived, base, !merge.place.share_names);
     raise_tree_generation(*derived);
   }

@@ -17,6 +17,7 @@
 
 #include "theme_language/attribute.h"
 #include "theme_language/connections.h"
+#include "theme_language/internal/name_index.h"
 #include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
@@ -173,6 +174,10 @@ struct DAttribute::Impl {
   Watch* watches = nullptr;
   // The own value while kSharedValue is set.
   DSharedValue shared_value;
+  // Own states by name, of one name the last in child order; made only for
+  // attributes with many states, which a load would otherwise search once
+  // per state added.
+  DNameIndex<DAttribute> own_state_index;
 
   CallbackLists& callback_lists() {
     if (!callbacks) callbacks = std::make_unique<CallbackLists>();
