@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
+#include <set>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -12,6 +15,10 @@
 namespace Drelm {
 
 namespace {
+
+// Up to this many alternatives of one expansion are searched for a repeat in
+// the list.
+constexpr std::size_t kScannedAlternatives = 16;
 
 unsigned hex_value(char c) {
   if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
@@ -663,13 +670,30 @@ void DParser::read_name(DName& name) {
   while (true) {
     if (match(DTokenType::PAREN_OPEN)) {
       std::vector<std::string> alternatives;
+      // Past a few, the alternatives are also kept in order, so that a long
+      // list finds its repeats in n log n.
+      const auto less = [&alternatives](std::size_t a, std::size_t b) {
+        return alternatives[a] < alternatives[b];
+      };
+      std::set<std::size_t, decltype(less)> ordered(less);
       do {
         std::string alternative = parse_words();
-        if (std::find(alternatives.begin(), alternatives.end(), alternative) !=
-            alternatives.end()) {
-          report_error(peek().line, "Found duplicate expansion alternative `" + alternative + "`.");
+        bool repeated = false;
+        if (alternatives.size() < kScannedAlternatives) {
+          repeated = std::find(alternatives.begin(), alternatives.end(), alternative) !=
+                     alternatives.end();
+          if (!repeated) alternatives.push_back(std::move(alternative));
         } else {
+          for (std::size_t i = ordered.size(); i < alternatives.size(); ++i) ordered.insert(i);
           alternatives.push_back(std::move(alternative));
+          repeated = !ordered.insert(alternatives.size() - 1).second;
+          if (repeated) {
+            alternative = std::move(alternatives.back());
+            alternatives.pop_back();
+          }
+        }
+        if (repeated) {
+          report_error(peek().line, "Found duplicate expansion alternative `" + alternative + "`.");
         }
       } while (match(DTokenType::COMMA));
       if (!match(DTokenType::PAREN_CLOSE)) {

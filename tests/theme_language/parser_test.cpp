@@ -90,6 +90,15 @@ TEST(Parser, every_diagnostic_is_reported_with_its_line) {
        {"1: Found `1" + std::string(400, '0') + "`; this number is too large to represent."}},
       {"Text: \"a\\qb\"\n", {"1: Found unknown escape `\\q`; expected \\\", \\\\, \\n, or \\t."}},
       {"Button (A, A): 1\n", {"1: Found duplicate expansion alternative `A`."}},
+      // Repeats in a long list, past the few searched in place.
+      {[] {
+         std::string list = "Button (a0";
+         for (int i = 1; i < 30; ++i) list += ", a" + std::to_string(i);
+         return list + ", a3, a30, a29, a30): 1\n";
+       }(),
+       {"1: Found duplicate expansion alternative `a3`.",
+        "1: Found duplicate expansion alternative `a29`.",
+        "1: Found duplicate expansion alternative `a30`."}},
       {"Colors.Primary/Other: 1\n", {"1: Found `/` after `.`; traversal must precede grouping."}},
       {"Fill: Theme/(A, B)\n",
        {"1: Found expansion in reference; expansions are only allowed in declaration names."}},
