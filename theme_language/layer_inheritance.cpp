@@ -163,6 +163,15 @@ bool walk_merge(const DLayer& base, DLayer& derived, Pass& pass) {
       continue;
     }
     pass.inherit_value(*own, *inherited);
+    // Where the derived layer's base is this one and the inherited attribute
+    // is the one its name finds there, the own attribute's states already take
+    // in every inherited one, its chain passing the inherited attribute's:
+    // there is nothing to copy, and neither chain needs a walk.
+    // (The look-up only brings the base's name index up to date.)
+    if (derived.base() == &base &&
+        const_cast<DLayer&>(base).find_attribute(inherited->object_name()) == inherited) {
+      continue;
+    }
     states_into(*inherited, pass.inherited_states);
     if (pass.inherited_states.empty()) continue;
     // A clone adds only its own name to the attribute's states, and the names
