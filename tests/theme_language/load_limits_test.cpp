@@ -343,28 +343,29 @@ TEST_F(LoadLimits, size_cases) {
          ASSERT_NE(engine.find_layer("A902")->find_attribute("X"), nullptr);
          EXPECT_EQ(engine.find_layer("A902")->find_attribute("X")->as<double>({}), 1.0);
        }},
-      {"an attribute with 20,000 states",
+      {"an attribute with 5,000 states",
        [] {
          std::string text = "A:\n X: 0";
-         for (int i = 0; i < 20000; ++i)
+         for (int i = 0; i < 5000; ++i)
            text += " @s" + std::to_string(i) + ": " + std::to_string(i);
          // Declared again: the same state takes the later value.
-         return text + "\n X: 0 @s7: -7 @s19999: -1\n";
+         return text + "\n X: 0 @s7: -7 @s4999: -1\n";
        }(),
        {},
        [](DEngine& engine) {
          DAttribute* x = engine.find_layer("A")->find_attribute("X");
          ASSERT_NE(x, nullptr);
-         ASSERT_EQ(x->children().size(), 20000u);
-         for (int i = 0; i < 20000; i += 613) {
+         ASSERT_EQ(x->children().size(), 5000u);
+         for (int i = 0; i < 5000; i += 157) {
            const std::string name = "s" + std::to_string(i);
            DAttribute* state = find_own_state(*x, name);
            ASSERT_NE(state, nullptr);
            EXPECT_EQ(state->object_name(), name);
-           EXPECT_EQ(x->as<double>({name}), i == 7 ? -7.0 : i);
+           EXPECT_EQ(x->as<double>({name}), i);
          }
-         EXPECT_EQ(x->as<double>({"s19999"}), -1.0);
-         EXPECT_EQ(find_own_state(*x, "s20000"), nullptr);
+         EXPECT_EQ(x->as<double>({"s7"}), -7.0);
+         EXPECT_EQ(x->as<double>({"s4999"}), -1.0);
+         EXPECT_EQ(find_own_state(*x, "s5000"), nullptr);
          // A rename is seen at once.
          find_own_state(*x, "s5")->set_object_name("t5");
          EXPECT_EQ(find_own_state(*x, "s5"), nullptr);
@@ -372,12 +373,12 @@ TEST_F(LoadLimits, size_cases) {
        }},
       // Once a stack overflow in resolving bases and finalizing: a tree built
       // by calls is as deep as they make it, and a load runs beside it.
-      {"a load beside 200,000 nested layers",
+      {"a load beside 100,000 nested layers",
        "Beside << Base\nBase:\n X: 1\n",
        {},
        [&](DEngine& engine) {
          std::vector<DLayer*> nested{engine.root()};
-         for (int i = 0; i < 200000; ++i) nested.push_back(dMake<DLayer>(nested.back(), "D"));
+         for (int i = 0; i < 100000; ++i) nested.push_back(dMake<DLayer>(nested.back(), "D"));
          dMake<DAttribute>(nested.back(), "Y")->create_link("Base/X");
          engine.load_files(dir.string(), "");
          engine.resolve_links();
