@@ -289,9 +289,11 @@ DAttribute* find_own_state(const DAttribute& attribute, std::string_view name) {
     }
     return nullptr;
   }
-  // The index is a cache of the child list, kept beside the attribute's record.
-  DNameIndex<DAttribute>& index =
-      DAttribute::Impl::of(const_cast<DAttribute&>(attribute)).own_state_index;
+  // The index is a cache of the child list, kept with the state entries,
+  // which only attributes with states have.
+  DAttribute::Impl& record = DAttribute::Impl::of(const_cast<DAttribute&>(attribute));
+  if (!record.states) record.states = std::make_unique<DAttribute::Impl::StateRecord>();
+  DNameIndex<DAttribute>& index = record.states->own_state_index;
   update_state_index(index, attribute, attribute.child_renames());
   return index.find(name, hash_name(name), children.data());
 }

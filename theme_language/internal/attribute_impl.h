@@ -166,6 +166,10 @@ struct DAttribute::Impl {
     // Counters of other trees that the entries depend on, with their values
     // then: a base copied from another tree still leads there.
     std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign_generations;
+    // Own states by name, of one name the last in child order; made only for
+    // attributes with many states, which a load would otherwise search once
+    // per state added.
+    DNameIndex<DAttribute> own_state_index;
   };
   // Each made on first use: a linked attribute needs neither.
   std::unique_ptr<CallbackLists> callbacks;
@@ -174,10 +178,6 @@ struct DAttribute::Impl {
   Watch* watches = nullptr;
   // The own value while kSharedValue is set.
   DSharedValue shared_value;
-  // Own states by name, of one name the last in child order; made only for
-  // attributes with many states, which a load would otherwise search once
-  // per state added.
-  DNameIndex<DAttribute> own_state_index;
 
   CallbackLists& callback_lists() {
     if (!callbacks) callbacks = std::make_unique<CallbackLists>();
