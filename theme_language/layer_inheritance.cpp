@@ -248,11 +248,12 @@ void DLayer::Impl::refuse_base(DLayer& layer, const std::string& reason) {
 bool DLayer::Impl::chain_of(const DLayer& layer, const DLayer*& end, std::size_t& length) {
   const DTreeStates* tree = &tree_states(layer);
   const auto fresh = [tree](const Impl& impl) {
-    return impl.chain_end != nullptr && impl.chain_tree == tree && impl.chain_stamp == tree->bases;
+    return impl.chain && impl.chain->end != nullptr && impl.chain->tree == tree &&
+           impl.chain->stamp == tree->bases;
   };
   if (fresh(*layer.impl)) {
-    end = layer.impl->chain_end;
-    length = layer.impl->chain_length;
+    end = layer.impl->chain->end;
+    length = layer.impl->chain->length;
     return true;
   }
   // Up to the first link whose answer is kept, then every link walked keeps
@@ -265,8 +266,8 @@ bool DLayer::Impl::chain_of(const DLayer& layer, const DLayer*& end, std::size_t
   for (const DLayer* link = &layer;;) {
     const Impl& impl = *link->impl;
     if (fresh(impl)) {
-      end = impl.chain_end;
-      length = impl.chain_length;
+      end = impl.chain->end;
+      length = impl.chain->length;
       break;
     }
     walked.push_back(link);
@@ -287,10 +288,8 @@ bool DLayer::Impl::chain_of(const DLayer& layer, const DLayer*& end, std::size_t
   if (length + walked.size() > std::numeric_limits<std::uint32_t>::max()) return false;
   for (auto it = walked.rbegin(); it != walked.rend(); ++it) {
     Impl& impl = *(*it)->impl;
-    impl.chain_end = end;
-    impl.chain_length = static_cast<std::uint32_t>(++length);
-    impl.chain_tree = tree;
-    impl.chain_stamp = tree->bases;
+    if (!impl.chain) impl.chain = std::make_unique<Chain>();
+    *impl.chain = Chain{end, tree, static_cast<std::uint32_t>(++length), tree->bases};
   }
   return true;
 }
@@ -324,7 +323,7 @@ bool DLayer::Impl::accepts_base(const DLayer* layer, const DLayer* candidate) {
 void DLayer::Impl::set_base(DLayer& layer, DLayer* base, bool elsewhere) {
   Impl& own = *layer.impl;
   // The chains that pass through this layer change with it.
-  own.chain_end = nullptr;
+  if (own.chain) own.chain->end = nullptr;
   if (!own.derived.empty() && own.base != base) ++tree_states(layer).bases;
   if (own.base != nullptr) {
     // Swapped with the last, so that leaving costs the same however many stay.
@@ -355,7 +354,7 @@ void DLayer::Impl::forget_derived(DLayer& layer) {
     const bool elsewhere = other->impl->base_elsewhere;
     other->impl->base = nullptr;
     other->impl->base_elsewhere = false;
-    other->impl->chain_end = nullptr;
+    if (other->impl->chain) other->impl->chain->end = nullptr;
     if (!other->impl->derived.empty()) ++tree_states(*other).bases;
     if (elsewhere) {
       raise_tree_generation(*other);

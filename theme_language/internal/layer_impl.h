@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -61,14 +62,17 @@ struct DLayer::Impl {
   // tree_root in object_access.h); null until known.
   DObject* root_hint = nullptr;
   // The last layer of the base chain from this one and the chain's length,
-  // this layer included, while `chain_tree`'s `bases` counter stays at
-  // `chain_stamp`; unknown while chain_end is null. Kept only for chains that
-  // stay in one tree, so that asking whether a layer lies on a long chain
-  // costs no walk of it.
-  const DLayer* chain_end = nullptr;
-  const DTreeStates* chain_tree = nullptr;
-  std::uint32_t chain_length = 0;
-  std::uint32_t chain_stamp = 0;
+  // this layer included, while `tree`'s `bases` counter stays at `stamp`;
+  // unknown while `end` is null. Kept only for chains that stay in one tree,
+  // so that asking whether a layer lies on a long chain costs no walk of it;
+  // made for the layers of chains that were asked about.
+  struct Chain {
+    const DLayer* end = nullptr;
+    const DTreeStates* tree = nullptr;
+    std::uint32_t length = 0;
+    std::uint32_t stamp = 0;
+  };
+  std::unique_ptr<Chain> chain;
 
   // Out of line so that the look-ups themselves stay short.
   void update_attribute_index(const DLayer& owner);
