@@ -710,34 +710,45 @@ void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, const DCopy
 }
 
 DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, const DCopyPlace& place) {
-  DLayer* copy;
-  if (place.share_names) {
-    auto made = make_pooled<DLayer>(place.pool);
-    share_name(*made, source);
-    copy = made.get();
-    append_copy(*parent, std::move(made));
-  } else {
-    auto made = make_pooled<DLayer>(place.pool, source.object_name());
-    copy = made.get();
-    append_copy(*parent, std::move(made));
+  // Each layer with its attributes, then its child layers in order, each with
+  // its subtree: on a stack of its own, as a tree may be as deep as calls make
+  // it. The copy lies outside the source, so its child lists stay as they are.
+  DLayer* top = nullptr;
+  std::vector<std::pair<const DLayer*, DObject*>> pending{{&source, parent}};
+  while (!pending.empty()) {
+    const auto [original, into] = pending.back();
+    pending.pop_back();
+    DLayer* copy;
+    if (place.share_names) {
+      auto made = make_pooled<DLayer>(place.pool);
+      share_name(*made, *original);
+      copy = made.get();
+      append_copy(*into, std::move(made));
+    } else {
+      auto made = make_pooled<DLayer>(place.pool, original->object_name());
+      copy = made.get();
+      append_copy(*into, std::move(made));
+    }
+    if (top == nullptr) top = copy;
+    // Names are shared only within one tree: then the copy's base lies where
+    // its original's does.
+    set_base(*copy, original->impl->base, original->impl->base_elsewhere || !place.share_names);
+    copy->impl->base_path = original->impl->base_path;
+    copy->finalized = original->finalized;
+    const auto& children = original->DObject::children();
+    reserve_children(*copy, children.size());
+    for (const auto& child : children) {
+      if (child->kind() == DKind::ATTRIBUTE)
+        clone_attribute(*static_cast<const DAttribute*>(child.get()), copy, place);
+    }
+    const std::size_t first = pending.size();
+    for (const auto& child : children) {
+      if (child->kind() == DKind::LAYER)
+        pending.emplace_back(static_cast<const DLayer*>(child.get()), copy);
+    }
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
   }
-  // Names are shared only within one tree: then the copy's base lies where
-  // its original's does.
-  set_base(*copy, source.impl->base, source.impl->base_elsewhere || !place.share_names);
-  copy->impl->base_path = source.impl->base_path;
-  copy->finalized = source.finalized;
-  // The copy lies outside the source, so its child lists stay as they are.
-  const auto& children = source.DObject::children();
-  reserve_children(*copy, children.size());
-  for (const auto& child : children) {
-    if (child->kind() == DKind::ATTRIBUTE)
-      clone_attribute(*static_cast<const DAttribute*>(child.get()), copy, place);
-  }
-  for (const auto& child : children) {
-    if (child->kind() == DKind::LAYER)
-      copy_tree(*static_cast<const DLayer*>(child.get()), copy, place);
-  }
-  return copy;
+  return top;
 }
 
 std::set<DLayer*> DLayer::dependencies() const {

@@ -385,9 +385,21 @@ TEST_F(LoadLimits, size_cases) {
          EXPECT_TRUE(support::LogCapture::lines().empty());
          EXPECT_EQ(nested.back()->find_attribute("Y")->as<double>({}), 1.0);
          EXPECT_EQ(engine.find_layer("Beside")->find_attribute("X")->as<double>({}), 1.0);
+         // And copied whole.
+         nested[1]->clone_to(engine.root());
+         std::vector<DLayer*> copy{engine.root()};
+         for (DLayer* below = engine.root()->children().back(); below != nullptr;
+              below = below->children().empty() ? nullptr : below->children().front()) {
+           copy.push_back(below);
+         }
+         ASSERT_EQ(copy.size(), nested.size());
+         EXPECT_EQ(copy.back()->find_attribute("Y")->link()->path, "Base/X");
          // Taken down from the bottom, as teardown is not what this case is about.
-         for (std::size_t i = nested.size() - 1; i > 0; --i)
-           nested[i - 1]->destroy_child(nested[i]);
+         for (const auto* taken : {&nested, &copy}) {
+           for (std::size_t i = taken->size() - 1; i > 0; --i) {
+             (*taken)[i - 1]->destroy_child((*taken)[i]);
+           }
+         }
        }},
       // The link that closes the loop is the one resolved last.
       {"a chain of 20,000 links closed into a loop",
