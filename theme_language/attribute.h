@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -87,6 +88,7 @@ class DAttribute : public DObject {
   friend DSharedValue shared_value_of(const DAttribute& attribute);
   friend void set_shared_value(DAttribute& attribute, const DSharedValue& value);
   friend std::size_t copied_bytes(const DObject& object);
+  friend DAttribute* find_own_state(const DAttribute& attribute, std::string_view name);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also

@@ -197,8 +197,16 @@ void DLayer::Impl::drop_stale_indexes(const DLayer& owner) {
 }
 
 void DLayer::resolve_links() {
-  for (DAttribute* attribute : attributes()) attribute->resolve_links();
-  for (DLayer* layer : children()) layer->resolve_links();
+  // In tree order, with a stack of its own: a tree may be as deep as calls
+  // make it. Each layer's child layers are taken once its attributes are done.
+  std::vector<DLayer*> pending{this};
+  while (!pending.empty()) {
+    DLayer* const layer = pending.back();
+    pending.pop_back();
+    for (DAttribute* attribute : layer->attributes()) attribute->resolve_links();
+    const std::vector<DLayer*> children = layer->children();
+    pending.insert(pending.end(), children.rbegin(), children.rend());
+  }
 }
 
 DLayer* DLayerAccess::find_child_layer(const DLayer& layer, std::string_view name) {

@@ -24,15 +24,6 @@ namespace Drelm {
 
 namespace {
 
-// A base must not lead back to the layer or to anything that contains it.
-// Asked of every layer, twice or more: walked without allocating.
-bool accepts_base(const DLayer* layer, const DLayer* candidate) {
-  if (candidate == nullptr) return false;
-  return !walk_base_chain(candidate, [layer](const DLayer* link) {
-    return find_up(layer, [link](const DLayer* up) { return up == link; }) != nullptr;
-  });
-}
-
 // Names ordered by length first, so that only names of one length compare
 // their bytes; the order only serves look-ups.
 bool name_less(std::string_view a, std::string_view b) {
@@ -172,6 +163,15 @@ bool walk_merge(const DLayer& base, DLayer& derived, Pass& pass) {
       continue;
     }
     pass.inherit_value(*own, *inherited);
+    // Where the derived layer's base is this one and the inherited attribute
+    // is the one its name finds there, the own attribute's states already take
+    // in every inherited one, its chain passing the inherited attribute's:
+    // there is nothing to copy, and neither chain needs a walk.
+    // (The look-up only brings the base's name index up to date.)
+    if (derived.base() == &base &&
+        const_cast<DLayer&>(base).find_attribute(inherited->object_name()) == inherited) {
+      continue;
+    }
     states_into(*inherited, pass.inherited_states);
     if (pass.inherited_states.empty()) continue;
     // A clone adds only its own name to the attribute's states, and the names
@@ -245,8 +245,86 @@ void DLayer::Impl::refuse_base(DLayer& layer, const std::string& reason) {
   layer.set_base_path("");
 }
 
+bool DLayer::Impl::chain_of(const DLayer& layer, const DLayer*& end, std::size_t& length) {
+  const DTreeStates* tree = &tree_states(layer);
+  const auto fresh = [tree](const Impl& impl) {
+    return impl.chain && impl.chain->end != nullptr && impl.chain->tree == tree &&
+           impl.chain->stamp == tree->bases;
+  };
+  if (fresh(*layer.impl)) {
+    end = layer.impl->chain->end;
+    length = layer.impl->chain->length;
+    return true;
+  }
+  // Up to the first link whose answer is kept, then every link walked keeps
+  // one: each link is walked once for as long as the chain stays.
+  std::vector<const DLayer*> walked;
+  const DLayer* saved = &layer;
+  std::size_t steps = 0;
+  std::size_t span = 1;
+  length = 0;
+  for (const DLayer* link = &layer;;) {
+    const Impl& impl = *link->impl;
+    if (fresh(impl)) {
+      end = impl.chain->end;
+      length = impl.chain->length;
+      break;
+    }
+    walked.push_back(link);
+    if (impl.base == nullptr) {
+      end = link;
+      break;
+    }
+    if (impl.base_elsewhere) return false;
+    link = impl.base;
+    // A loop is met again as walk_base_chain meets it.
+    if (link == saved) return false;
+    if (++steps == span) {
+      saved = link;
+      span *= 2;
+      steps = 0;
+    }
+  }
+  if (length + walked.size() > std::numeric_limits<std::uint32_t>::max()) return false;
+  for (auto it = walked.rbegin(); it != walked.rend(); ++it) {
+    Impl& impl = *(*it)->impl;
+    if (!impl.chain) impl.chain = std::make_unique<Chain>();
+    *impl.chain = Chain{end, tree, static_cast<std::uint32_t>(++length), tree->bases};
+  }
+  return true;
+}
+
+bool DLayer::Impl::on_chain(const DLayer* first, const DLayer* link) {
+  if (first == link) return true;
+  // Only a layer that another names as its base can follow on a chain.
+  if (link->impl->derived.empty()) return false;
+  const DLayer* first_end = nullptr;
+  const DLayer* link_end = nullptr;
+  std::size_t first_length = 0;
+  std::size_t link_length = 0;
+  if (!chain_of(*first, first_end, first_length) || !chain_of(*link, link_end, link_length)) {
+    return walk_base_chain(first, [link](const DLayer* step) { return step == link; });
+  }
+  // On the chain, the link lies that many steps from the first.
+  if (first_end != link_end || link_length >= first_length) return false;
+  const DLayer* at = first;
+  for (std::size_t steps = first_length - link_length; steps > 0; --steps) at = at->impl->base;
+  return at == link;
+}
+
+// Asked of every layer, twice or more: from the kept chains, without a walk
+// of them.
+bool DLayer::Impl::accepts_base(const DLayer* layer, const DLayer* candidate) {
+  if (candidate == nullptr) return false;
+  return find_up(layer, [candidate](const DLayer* up) { return on_chain(candidate, up); }) ==
+         nullptr;
+}
+
 void DLayer::Impl::set_base(DLayer& layer, DLayer* base, bool elsewhere) {
   Impl& own = *layer.impl;
+  // The chains that pass through this layer change with it.
+  if (own.chain) own.chain->end = nullptr;
+  if (!own.derived.empty() && own.base != base) ++tree_states(layer).bases;
   if (own.base != nullptr) {
     // Swapped with the last, so that leaving costs the same however many stay.
     std::vector<DLayer*>& list = own.base->impl->derived;
@@ -276,6 +354,8 @@ void DLayer::Impl::forget_derived(DLayer& layer) {
     const bool elsewhere = other->impl->base_elsewhere;
     other->impl->base = nullptr;
     other->impl->base_elsewhere = false;
+    if (other->impl->chain) other->impl->chain->end = nullptr;
+    if (!other->impl->derived.empty()) ++tree_states(*other).bases;
     if (elsewhere) {
       raise_tree_generation(*other);
     } else {
@@ -294,17 +374,27 @@ bool base_may_lie_elsewhere(const DLayer& layer) {
 }
 
 void DLayer::resolve_bases() {
-  if (impl->base == nullptr && !impl->base_path.empty()) {
-    // The own namespace first, so a namespace may shadow a top-level name.
-    DLayer* candidate = namespace_root()->find_layer(impl->base_path);
-    if (!accepts_base(this, candidate)) candidate = root()->find_layer(impl->base_path);
-    if (accepts_base(this, candidate)) {
-      // Found from this layer's own root: the same tree.
-      Impl::set_base(*this, candidate, false);
-      raise_tree_generation(*this);
+  // In tree order, with a stack of its own: a tree may be as deep as calls
+  // make it. Nothing here changes a child list.
+  std::vector<DLayer*> pending{this};
+  while (!pending.empty()) {
+    DLayer* const layer = pending.back();
+    pending.pop_back();
+    Impl& own = *layer->impl;
+    if (own.base == nullptr && !own.base_path.empty()) {
+      // The own namespace first, so a namespace may shadow a top-level name.
+      DLayer* candidate = layer->namespace_root()->find_layer(own.base_path);
+      if (!Impl::accepts_base(layer, candidate))
+        candidate = layer->root()->find_layer(own.base_path);
+      if (Impl::accepts_base(layer, candidate)) {
+        // Found from this layer's own root: the same tree.
+        Impl::set_base(*layer, candidate, false);
+        raise_tree_generation(*layer);
+      }
     }
+    const std::vector<DLayer*>& children = child_layers_of(*layer);
+    pending.insert(pending.end(), children.rbegin(), children.rend());
   }
-  for (DLayer* layer : children()) layer->resolve_bases();
 }
 
 void DLayer::finalize() {
@@ -315,43 +405,75 @@ void DLayer::finalize() {
 void finalize_in_load(DLayer& layer, DLoadBudget& budget) { DLayer::Impl::finalize(layer, budget); }
 
 void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
-  if (layer.finalizing || layer.finalized) return;
-  layer.finalizing = true;
-  // Bases are finalized first, so a long chain of them nests these calls.
-  struct Nested {
-    explicit Nested(std::size_t& count) : count(count) { ++count; }
-    ~Nested() { --count; }  // also when a merge throws
-    std::size_t& count;
-  } nested(budget.nesting);
-  // Read anew after each call below: a callback may destroy the base, which
-  // then leaves it null.
-  DLayer* const& base = layer.impl->base;
-  if (base != nullptr) {
-    // A base still finalizing is further up this call chain: inheriting from it
-    // would merge a half-built layer, so nothing is inherited.
-    if (base->finalizing) {
-      set_base(layer, nullptr, false);
-      raise_tree_generation(layer);
-    } else if (!base->finalized) {
-      if (budget.nesting > kMaxFinalizeNesting) {
-        refuse_base(layer, "bases lead through more than " + std::to_string(kMaxFinalizeNesting) +
-                               " layers");
-      } else {
-        finalize(*base, budget);
+  // Bases are finalized first, then children, each before the layer itself:
+  // a frame per layer on a stack of its own, as chains of bases and trees may
+  // be as long and deep as calls make them. budget.nesting counts the frames.
+  struct Frame {
+    DLayer* layer;
+    int stage = 0;
+    std::vector<DLayer*> children;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> frames;
+  struct Restore {
+    std::size_t& nesting;
+    std::size_t entered;
+    ~Restore() { nesting = entered; }  // also when a merge throws
+  } restore{budget.nesting, budget.nesting};
+  const auto enter = [&](DLayer& next) {
+    if (next.finalizing || next.finalized) return false;
+    next.finalizing = true;
+    frames.push_back(Frame{&next, 0, {}, 0});
+    ++budget.nesting;
+    return true;
+  };
+  enter(layer);
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    DLayer& current = *frame.layer;
+    // Read anew at each stage: a callback may destroy the base, which then
+    // leaves it null.
+    DLayer* const& base = current.impl->base;
+    if (frame.stage == 0) {
+      frame.stage = 1;
+      if (base != nullptr) {
+        // A base still finalizing has a frame below this one: inheriting from
+        // it would merge a half-built layer, so nothing is inherited.
+        if (base->finalizing) {
+          set_base(current, nullptr, false);
+          raise_tree_generation(current);
+        } else if (!base->finalized) {
+          if (budget.nesting > kMaxFinalizeNesting) {
+            refuse_base(current, "bases lead through more than " +
+                                     std::to_string(kMaxFinalizeNesting) + " layers");
+          } else if (enter(*base)) {
+            continue;
+          }
+        }
       }
     }
+    if (frame.stage == 1) {
+      frame.stage = 2;
+      frame.children = current.children();
+    }
+    bool entered = false;
+    while (!entered && frame.next < frame.children.size()) {
+      entered = enter(*frame.children[frame.next++]);
+    }
+    if (entered) continue;
+    // However the base was set (a copy keeps its original's), it must not lead
+    // back to the layer or to one containing it, or the merge would copy the
+    // layer into itself: it is refused as resolve_bases refuses it.
+    if (base != nullptr && !accepts_base(&current, base)) {
+      set_base(current, nullptr, false);
+      raise_tree_generation(current);
+    }
+    if (base != nullptr) merge_within(*base, current, budget);
+    current.finalizing = false;
+    current.finalized = true;
+    frames.pop_back();
+    --budget.nesting;
   }
-  for (DLayer* child : layer.children()) finalize(*child, budget);
-  // However the base was set (a copy keeps its original's), it must not lead
-  // back to the layer or to one containing it, or the merge would copy the
-  // layer into itself: it is refused as resolve_bases refuses it.
-  if (base != nullptr && !accepts_base(&layer, base)) {
-    set_base(layer, nullptr, false);
-    raise_tree_generation(layer);
-  }
-  if (base != nullptr) merge_within(*base, layer, budget);
-  layer.finalizing = false;
-  layer.finalized = true;
 }
 
 void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budget) {
@@ -494,8 +616,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // Gives a nested layer without a base of its own the base's same-named child,
   // unless that child already leads back here: a looping base chain would never
   // end for anything that follows it.
-  if (derived->impl->base == nullptr &&
-      !walk_base_chain(base, [derived](const DLayer* link) { return link == derived; })) {
+  if (derived->impl->base == nullptr && !on_chain(base, derived)) {
     set_base(*derived, base, !merge.place.share_names);
     raise_tree_generation(*derived);
   }
@@ -589,34 +710,45 @@ void DLayer::Impl::clone_into(const DLayer& source, DObject* parent, const DCopy
 }
 
 DLayer* DLayer::Impl::copy_tree(const DLayer& source, DObject* parent, const DCopyPlace& place) {
-  DLayer* copy;
-  if (place.share_names) {
-    auto made = make_pooled<DLayer>(place.pool);
-    share_name(*made, source);
-    copy = made.get();
-    append_copy(*parent, std::move(made));
-  } else {
-    auto made = make_pooled<DLayer>(place.pool, source.object_name());
-    copy = made.get();
-    append_copy(*parent, std::move(made));
+  // Each layer with its attributes, then its child layers in order, each with
+  // its subtree: on a stack of its own, as a tree may be as deep as calls make
+  // it. The copy lies outside the source, so its child lists stay as they are.
+  DLayer* top = nullptr;
+  std::vector<std::pair<const DLayer*, DObject*>> pending{{&source, parent}};
+  while (!pending.empty()) {
+    const auto [original, into] = pending.back();
+    pending.pop_back();
+    DLayer* copy;
+    if (place.share_names) {
+      auto made = make_pooled<DLayer>(place.pool);
+      share_name(*made, *original);
+      copy = made.get();
+      append_copy(*into, std::move(made));
+    } else {
+      auto made = make_pooled<DLayer>(place.pool, original->object_name());
+      copy = made.get();
+      append_copy(*into, std::move(made));
+    }
+    if (top == nullptr) top = copy;
+    // Names are shared only within one tree: then the copy's base lies where
+    // its original's does.
+    set_base(*copy, original->impl->base, original->impl->base_elsewhere || !place.share_names);
+    copy->impl->base_path = original->impl->base_path;
+    copy->finalized = original->finalized;
+    const auto& children = original->DObject::children();
+    reserve_children(*copy, children.size());
+    for (const auto& child : children) {
+      if (child->kind() == DKind::ATTRIBUTE)
+        clone_attribute(*static_cast<const DAttribute*>(child.get()), copy, place);
+    }
+    const std::size_t first = pending.size();
+    for (const auto& child : children) {
+      if (child->kind() == DKind::LAYER)
+        pending.emplace_back(static_cast<const DLayer*>(child.get()), copy);
+    }
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
   }
-  // Names are shared only within one tree: then the copy's base lies where
-  // its original's does.
-  set_base(*copy, source.impl->base, source.impl->base_elsewhere || !place.share_names);
-  copy->impl->base_path = source.impl->base_path;
-  copy->finalized = source.finalized;
-  // The copy lies outside the source, so its child lists stay as they are.
-  const auto& children = source.DObject::children();
-  reserve_children(*copy, children.size());
-  for (const auto& child : children) {
-    if (child->kind() == DKind::ATTRIBUTE)
-      clone_attribute(*static_cast<const DAttribute*>(child.get()), copy, place);
-  }
-  for (const auto& child : children) {
-    if (child->kind() == DKind::LAYER)
-      copy_tree(*static_cast<const DLayer*>(child.get()), copy, place);
-  }
-  return copy;
+  return top;
 }
 
 std::set<DLayer*> DLayer::dependencies() const {

@@ -60,6 +60,24 @@ TEST(LayerInheritance, resolve_bases_refuses_the_layer_itself_and_its_ancestors)
   EXPECT_TRUE(copy->children().empty());
   l->finalize();
   EXPECT_NE(l->find_layer("X/L"), nullptr);
+
+  // A chain that led back is taken once it no longer does: what is known of
+  // a chain follows every base that changes along it.
+  auto* c0 = layer(&root, "C0");
+  auto* c1 = layer(&root, "C1", "C0");
+  auto* c2 = layer(&root, "C2", "C1");
+  auto* c3 = layer(&root, "C3", "C2");
+  layer(&root, "C4", "C0");
+  root.resolve_bases();
+  ASSERT_EQ(c3->base(), c2);
+  c0->set_base_path("C3");
+  root.resolve_bases();
+  EXPECT_EQ(c0->base(), nullptr);
+  root.destroy_child(c1);
+  EXPECT_EQ(c2->base(), nullptr);
+  root.resolve_bases();
+  EXPECT_EQ(c0->base(), c3);
+  EXPECT_EQ(c2->base(), nullptr);
 }
 
 TEST(LayerInheritance, resolve_bases_looks_in_the_namespace_first_then_from_the_root) {

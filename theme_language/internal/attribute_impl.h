@@ -17,6 +17,7 @@
 
 #include "theme_language/attribute.h"
 #include "theme_language/connections.h"
+#include "theme_language/internal/name_index.h"
 #include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
@@ -165,6 +166,10 @@ struct DAttribute::Impl {
     // Counters of other trees that the entries depend on, with their values
     // then: a base copied from another tree still leads there.
     std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign_generations;
+    // Own states by name, of one name the last in child order; made only for
+    // attributes with many states, which a load would otherwise search once
+    // per state added.
+    DNameIndex<DAttribute> own_state_index;
   };
   // Each made on first use: a linked attribute needs neither.
   std::unique_ptr<CallbackLists> callbacks;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -60,6 +61,18 @@ struct DLayer::Impl {
   // An ancestor that was the root of this layer's tree when last seen (see
   // tree_root in object_access.h); null until known.
   DObject* root_hint = nullptr;
+  // The last layer of the base chain from this one and the chain's length,
+  // this layer included, while `tree`'s `bases` counter stays at `stamp`;
+  // unknown while `end` is null. Kept only for chains that stay in one tree,
+  // so that asking whether a layer lies on a long chain costs no walk of it;
+  // made for the layers of chains that were asked about.
+  struct Chain {
+    const DLayer* end = nullptr;
+    const DTreeStates* tree = nullptr;
+    std::uint32_t length = 0;
+    std::uint32_t stamp = 0;
+  };
+  std::unique_ptr<Chain> chain;
 
   // Out of line so that the look-ups themselves stay short.
   void update_attribute_index(const DLayer& owner);
@@ -72,6 +85,16 @@ struct DLayer::Impl {
   // Frees the indexes that the owner's child list has left behind; each would
   // be built anew at its next look-up anyway.
   void drop_stale_indexes(const DLayer& owner);
+
+  // The end and length of the base chain from `layer`, from the layers' kept
+  // answers where they are fresh; false for a chain that loops or leaves the
+  // layer's tree.
+  static bool chain_of(const DLayer& layer, const DLayer*& end, std::size_t& length);
+  // Whether `link` is `first` or lies on its base chain.
+  static bool on_chain(const DLayer* first, const DLayer* link);
+  // Whether `candidate` may be the base of `layer`: its chain must not lead
+  // back to the layer or to anything that contains it.
+  static bool accepts_base(const DLayer* layer, const DLayer* candidate);
 
   // Makes `base` the base of `layer` (null: none); `elsewhere` as for
   // base_elsewhere. Raises no counter: the caller does.

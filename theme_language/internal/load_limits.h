@@ -21,8 +21,8 @@ class DLayer;
 // inheritance. Parsing and inheritance recurse once per level; real themes
 // nest a few dozen levels.
 inline constexpr std::size_t kMaxLayerDepth = 1024;
-// Finalizing a layer finalizes its base and its children first, so one call
-// chain holds a frame per base and per level.
+// Finalizing a layer finalizes its base and its children first, a frame per
+// base and per level on its stack; a base is not finalized past this many.
 inline constexpr std::size_t kMaxFinalizeNesting = 4 * kMaxLayerDepth;
 
 // Amplification bound, as XML parsers bound entity expansion. Below the
@@ -100,7 +100,7 @@ class DLoadBudget {
   bool known_too_large(const DLayer* base) const { return too_large.count(base) != 0; }
   void remember_too_large(DLayer& base);
 
-  // Finalize calls open on the current call chain.
+  // Layers being finalized, on the current finalize stack.
   std::size_t nesting = 0;
 
  private:

@@ -102,6 +102,11 @@ class DConditionTable {
 //      of an attribute flagged kValueKept (a memo holds a copy of its value).
 //      Apart from G, so that a theme switch, which sets linked-to values,
 //      leaves the state caches that compare G alone.
+//   B  bases of a tree (below): raised by every change of the base of a layer
+//      that other layers name as their base (set_base), and for each such
+//      layer that loses a destroyed base (forget_derived): the base chains
+//      that pass through it change. A layer whose own base changes forgets
+//      its kept chain instead.
 //   D  dependents_version of an attribute: raised by every registration into
 //      its dependents and every removal attempt; only a running notification
 //      walk compares it, to skip dependents that left meanwhile.
@@ -112,6 +117,8 @@ class DConditionTable {
 //   DLayer child layer index (find_child_layer past eight child layers): C,
 //     the child count and R.
 //   DLayer child layer list (children, child_layers_of): C.
+//   DAttribute own state index (find_own_state past eight children): C, the
+//     child count and R.
 //   DAttribute state entries (state, as_if, value_for, value_source): G of the
 //     attribute's tree, and G of every other tree that its layer's base chain
 //     passes, with their values when built. A base in another tree is
@@ -119,6 +126,9 @@ class DConditionTable {
 //     that base is destroyed; the other trees' counters are read in chain
 //     order after the own one, so a counter of a tree that is gone is never
 //     read: the tree holding the link into it is raised first.
+//   DLayer base chain end and length (accepts_base, the merges' loop check):
+//     B of the layer's tree, and the tree record itself; only for chains whose
+//     every link lies in that tree.
 //   DConditionTable recent active lists: the names themselves and the number
 //     of interned ids; nothing of the tree.
 //   The render's StyleMemo (app_model/internal/style_memo.h): answers_version
@@ -143,6 +153,8 @@ struct DTreeStates {
   // G and A above.
   std::uint32_t generation = 0;
   std::uint32_t answers = 0;
+  // B above.
+  std::uint32_t bases = 0;
   DConditionTable conditions;
 };
 
