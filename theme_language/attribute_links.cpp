@@ -75,9 +75,11 @@ void DAttribute::Impl::call_all(Callbacks CallbackLists::*map) {
   ids.reserve(callbacks.size());
   for (const auto& entry : callbacks) ids.push_back(entry.first);
   const Watch self(*this);
+  // A destroyed attribute's own teardown still tells its callbacks.
+  const bool destroyed = dead(*owner);
   for (const DConnectionID& id : ids) {
     // The attribute's callbacks went with it.
-    if (self.alive() == nullptr) return;
+    if (!destroyed && self.alive() == nullptr) return;
     auto it = callbacks.find(id);
     if (it == callbacks.end()) continue;
     // Held while it runs, so the callback may disconnect itself or others.
@@ -230,46 +232,50 @@ void DAttribute::Impl::resolve_own_link() {
 // ---- DAttribute: write side ----------------------------------------------------
 
 DAttribute::~DAttribute() {
+  if (!DObjectAccess::dying(*this)) DObjectAccess::destroy_unretired(*this);
+  forget_kind();
+}
+
+void retire_attribute(DAttribute& attribute) {
+  using Impl = DAttribute::Impl;
   // Most attributes never had a link, callback or dependent.
-  if (!impl) {
-    forget_kind();
-    return;
-  }
-  const std::vector<DAttribute*> snapshot = impl->dependents;
+  if (!attribute.impl) return;
+  Impl& own = *attribute.impl;
+  const std::vector<DAttribute*> snapshot = own.dependents;
   // Raised by this loop's own removals too; any other change means that a
   // callback changed the list, maybe by destroying a later dependent.
-  std::size_t version = impl->dependents_version;
+  std::size_t version = own.dependents_version;
   for (DAttribute* dependent : snapshot) {
     if (dependent == nullptr) continue;
-    if (impl->dependents_version != version && !impl->has_dependent(dependent)) continue;
+    if (own.dependents_version != version && !own.has_dependent(dependent)) continue;
     Impl& other = Impl::of(*dependent);
     // Only links that still lead here: one that a callback moved elsewhere
     // during this loop is not this attribute's to break.
-    if (!other.link || other.link->target != this) continue;
+    if (!other.link || other.link->target != &attribute) continue;
     Impl::store(*dependent, dependent->value());
-    const bool untouched = impl->dependents_version == version;
-    impl->remove_dependent(dependent);
-    if (untouched) version = impl->dependents_version;
+    const bool untouched = own.dependents_version == version;
+    own.remove_dependent(dependent);
+    if (untouched) version = own.dependents_version;
     other.link->target = nullptr;
     other.link.reset();
-    other.call_link_change();
+    // A dependent destroyed with this one has nobody left to tell.
+    if (!dead(*dependent)) other.call_link_change();
   }
   // The value read through the link is kept only for link-change callbacks
   // that may read it; without them the copy would be thrown away unseen.
-  if (impl->link && impl->callbacks && !impl->callbacks->link_change_callbacks.empty()) {
-    impl->break_link(false);
+  if (own.link && own.callbacks && !own.callbacks->link_change_callbacks.empty()) {
+    own.break_link(false);
   }
-  impl->forget_link();
+  own.forget_link();
   // A callback above may have linked something here again; cut those links
   // quietly (more callbacks could relink forever) so none outlives this one.
-  for (DAttribute* dependent : impl->dependents) {
+  for (DAttribute* dependent : own.dependents) {
     if (dependent == nullptr) continue;
     Impl& other = Impl::of(*dependent);
-    if (!other.link || other.link->target != this) continue;
+    if (!other.link || other.link->target != &attribute) continue;
     Impl::store(*dependent, dependent->value());
     other.link.reset();
   }
-  forget_kind();
 }
 
 void DAttribute::set_value(const DValue& value) {

@@ -15,13 +15,20 @@ DLayer::DLayer() : DObject(DKind::LAYER), impl(std::make_unique<Impl>()) {}
 
 DLayer::DLayer(const std::string& name) : DLayer() { set_object_name(name); }
 
-// The base belongs to the tree, not to this object: it is left alone, only
-// told to forget this layer; layers derived from this one forget it. The
-// children are destroyed afterwards, by DObject, when this layer part is gone.
+// Destroyed whole: the callbacks see this layer part, and then its
+// children, before any of it is gone (see DOperation).
 DLayer::~DLayer() {
-  if (impl->base != nullptr) Impl::set_base(*this, nullptr, false);
-  if (!impl->derived.empty()) Impl::forget_derived(*this);
+  if (!DObjectAccess::dying(*this)) DObjectAccess::destroy_unretired(*this);
   forget_kind();
+}
+
+// The base belongs to the tree, not to this layer: it is left alone, only
+// told to forget this layer; layers derived from this one forget it.
+void retire_layer(DLayer& layer) { DLayerAccess::retire(layer); }
+
+void DLayerAccess::retire(DLayer& layer) {
+  if (layer.impl->base != nullptr) DLayer::Impl::set_base(layer, nullptr, false);
+  if (!layer.impl->derived.empty()) DLayer::Impl::forget_derived(layer);
 }
 
 DLayer* DLayer::base() const { return impl->base; }

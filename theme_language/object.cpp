@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "theme_language/attribute.h"
 #include "theme_language/internal/object_access.h"
 #include "theme_language/internal/object_pool.h"
+#include "theme_language/layer.h"
 
 namespace Drelm {
 namespace {
@@ -33,6 +35,10 @@ void release_name(std::string* name) {
   if (name != nullptr && --holders(name) == 0) delete static_cast<SharedName*>(name);
 }
 
+void release_all(std::vector<std::unique_ptr<DObject>> objects) {
+  DObjectAccess::release_all(std::move(objects));
+}
+
 }  // namespace
 
 struct DObject::Extra {
@@ -49,6 +55,11 @@ struct DObject::Extra {
   // Made for a root once a creation path asks for it. The objects it holds
   // all lie in this object's subtree, which is gone before this record.
   std::unique_ptr<DObjectPool> pool;
+  // Of a root: the operations running on its tree, and the objects destroyed
+  // meanwhile, whose memory waits for the outermost one to return (DOperation).
+  // After the pool, so that they go first.
+  std::uint32_t operations = 0;
+  std::vector<std::unique_ptr<DObject>> retired;
 };
 
 void* DObject::operator new(std::size_t size) { return DObjectPool::heap_object(size); }
@@ -101,8 +112,11 @@ DObject::DObject(DKind kind, const std::string& name)
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
-  if (extra && !extra->destroyed_callbacks.empty()) DObjectAccess::run_destroyed_callbacks(*this);
+  // A derived class runs this first, while its part is whole; a plain object
+  // gets here unretired.
+  if (life == 0) DObjectAccess::destroy_unretired(*this);
   if (!child_list.empty()) DObjectAccess::destroy_children(*this);
+  if (extra && !extra->retired.empty()) release_all(std::move(extra->retired));
   release_name(name_text);
   if (extra) {
     for (std::string* old : extra->old_names) release_name(old);
@@ -124,11 +138,109 @@ void DObjectAccess::run_destroyed_callbacks(DObject& object) {
 }
 
 void DObjectAccess::destroy_children(DObject& object) {
-  // First child first; each child tears down its own subtree. Taken out of the
-  // list first, so that a child's callback never meets a deleted sibling there.
+  // Everything observable has happened: what is left is memory.
   auto doomed = std::move(object.child_list);
   object.child_list.clear();
-  for (auto& child : doomed) child.reset();
+  release_all(std::move(doomed));
+}
+
+void DObjectAccess::release_all(std::vector<std::unique_ptr<DObject>> objects) {
+  // With a stack of its own, as a program can nest layers deeper than the
+  // call stack reaches; children before their parent, as a root's pool must
+  // outlast what it holds. Each is marked dead first, so that no destructor
+  // runs a callback: those ran when the objects were destroyed.
+  struct Pending {
+    std::unique_ptr<DObject> object;
+    bool opened;
+  };
+  std::vector<Pending> pending;
+  pending.reserve(objects.size());
+  for (auto it = objects.rbegin(); it != objects.rend(); ++it) {
+    if (*it) pending.push_back(Pending{std::move(*it), false});
+  }
+  while (!pending.empty()) {
+    DObject& top = *pending.back().object;
+    top.life = kDying | kDead;
+    if (!pending.back().opened && !top.child_list.empty()) {
+      pending.back().opened = true;
+      auto children = std::move(top.child_list);
+      top.child_list.clear();
+      for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        if (*it) pending.push_back(Pending{std::move(*it), false});
+      }
+      continue;
+    }
+    std::unique_ptr<DObject> done = std::move(pending.back().object);
+    pending.pop_back();
+    done.reset();
+  }
+}
+
+void DObjectAccess::run_subtree_callbacks(DObject& top) {
+  // Each object's callbacks before its descendants', children first to
+  // last, each once: an object that another destruction reached meanwhile
+  // keeps its turn there. Nothing is released while this runs.
+  std::vector<DObject*> pending{&top};
+  while (!pending.empty()) {
+    DObject* object = pending.back();
+    pending.pop_back();
+    if ((object->life & kDying) == 0) {
+      object->life |= kDying;
+      if (object->extra && !object->extra->destroyed_callbacks.empty()) {
+        run_destroyed_callbacks(*object);
+      }
+    }
+    const auto& children = object->child_list;
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+      if (*it) pending.push_back(it->get());
+    }
+  }
+}
+
+void DObjectAccess::retire_subtree(DObject& top) {
+  // All dead first, so that the callbacks below find none of it alive.
+  std::vector<DObject*> subtree{&top};
+  for (std::size_t i = 0; i < subtree.size(); ++i) {
+    DObject* object = subtree[i];
+    object->life = kDying | kDead;
+    for (const auto& child : object->child_list) {
+      if (child && (child->life & kDead) == 0) subtree.push_back(child.get());
+    }
+  }
+  for (DObject* object : subtree) {
+    if (object->kind() == DObject::DKind::LAYER) {
+      retire_layer(*static_cast<DLayer*>(object));
+    } else if (object->kind() == DObject::DKind::ATTRIBUTE) {
+      retire_attribute(*static_cast<DAttribute*>(object));
+    }
+  }
+}
+
+void DObjectAccess::destroy_unretired(DObject& object) {
+  const DOperation operation(object);
+  run_subtree_callbacks(object);
+  if (dead(object)) return;
+  retire_subtree(object);
+}
+
+DObject& DObjectAccess::open_operation(const DObject& object) {
+  DObject& root = tree_root(object);
+  if (!root.extra) root.extra = std::make_unique<DObject::Extra>();
+  ++root.extra->operations;
+  return root;
+}
+
+void DObjectAccess::close_operation(DObject& root) {
+  DObject* at = &root;
+  // Handed over when the root was placed under a parent.
+  if (at->extra == nullptr || at->extra->operations == 0) at = &tree_root(root);
+  if (at->extra == nullptr || at->extra->operations == 0) return;
+  if (--at->extra->operations != 0) return;
+  while (!at->extra->retired.empty()) {
+    auto retired = std::move(at->extra->retired);
+    at->extra->retired.clear();
+    release_all(std::move(retired));
+  }
 }
 
 void DObject::set_object_name(const std::string& name) {
@@ -157,6 +269,14 @@ DObject* DObject::add_child(std::unique_ptr<DObject> child) {
   // A layer learns its root as it joins, so that what is made below it finds
   // the root without a walk.
   if (child->kind() == DKind::LAYER) *layer_root_hint(*child) = &root;
+  // Operations running on the child's tree now run on this one.
+  if (child->extra && (child->extra->operations != 0 || !child->extra->retired.empty())) {
+    if (!root.extra) root.extra = std::make_unique<Extra>();
+    root.extra->operations += child->extra->operations;
+    child->extra->operations = 0;
+    for (auto& retired : child->extra->retired) root.extra->retired.push_back(std::move(retired));
+    child->extra->retired.clear();
+  }
   child->parent_object = this;
   DObject* raw = child.get();
   child_list.push_back(std::move(child));
@@ -170,13 +290,19 @@ void DObject::destroy_child(DObject* child) {
   auto it = std::find_if(list.begin(), list.end(),
                          [child](const std::unique_ptr<DObject>& c) { return c.get() == child; });
   if (it == list.end()) return;
-  // Detach and raise the version before deleting, so that a callback run by
-  // the child's destructor sees a consistent list and no cache hands it out.
+  const DOperation operation(*this);
+  // Out of the list first, so that no look-up hands it out to a callback; it
+  // keeps its parent, so that it still answers for its path. Its memory goes
+  // to the tree's root until the outermost operation returns.
   std::unique_ptr<DObject> doomed = std::move(*it);
   list.erase(it);
   ++version;
   raise_tree_generation(*this);
-  doomed.reset();
+  DObject& root = tree_root(*this);
+  if (!root.extra) root.extra = std::make_unique<Extra>();
+  root.extra->retired.push_back(std::move(doomed));
+  DObjectAccess::run_subtree_callbacks(*child);
+  if (!dead(*child)) DObjectAccess::retire_subtree(*child);
 }
 
 void DObject::reorder_children(const std::vector<DObject*>& order) {

@@ -56,6 +56,7 @@ struct DLayerAccess {
   static bool base_may_lie_elsewhere(const DLayer& layer);
   // The length of base_path(), without the copy that base_path() returns.
   static std::size_t base_path_size(const DLayer& layer);
+  static void retire(DLayer& layer);
 };
 
 // out[i] = layer.find_attribute(keys[i].name), for each of the count keys.
