@@ -258,8 +258,7 @@ void retire_attribute(DAttribute& attribute) {
     if (untouched) version = own.dependents_version;
     other.link->target = nullptr;
     other.link.reset();
-    // A dependent destroyed with this one has nobody left to tell.
-    if (!dead(*dependent)) other.call_link_change();
+    other.call_link_change();
   }
   // The value read through the link is kept only for link-change callbacks
   // that may read it; without them the copy would be thrown away unseen.
@@ -282,6 +281,7 @@ void DAttribute::set_value(const DValue& value) {
   if (Impl::linked(*this)) {
     // Copied first: the value may be the one read through the link.
     DValue stored = value;
+    const DOperation operation(*this);
     const Impl::Watch self(*impl);
     impl->break_link(false);
     // A link-change callback destroyed this attribute.
@@ -293,11 +293,15 @@ void DAttribute::set_value(const DValue& value) {
   if (Impl::stored(*this) == value) return;
   Impl::store(*this, value);
   if ((states_flags & Impl::kValueKept) != 0) raise_tree_answers(*this);
-  if (impl) impl->notify_all();
+  if (impl) {
+    const DOperation operation(*this);
+    impl->notify_all();
+  }
 }
 
 void set_shared_value(DAttribute& attribute, const DSharedValue& value) {
   using Impl = DAttribute::Impl;
+  const DOperation operation(attribute);
   if (Impl::linked(attribute)) {
     const Impl::Watch self(*attribute.impl);
     attribute.impl->break_link(false);
@@ -349,6 +353,8 @@ const DLink* DAttribute::link() const { return Impl::linked(*this) ? &*impl->lin
 
 bool DAttribute::create_link(DAttribute* target) {
   if (target == nullptr || target->in_link_chain(this)) return false;
+  const DOperation operation(*this);
+  const DOperation target_operation(*target);
   Impl& record = Impl::of(*this);
   Impl::store(*this, DValue());
   if (record.link) {
@@ -376,6 +382,7 @@ bool DAttribute::create_link(DAttribute* target) {
 
 bool DAttribute::create_link(const std::string& path) {
   if (path.empty()) return false;
+  const DOperation operation(*this);
   Impl& record = Impl::of(*this);
   Impl::store(*this, DValue());
   const Impl::Watch self(record);
@@ -392,14 +399,21 @@ bool DAttribute::create_link(const std::string& path) {
 }
 
 void DAttribute::break_link(bool notify) {
-  if (Impl::linked(*this)) impl->break_link(notify);
+  if (!Impl::linked(*this)) return;
+  const DOperation operation(*this);
+  impl->break_link(notify);
 }
 
 void DAttribute::resolve_links() {
+  const DOperation operation(*this);
   if (impl) impl->resolve_own_link();
   const auto states = own_states_by_name(*this);
-  for (DAttribute* state : states) state->resolve_links();
-  if (impl) impl->call_change();
+  for (DAttribute* state : states) {
+    // A callback destroyed a later state, or this attribute with them.
+    if (dead(*state)) continue;
+    state->resolve_links();
+  }
+  if (impl && !dead(*this)) impl->call_change();
 }
 
 bool DAttribute::in_link_chain(const DAttribute* other) const {
@@ -416,7 +430,9 @@ std::vector<DAttribute*> DAttribute::dependents(bool recursive) const {
 }
 
 void DAttribute::update_link_dependencies() {
-  if (impl) impl->update_link_dependencies();
+  if (!impl) return;
+  const DOperation operation(*this);
+  impl->update_link_dependencies();
 }
 
 DConnectionID DAttribute::on_change(std::function<void()> callback) {
@@ -442,6 +458,7 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 }
 
 void DAttribute::clone_to(DObject* parent) const {
+  const DOperation operation(*parent);
   clone_attribute(*this, parent, copy_place(*this, *parent));
   raise_tree_generation(*parent);
 }

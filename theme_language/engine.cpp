@@ -21,6 +21,7 @@
 
 #include "theme_language/attribute.h"
 #include "theme_language/internal/load_limits.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
@@ -233,6 +234,9 @@ void log_errors(const std::string& source, const std::string& path,
 
 void DEngine::Impl::load_files(const fs::path& directory, const std::string& namespace_name) {
   auto files = read_files(directory);
+  // Change callbacks may destroy any layer while the files are lowered and
+  // inherit; the layers stay in memory until this returns.
+  const DOperation operation(*root);
   DLayer* target = root.get();
   if (!files.empty()) {
     std::stable_sort(files.begin(), files.end(),
@@ -282,8 +286,11 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       }
     }
   }
-  target->resolve_bases();
-  for (DLayer* child : target->children()) finalize_in_load(*child, budget);
+  if (!dead(*target)) target->resolve_bases();
+  for (DLayer* child : target->children()) {
+    if (dead(*target)) break;
+    if (!dead(*child)) finalize_in_load(*child, budget);
+  }
   totals.objects_made = budget.made();
   totals.bytes_copied = budget.bytes_copied();
 }

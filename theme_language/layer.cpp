@@ -204,8 +204,16 @@ void DLayer::Impl::drop_stale_indexes(const DLayer& owner) {
 }
 
 void DLayer::resolve_links() {
-  for (DAttribute* attribute : attributes()) attribute->resolve_links();
-  for (DLayer* layer : children()) layer->resolve_links();
+  const DOperation operation(*this);
+  // Callbacks may destroy what the lists hold, this layer among them.
+  for (DAttribute* attribute : attributes()) {
+    if (dead(*this)) return;
+    if (!dead(*attribute)) attribute->resolve_links();
+  }
+  for (DLayer* layer : children()) {
+    if (dead(*this)) return;
+    if (!dead(*layer)) layer->resolve_links();
+  }
 }
 
 DLayer* DLayerAccess::find_child_layer(const DLayer& layer, std::string_view name) {

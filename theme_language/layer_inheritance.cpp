@@ -294,6 +294,7 @@ bool base_may_lie_elsewhere(const DLayer& layer) {
 }
 
 void DLayer::resolve_bases() {
+  const DOperation operation(*this);
   if (impl->base == nullptr && !impl->base_path.empty()) {
     // The own namespace first, so a namespace may shadow a top-level name.
     DLayer* candidate = namespace_root()->find_layer(impl->base_path);
@@ -304,10 +305,13 @@ void DLayer::resolve_bases() {
       raise_tree_generation(*this);
     }
   }
-  for (DLayer* layer : children()) layer->resolve_bases();
+  for (DLayer* layer : children()) {
+    if (!dead(*layer)) layer->resolve_bases();
+  }
 }
 
 void DLayer::finalize() {
+  const DOperation operation(*this);
   DLoadBudget unbounded;
   Impl::finalize(*this, unbounded);
 }
@@ -341,7 +345,15 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
       }
     }
   }
-  for (DLayer* child : layer.children()) finalize(*child, budget);
+  // A callback may destroy the layer, or a child before its turn.
+  for (DLayer* child : layer.children()) {
+    if (dead(layer)) break;
+    if (!dead(*child)) finalize(*child, budget);
+  }
+  if (dead(layer)) {
+    layer.finalizing = false;
+    return;
+  }
   // However the base was set (a copy keeps its original's), it must not lead
   // back to the layer or to one containing it, or the merge would copy the
   // layer into itself: it is refused as resolve_bases refuses it.
@@ -410,6 +422,7 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
 }
 
 void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
+  const DOperation operation(*derived);
   Merge merge;
   merge.place = copy_place(*base, *derived);
   Merge::Frame top{nullptr, derived};
@@ -520,40 +533,12 @@ std::size_t DLayer::Impl::Merge::record(Frame& frame) {
   return frame.record;
 }
 
-bool DLayer::Impl::Merge::still_there(const Value& entry, std::vector<std::size_t>& chain) const {
-  chain.clear();
-  for (std::size_t at = entry.layer; at != kNone; at = layers[at].parent) chain.push_back(at);
-  // Downwards from the layer merge_from was called on: it holds every attribute
-  // handed a value, so no callback may destroy it. A child list that kept its
-  // version still holds the next object down; one that changed is searched by
-  // address and kind, without touching what may be gone, and so is every list
-  // below a search, as a new object may have taken a destroyed one's place.
-  bool search = false;
-  for (std::size_t i = chain.size(); i-- > 0;) {
-    const Layer& holder = layers[chain[i]];
-    const DObject* next = i == 0 ? entry.object : layers[chain[i - 1]].object;
-    const DKind kind = i == 0 ? DKind::ATTRIBUTE : DKind::LAYER;
-    search = search || holder.layer->children_version() != holder.version;
-    if (!search) continue;
-    bool found = false;
-    for (const auto& child : holder.layer->DObject::children()) {
-      if (child.get() == next && child->kind() == kind) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) return false;
-  }
-  return true;
-}
-
 void DLayer::Impl::Merge::hand_over() {
   if (values.empty()) return;
-  // Every copy and move is done; from here on only callbacks change the layers.
-  for (Layer& layer : layers) layer.version = layer.layer->children_version();
-  std::vector<std::size_t> chain;
+  // Every copy and move is done; from here on only callbacks change the
+  // layers, and their operation keeps what they destroy in memory.
   for (const Value& entry : values) {
-    if (!still_there(entry, chain)) continue;
+    if (dead(*entry.attribute)) continue;
     DAttribute* own = entry.attribute;
     // A callback may have given it a value or link meanwhile; that one wins.
     if (!std::holds_alternative<std::monostate>(own->value()) || own->link() != nullptr) continue;
@@ -568,6 +553,7 @@ void DLayer::Impl::Merge::hand_over() {
 }
 
 void DLayer::clone_to(DObject* parent) const {
+  const DOperation operation(*parent);
   Impl::clone_into(*this, parent, copy_place(*this, *parent));
   raise_tree_generation(*parent);
 }
