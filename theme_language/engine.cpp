@@ -297,7 +297,11 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
 
 DEngine::DEngine() : impl(std::make_unique<Impl>()) { impl->root = std::make_unique<DLayer>(); }
 
-DEngine::~DEngine() { impl->root.reset(); }
+// The destroy callbacks run while the engine still answers for its tree.
+DEngine::~DEngine() {
+  DObjectAccess::destroy_unretired(*impl->root);
+  impl->root.reset();
+}
 
 void DEngine::load_files(const std::string& directory, const std::string& namespace_name) {
   impl->load_files(fs::path(directory), namespace_name);
