@@ -19,6 +19,7 @@ namespace {
 using Drelm::DAttribute;
 using Drelm::DLayer;
 using Drelm::dMake;
+using Drelm::DObject;
 using Drelm::DValue;
 using Ombrix::OApp;
 using Ombrix::RenderNode;
@@ -219,6 +220,126 @@ TEST(Lifetime, callbacks_may_destroy_anything_during_any_operation) {
       EXPECT_EQ(Ombrix::node_to_json(*life->app->previous_tree).dump(),
                 Ombrix::node_to_json(render_afresh(*life->app)).dump());
     }
+  }
+}
+
+TEST(Lifetime, walks_go_on_past_what_their_callbacks_destroy) {
+  const auto number = [](DLayer* layer, const char* name, double value) {
+    DAttribute* made = dMake<DAttribute>(layer, name);
+    made->set_value(DValue(value));
+    return made;
+  };
+  const auto destroys = [](DObject* parent, DObject* child) {
+    return [parent, child, once = true]() mutable {
+      if (std::exchange(once, false)) parent->destroy_child(child);
+    };
+  };
+  {
+    SCOPED_TRACE("finalize: D << B << C, B's empty x destroys D");
+    DLayer root;
+    DLayer* d = dMake<DLayer>(&root, "D");
+    DLayer* b = dMake<DLayer>(&root, "B");
+    DLayer* c = dMake<DLayer>(&root, "C");
+    d->set_base_path("B");
+    b->set_base_path("C");
+    number(c, "x", 1);
+    dMake<DAttribute>(b, "x")->on_change(destroys(&root, d));
+    root.resolve_bases();
+    root.finalize();
+    EXPECT_EQ(root.find_layer("D"), nullptr);
+    EXPECT_EQ(std::get<double>(b->find_attribute("x")->value()), 1.0);
+  }
+  {
+    SCOPED_TRACE("finalize: D << B, D's empty x destroys D before y is handed over");
+    DLayer root;
+    DLayer* d = dMake<DLayer>(&root, "D");
+    DLayer* b = dMake<DLayer>(&root, "B");
+    d->set_base_path("B");
+    number(b, "x", 1);
+    number(b, "y", 2);
+    dMake<DAttribute>(d, "x")->on_change(destroys(&root, d));
+    dMake<DAttribute>(d, "y");
+    root.resolve_bases();
+    d->finalize();
+    EXPECT_EQ(root.find_layer("D"), nullptr);
+  }
+  {
+    SCOPED_TRACE("resolve_links: callbacks destroy the next attribute, a later layer, their own");
+    DLayer root;
+    DLayer* l = dMake<DLayer>(&root, "L");
+    DLayer* later = dMake<DLayer>(&root, "Later");
+    number(later, "z", 3);
+    DAttribute* x = number(l, "x", 1);
+    DAttribute* y = number(l, "y", 2);
+    x->on_change(destroys(l, y));
+    root.resolve_links();
+    EXPECT_EQ(l->find_attribute("y"), nullptr);
+    l->find_attribute("x")->on_change(destroys(&root, later));
+    root.resolve_links();
+    EXPECT_EQ(root.find_layer("Later"), nullptr);
+    l->find_attribute("x")->on_change(destroys(&root, l));
+    root.resolve_links();
+    EXPECT_TRUE(root.DObject::children().empty());
+  }
+  {
+    SCOPED_TRACE("resolve_links: a state's callback destroys its attribute, or a later state");
+    DLayer root;
+    DLayer* l = dMake<DLayer>(&root, "L");
+    DAttribute* x = number(l, "x", 1);
+    DAttribute* hover = dMake<DAttribute>(x, "Hover");
+    DAttribute* press = dMake<DAttribute>(x, "Press");
+    hover->on_change(destroys(x, press));
+    x->resolve_links();
+    EXPECT_EQ(x->states(false).size(), 1U);
+    hover->on_change(destroys(l, x));
+    l->resolve_links();
+    EXPECT_EQ(l->find_attribute("x"), nullptr);
+  }
+  {
+    SCOPED_TRACE("load_files: Theme/Primary's callback destroys Theme during a second load");
+    support::TempDir first;
+    support::TempDir second;
+    first.write("a.drl", "Theme:\n    Primary: 1\n    Secondary: 2\n");
+    second.write("b.drl", "Theme:\n    Primary: 3\n    Secondary: 4\n");
+    Drelm::DEngine engine;
+    engine.load_files(first.string(), "");
+    DLayer* theme = engine.find_layer("Theme");
+    ASSERT_NE(theme, nullptr);
+    theme->find_attribute("Primary")->on_change(destroys(engine.root(), theme));
+    engine.load_files(second.string(), "");
+    EXPECT_EQ(engine.find_layer("Theme"), nullptr);
+  }
+  {
+    SCOPED_TRACE("on_destroyed sees its layer whole");
+    DLayer root;
+    DLayer* l = dMake<DLayer>(&root, "L");
+    number(l, "x", 1);
+    dMake<DLayer>(l, "Inner");
+    std::string path;
+    std::string name;
+    double x = 0;
+    std::size_t attributes = 0;
+    std::size_t children = 0;
+    l->on_destroyed([&] {
+      path = l->path();
+      name = l->object_name();
+      x = std::get<double>(l->find_attribute("x")->value());
+      attributes = l->attributes().size();
+      children = l->children().size();
+    });
+    root.destroy_child(l);
+    EXPECT_EQ(path, "L");
+    EXPECT_EQ(name, "L");
+    EXPECT_EQ(x, 1.0);
+    EXPECT_EQ(attributes, 1U);
+    EXPECT_EQ(children, 1U);
+    // And so does a root destroyed by its owner.
+    auto own = std::make_unique<DLayer>("Own");
+    number(own.get(), "x", 2);
+    DLayer* raw = own.get();
+    own->on_destroyed([&] { x = std::get<double>(raw->find_attribute("x")->value()); });
+    own.reset();
+    EXPECT_EQ(x, 2.0);
   }
 }
 
