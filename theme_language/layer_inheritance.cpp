@@ -106,20 +106,12 @@ void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
     }
   };
   add_own(attribute, 0);
-  if (DLayer* layer = as_layer(attribute.parent())) {
-    // A base met again in a looping chain adds its states once more, at a
-    // further level, where they lose to the first.
-    std::size_t level = 0;
-    walk_base_chain(
-        layer->base(),
-        [&](DLayer* base) {
-          const DAttribute* inherited_from = base->find_attribute(attribute.object_name());
-          if (inherited_from == nullptr) return true;
-          add_own(*inherited_from, ++level);
-          return false;
-        },
-        layer);
-  }
+  // A base met again in a looping chain adds its states once more, at a
+  // further level, where they lose to the first.
+  std::size_t level = 0;
+  for_each_state_source(
+      attribute, [&](const DAttribute& inherited_from) { add_own(inherited_from, ++level); },
+      [](const DLayer&) {});
   if (out.size() < 2) return;
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
     if (a.name != b.name) return a.name < b.name;
