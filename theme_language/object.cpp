@@ -176,17 +176,22 @@ void DObjectAccess::release_all(std::vector<std::unique_ptr<DObject>> objects) {
   }
 }
 
-void DObjectAccess::run_subtree_callbacks(DObject& top) {
+void DObjectAccess::destroy_subtree(DObject& top) {
   // Each object's callbacks before its descendants', children first to
   // last, each once: an object that another destruction reached meanwhile
-  // keeps its turn there. Nothing is released while this runs.
+  // keeps its turn there. Nothing is released while this runs. The objects
+  // met, in that order, serve the retiring below while no callback ran.
+  std::vector<DObject*> met;
   std::vector<DObject*> pending{&top};
+  bool called = false;
   while (!pending.empty()) {
     DObject* object = pending.back();
     pending.pop_back();
+    met.push_back(object);
     if ((object->life & kDying) == 0) {
       object->life |= kDying;
       if (object->extra && !object->extra->destroyed_callbacks.empty()) {
+        called = true;
         run_destroyed_callbacks(*object);
       }
     }
@@ -195,19 +200,19 @@ void DObjectAccess::run_subtree_callbacks(DObject& top) {
       if (*it) pending.push_back(it->get());
     }
   }
-}
-
-void DObjectAccess::retire_subtree(DObject& top) {
+  // A callback destroyed what holds it, and it with that.
+  if ((top.life & kDead) != 0) return;
   // All dead first, so that the callbacks below find none of it alive.
-  std::vector<DObject*> subtree{&top};
-  for (std::size_t i = 0; i < subtree.size(); ++i) {
-    DObject* object = subtree[i];
-    object->life = kDying | kDead;
-    for (const auto& child : object->child_list) {
-      if (child && (child->life & kDead) == 0) subtree.push_back(child.get());
+  if (called) {
+    met.assign(1, &top);
+    for (std::size_t i = 0; i < met.size(); ++i) {
+      for (const auto& child : met[i]->child_list) {
+        if (child && (child->life & kDead) == 0) met.push_back(child.get());
+      }
     }
   }
-  for (DObject* object : subtree) {
+  for (DObject* object : met) object->life = kDying | kDead;
+  for (DObject* object : met) {
     if (object->kind() == DObject::DKind::LAYER) {
       retire_layer(*static_cast<DLayer*>(object));
     } else if (object->kind() == DObject::DKind::ATTRIBUTE) {
@@ -218,9 +223,7 @@ void DObjectAccess::retire_subtree(DObject& top) {
 
 void DObjectAccess::destroy_unretired(DObject& object) {
   const DOperation operation(object);
-  run_subtree_callbacks(object);
-  if (dead(object)) return;
-  retire_subtree(object);
+  destroy_subtree(object);
 }
 
 DObject& DObjectAccess::open_operation(const DObject& object) {
@@ -301,8 +304,7 @@ void DObject::destroy_child(DObject* child) {
   DObject& root = tree_root(*this);
   if (!root.extra) root.extra = std::make_unique<Extra>();
   root.extra->retired.push_back(std::move(doomed));
-  DObjectAccess::run_subtree_callbacks(*child);
-  if (!dead(*child)) DObjectAccess::retire_subtree(*child);
+  DObjectAccess::destroy_subtree(*child);
 }
 
 void DObject::reorder_children(const std::vector<DObject*>& order) {

@@ -44,8 +44,8 @@ struct DObjectAccess {
   // What a destructor of an object that nobody retired does first: the
   // whole destruction but the release of the object itself.
   static void destroy_unretired(DObject& object);
-  static void run_subtree_callbacks(DObject& top);
-  static void retire_subtree(DObject& top);
+  // The destroy callbacks of `top` and its subtree, then the retiring.
+  static void destroy_subtree(DObject& top);
   static void release_all(std::vector<std::unique_ptr<DObject>> objects);
 };
 
