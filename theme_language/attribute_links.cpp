@@ -241,6 +241,8 @@ void retire_attribute(DAttribute& attribute) {
   // Most attributes never had a link, callback or dependent.
   if (!attribute.impl) return;
   Impl& own = *attribute.impl;
+  // Most records only hold callbacks or state entries.
+  if (own.dependents.empty() && !own.link) return;
   const std::vector<DAttribute*> snapshot = own.dependents;
   // Raised by this loop's own removals too; any other change means that a
   // callback changed the list, maybe by destroying a later dependent.
@@ -293,7 +295,8 @@ void DAttribute::set_value(const DValue& value) {
   if (Impl::stored(*this) == value) return;
   Impl::store(*this, value);
   if ((states_flags & Impl::kValueKept) != 0) raise_tree_answers(*this);
-  if (impl) {
+  // Only callbacks, own or of dependents, can change the tree from here.
+  if (impl && (impl->callbacks || !impl->dependents.empty())) {
     const DOperation operation(*this);
     impl->notify_all();
   }
@@ -355,6 +358,8 @@ bool DAttribute::create_link(DAttribute* target) {
   if (target == nullptr || target->in_link_chain(this)) return false;
   const DOperation operation(*this);
   const DOperation target_operation(*target);
+  // Destroying the target's tree breaks this link and tells this attribute.
+  if (&tree_root(*target) != &tree_root(*this)) DObjectAccess::note_calls_out(*target);
   Impl& record = Impl::of(*this);
   Impl::store(*this, DValue());
   if (record.link) {
@@ -406,14 +411,17 @@ void DAttribute::break_link(bool notify) {
 
 void DAttribute::resolve_links() {
   const DOperation operation(*this);
-  if (impl) impl->resolve_own_link();
-  const auto states = own_states_by_name(*this);
+  resolve_links_within(*this);
+}
+
+void resolve_links_within(DAttribute& attribute) {
+  if (attribute.impl) attribute.impl->resolve_own_link();
+  const auto states = own_states_by_name(attribute);
   for (DAttribute* state : states) {
     // A callback destroyed a later state, or this attribute with them.
-    if (dead(*state)) continue;
-    state->resolve_links();
+    if (!dead(*state)) resolve_links_within(*state);
   }
-  if (impl && !dead(*this)) impl->call_change();
+  if (attribute.impl && !dead(attribute)) attribute.impl->call_change();
 }
 
 bool DAttribute::in_link_chain(const DAttribute* other) const {
@@ -443,6 +451,7 @@ DConnectionID DAttribute::on_change(std::function<void()> callback) {
 }
 
 DConnectionID DAttribute::on_link_change(std::function<void()> callback) {
+  DObjectAccess::note_calls_out(*this);
   Impl::CallbackLists& lists = Impl::of(*this).callback_lists();
   lists.link_change_callbacks[lists.next_link_change_id] =
       std::make_shared<std::function<void()>>(std::move(callback));

@@ -205,14 +205,18 @@ void DLayer::Impl::drop_stale_indexes(const DLayer& owner) {
 
 void DLayer::resolve_links() {
   const DOperation operation(*this);
+  resolve_links_within(*this);
+}
+
+void resolve_links_within(DLayer& layer) {
   // Callbacks may destroy what the lists hold, this layer among them.
-  for (DAttribute* attribute : attributes()) {
-    if (dead(*this)) return;
-    if (!dead(*attribute)) attribute->resolve_links();
+  for (DAttribute* attribute : layer.attributes()) {
+    if (dead(layer)) return;
+    if (!dead(*attribute)) resolve_links_within(*attribute);
   }
-  for (DLayer* layer : children()) {
-    if (dead(*this)) return;
-    if (!dead(*layer)) layer->resolve_links();
+  for (DLayer* child : layer.children()) {
+    if (dead(layer)) return;
+    if (!dead(*child)) resolve_links_within(*child);
   }
 }
 

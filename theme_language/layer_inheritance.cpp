@@ -286,7 +286,6 @@ bool base_may_lie_elsewhere(const DLayer& layer) {
 }
 
 void DLayer::resolve_bases() {
-  const DOperation operation(*this);
   if (impl->base == nullptr && !impl->base_path.empty()) {
     // The own namespace first, so a namespace may shadow a top-level name.
     DLayer* candidate = namespace_root()->find_layer(impl->base_path);
@@ -297,9 +296,7 @@ void DLayer::resolve_bases() {
       raise_tree_generation(*this);
     }
   }
-  for (DLayer* layer : children()) {
-    if (!dead(*layer)) layer->resolve_bases();
-  }
+  for (DLayer* layer : children()) layer->resolve_bases();
 }
 
 void DLayer::finalize() {

@@ -60,6 +60,11 @@ struct DObject::Extra {
   // After the pool, so that they go first.
   std::uint32_t operations = 0;
   std::vector<std::unique_ptr<DObject>> retired;
+  // Of a root: whether destroying part of the tree may run code of the
+  // program's (destroy or link-change callbacks, links from other trees).
+  // Without, and with no operation running, a destruction releases as it
+  // goes, in one walk.
+  bool calls_out = false;
 };
 
 void* DObject::operator new(std::size_t size) { return DObjectPool::heap_object(size); }
@@ -146,33 +151,40 @@ void DObjectAccess::destroy_children(DObject& object) {
 
 void DObjectAccess::release_all(std::vector<std::unique_ptr<DObject>> objects) {
   // With a stack of its own, as a program can nest layers deeper than the
-  // call stack reaches; children before their parent, as a root's pool must
-  // outlast what it holds. Each is marked dead first, so that no destructor
-  // runs a callback: those ran when the objects were destroyed.
-  struct Pending {
-    std::unique_ptr<DObject> object;
-    bool opened;
+  // call stack reaches: each object before its children, first to last, and
+  // deleted after them, as a root's pool must outlast what it holds. Each is
+  // marked dead first, so that no destructor runs a callback: those ran when
+  // the objects were destroyed, or there are none.
+  struct Frame {
+    DObject* object;
+    std::size_t next;
   };
-  std::vector<Pending> pending;
-  pending.reserve(objects.size());
-  for (auto it = objects.rbegin(); it != objects.rend(); ++it) {
-    if (*it) pending.push_back(Pending{std::move(*it), false});
-  }
-  while (!pending.empty()) {
-    DObject& top = *pending.back().object;
-    top.life = kDying | kDead;
-    if (!pending.back().opened && !top.child_list.empty()) {
-      pending.back().opened = true;
-      auto children = std::move(top.child_list);
-      top.child_list.clear();
-      for (auto it = children.rbegin(); it != children.rend(); ++it) {
-        if (*it) pending.push_back(Pending{std::move(*it), false});
-      }
-      continue;
+  std::vector<Frame> stack;
+  const auto enter = [&stack](DObject* object) {
+    // Unretired only where nothing can run code of the program's: retired
+    // here, before its children, as a destruction would.
+    if ((object->life & kDead) == 0) {
+      object->life = kDying | kDead;
+      retire(*object);
     }
-    std::unique_ptr<DObject> done = std::move(pending.back().object);
-    pending.pop_back();
-    done.reset();
+    stack.push_back(Frame{object, 0});
+  };
+  for (auto& top : objects) {
+    if (!top) continue;
+    enter(top.release());
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      auto& children = frame.object->child_list;
+      if (frame.next < children.size()) {
+        DObject* child = children[frame.next++].release();
+        if (child != nullptr) enter(child);
+        continue;
+      }
+      DObject* done = frame.object;
+      stack.pop_back();
+      done->child_list.clear();
+      delete done;
+    }
   }
 }
 
@@ -212,16 +224,35 @@ void DObjectAccess::destroy_subtree(DObject& top) {
     }
   }
   for (DObject* object : met) object->life = kDying | kDead;
-  for (DObject* object : met) {
-    if (object->kind() == DObject::DKind::LAYER) {
-      retire_layer(*static_cast<DLayer*>(object));
-    } else if (object->kind() == DObject::DKind::ATTRIBUTE) {
-      retire_attribute(*static_cast<DAttribute*>(object));
-    }
+  for (DObject* object : met) retire(*object);
+}
+
+void DObjectAccess::retire(DObject& object) {
+  if (object.kind() == DObject::DKind::LAYER) {
+    retire_layer(*static_cast<DLayer*>(&object));
+  } else if (object.kind() == DObject::DKind::ATTRIBUTE) {
+    retire_attribute(*static_cast<DAttribute*>(&object));
   }
 }
 
+bool DObjectAccess::quiet(const DObject& root) {
+  return !root.extra || (!root.extra->calls_out && root.extra->operations == 0);
+}
+
+void DObjectAccess::note_calls_out(const DObject& object) {
+  DObject& root = tree_root(object);
+  if (!root.extra) root.extra = std::make_unique<DObject::Extra>();
+  root.extra->calls_out = true;
+}
+
 void DObjectAccess::destroy_unretired(DObject& object) {
+  // Nothing to call and nobody holding it: the children are retired as they
+  // are released.
+  if (object.parent_object == nullptr && quiet(object)) {
+    object.life = kDying | kDead;
+    retire(object);
+    return;
+  }
   const DOperation operation(object);
   destroy_subtree(object);
 }
@@ -273,8 +304,10 @@ DObject* DObject::add_child(std::unique_ptr<DObject> child) {
   // the root without a walk.
   if (child->kind() == DKind::LAYER) *layer_root_hint(*child) = &root;
   // Operations running on the child's tree now run on this one.
-  if (child->extra && (child->extra->operations != 0 || !child->extra->retired.empty())) {
+  if (child->extra && (child->extra->operations != 0 || !child->extra->retired.empty() ||
+                       child->extra->calls_out)) {
     if (!root.extra) root.extra = std::make_unique<Extra>();
+    root.extra->calls_out = root.extra->calls_out || child->extra->calls_out;
     root.extra->operations += child->extra->operations;
     child->extra->operations = 0;
     for (auto& retired : child->extra->retired) root.extra->retired.push_back(std::move(retired));
@@ -293,6 +326,16 @@ void DObject::destroy_child(DObject* child) {
   auto it = std::find_if(list.begin(), list.end(),
                          [child](const std::unique_ptr<DObject>& c) { return c.get() == child; });
   if (it == list.end()) return;
+  if (DObjectAccess::quiet(tree_root(*this))) {
+    std::unique_ptr<DObject> doomed = std::move(*it);
+    list.erase(it);
+    ++version;
+    raise_tree_generation(*this);
+    std::vector<std::unique_ptr<DObject>> one;
+    one.push_back(std::move(doomed));
+    DObjectAccess::release_all(std::move(one));
+    return;
+  }
   const DOperation operation(*this);
   // Out of the list first, so that no look-up hands it out to a callback; it
   // keeps its parent, so that it still answers for its path. Its memory goes
@@ -366,6 +409,7 @@ void DObject::reorder_children(const std::vector<DObject*>& order) {
 }
 
 DConnectionID DObject::on_destroyed(std::function<void()> callback) {
+  DObjectAccess::note_calls_out(*this);
   if (!extra) extra = std::make_unique<Extra>();
   extra->destroyed_callbacks[extra->next_destroyed_id] = std::move(callback);
   return extra->next_destroyed_id++;

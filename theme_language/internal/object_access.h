@@ -46,6 +46,12 @@ struct DObjectAccess {
   static void destroy_unretired(DObject& object);
   // The destroy callbacks of `top` and its subtree, then the retiring.
   static void destroy_subtree(DObject& top);
+  // The derived class's part of retiring one object.
+  static void retire(DObject& object);
+  // Whether a destruction in the tree of `root` may release as it goes.
+  static bool quiet(const DObject& root);
+  // Destroying objects of the tree of `object` may run code of the program's.
+  static void note_calls_out(const DObject& object);
   static void release_all(std::vector<std::unique_ptr<DObject>> objects);
 };
 
@@ -169,6 +175,10 @@ DCopyPlace copy_place(const DObject& source, DObject& parent);
 // its derived layers forget it; an attribute's dependents lose their links.
 void retire_layer(DLayer& layer);
 void retire_attribute(DAttribute& attribute);
+
+// resolve_links within an operation already running on the tree.
+void resolve_links_within(DAttribute& attribute);
+void resolve_links_within(DLayer& layer);
 
 // DAttribute::clone_to with the place known, so that a merge copying many
 // attributes between the same two trees decides it once.
