@@ -145,7 +145,10 @@ class DConditionTable {
 // kept by the tree's root, and the memory goes when the outermost operation
 // returns. A walk over a snapshot tests dead() on each entry and stops
 // working on an object that died; the watches of an attribute's record
-// answer null for a dead attribute too.
+// answer null for a dead attribute too. A tree in which no operation runs
+// and nothing can call out (no destroy or link-change callback was ever
+// registered, no link from another tree leads in) releases as it destroys,
+// in one walk.
 //
 // A new mutating operation raises C (and G) when it changes a child list, R
 // (and G) when it renames, G when it changes a base, A when it changes a link
