@@ -160,14 +160,19 @@ void DObjectAccess::release_all(std::vector<std::unique_ptr<DObject>> objects) {
     std::size_t next;
   };
   std::vector<Frame> stack;
+  // Unretired only where nothing can run code of the program's: retired
+  // here, before its children, as a destruction would. Most objects have no
+  // children and go at once, without a frame.
   const auto enter = [&stack](DObject* object) {
-    // Unretired only where nothing can run code of the program's: retired
-    // here, before its children, as a destruction would.
     if ((object->life & kDead) == 0) {
       object->life = kDying | kDead;
       retire(*object);
     }
-    stack.push_back(Frame{object, 0});
+    if (object->child_list.empty()) {
+      delete object;
+    } else {
+      stack.push_back(Frame{object, 0});
+    }
   };
   for (auto& top : objects) {
     if (!top) continue;
