@@ -244,7 +244,7 @@ void Runner::run_body(std::size_t begin, std::size_t end) {
 }
 
 bool Runner::may_run_body() const {
-  return !tearing_down && destroying == 0 && depth < kBodyDepth && body_runs > 0 && ops_left > 0;
+  return !tearing_down && depth < kBodyDepth && body_runs > 0 && ops_left > 0;
 }
 
 // A change or link-change callback of an attribute.
@@ -262,14 +262,10 @@ void Runner::fire(std::size_t begin, std::size_t end, DAttribute* reported) {
 }
 
 // A callback destroys the attribute whose change it reports, or the layer that
-// holds it: the write or walk that called it must cope. Walks that resolve or
-// merge still hold what they visit, which callers must not destroy then.
+// holds it: the write or walk that called it must cope, whatever it holds.
 void Runner::destroy_reported(std::uint8_t how) {
   DAttribute* reported = reporting.empty() ? nullptr : reporting.back();
-  if (reported == nullptr || !is_alive(reported) || merging > 0 || resolving > 0 ||
-      destroying > 0) {
-    return;
-  }
+  if (reported == nullptr || !is_alive(reported)) return;
   DObject* doomed = reported;
   if ((how & 1) != 0 && as_layer(reported->parent()) != nullptr) doomed = reported->parent();
   DObject* parent = doomed->parent();
@@ -357,9 +353,12 @@ void Runner::step(Reader& in) {
       adopt(a, b);
       break;
     case kDestroy:
-      // In a callback, only what the callback reports.
+      // In a callback, what it reports or any child; a tree of the harness's
+      // own stays, as the operation running may be one of its own.
       if (restricted == 0) {
         destroy(a, b, c);
+      } else if ((c & 2) != 0) {
+        destroy(a, b, static_cast<std::uint8_t>(c & ~1U));
       } else {
         destroy_reported(c);
       }

@@ -435,8 +435,17 @@ void Runner::on_destroyed(std::uint8_t o, std::uint8_t k) {
   DObject* object = reg(o);
   if (object == nullptr) return;
   if ((k & 1) == 0 && destroy_connections.size() < 64) {
-    // Destroy callbacks only count: they run with the object half torn down.
-    destroy_connections.emplace_back(object, object->on_destroyed([this] { ++destroyed_seen; }));
+    // Destroy callbacks may destroy more: a child that a register holds.
+    destroy_connections.emplace_back(object, object->on_destroyed([this, k] {
+      ++destroyed_seen;
+      if ((k & 2) == 0 || tearing_down) return;
+      DObject* doomed = reg(static_cast<std::uint8_t>(k >> 2));
+      if (doomed == nullptr || doomed->parent() == nullptr) return;
+      note("  destroy callback destroys r" + std::to_string(k >> 2));
+      changed();
+      doomed->parent()->destroy_child(doomed);
+      changed();
+    }));
   } else if (!destroy_connections.empty()) {
     const auto [owner, id] = destroy_connections[(k >> 1) % destroy_connections.size()];
     if (is_alive(owner)) owner->disconnect_destroyed(id);

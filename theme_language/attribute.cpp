@@ -59,21 +59,16 @@ std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherite
   std::map<std::string, DAttribute*, std::less<>> result;
   add_own_states(*this, result);
   if (!inherited) return result;
-  DLayer* layer = as_layer(DObject::parent());
-  if (layer == nullptr) return result;
   // Own names win, nearer bases next: a base met again in a looping chain
   // adds nothing new.
-  walk_base_chain(
-      layer->base(),
-      [&](DLayer* base) {
-        DAttribute* inherited_from = base->find_attribute(object_name());
-        if (inherited_from == nullptr) return true;
+  for_each_state_source(
+      *this,
+      [&](const DAttribute& inherited_from) {
         std::map<std::string, DAttribute*, std::less<>> own;
-        add_own_states(*inherited_from, own);
+        add_own_states(inherited_from, own);
         for (auto& entry : own) result.emplace(entry.first, entry.second);
-        return false;
       },
-      layer);
+      [](const DLayer&) {});
   return result;
 }
 
@@ -124,19 +119,13 @@ void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
   bool any = has_attribute_child(attribute);
   std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign;
   // The same walk as states(true): what it reaches is what the entries depend on.
-  if (DLayer* layer = as_layer(attribute.DObject::parent())) {
-    walk_base_chain(
-        layer->base(),
-        [&](DLayer* base) {
-          const std::uint32_t* other = tree_generation(*base);
-          if (other != generation) foreign.emplace_back(other, *other);
-          DAttribute* inherited_from = base->find_attribute(attribute.object_name());
-          if (inherited_from == nullptr) return true;
-          any = any || has_attribute_child(*inherited_from);
-          return false;
-        },
-        layer);
-  }
+  for_each_state_source(
+      attribute,
+      [&](const DAttribute& inherited_from) { any = any || has_attribute_child(inherited_from); },
+      [&](const DLayer& base) {
+        const std::uint32_t* other = tree_generation(base);
+        if (other != generation) foreign.emplace_back(other, *other);
+      });
   std::uint8_t flags = kept;
   if (any || !foreign.empty() || (attribute.impl && attribute.impl->states)) {
     Impl& owner_record = of(attribute);

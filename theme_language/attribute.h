@@ -89,6 +89,8 @@ class DAttribute : public DObject {
   friend void set_shared_value(DAttribute& attribute, const DSharedValue& value);
   friend std::size_t copied_bytes(const DObject& object);
   friend DAttribute* find_own_state(const DAttribute& attribute, std::string_view name);
+  friend void retire_attribute(DAttribute& attribute);
+  friend void resolve_links_within(DAttribute& attribute);
 
   // Small fields first, so that they fill the end of the DObject part.
   // kStateEntries: impl holds the state entries; kForeignTrees: they also

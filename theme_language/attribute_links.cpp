@@ -75,9 +75,11 @@ void DAttribute::Impl::call_all(Callbacks CallbackLists::*map) {
   ids.reserve(callbacks.size());
   for (const auto& entry : callbacks) ids.push_back(entry.first);
   const Watch self(*this);
+  // A destroyed attribute's own teardown still tells its callbacks.
+  const bool destroyed = dead(*owner);
   for (const DConnectionID& id : ids) {
     // The attribute's callbacks went with it.
-    if (self.alive() == nullptr) return;
+    if (!destroyed && self.alive() == nullptr) return;
     auto it = callbacks.find(id);
     if (it == callbacks.end()) continue;
     // Held while it runs, so the callback may disconnect itself or others.
@@ -230,52 +232,58 @@ void DAttribute::Impl::resolve_own_link() {
 // ---- DAttribute: write side ----------------------------------------------------
 
 DAttribute::~DAttribute() {
+  if (!DObjectAccess::dying(*this)) DObjectAccess::destroy_unretired(*this);
+  forget_kind();
+}
+
+void retire_attribute(DAttribute& attribute) {
+  using Impl = DAttribute::Impl;
   // Most attributes never had a link, callback or dependent.
-  if (!impl) {
-    forget_kind();
-    return;
-  }
-  const std::vector<DAttribute*> snapshot = impl->dependents;
+  if (!attribute.impl) return;
+  Impl& own = *attribute.impl;
+  // Most records only hold callbacks or state entries.
+  if (own.dependents.empty() && !own.link) return;
+  const std::vector<DAttribute*> snapshot = own.dependents;
   // Raised by this loop's own removals too; any other change means that a
   // callback changed the list, maybe by destroying a later dependent.
-  std::size_t version = impl->dependents_version;
+  std::size_t version = own.dependents_version;
   for (DAttribute* dependent : snapshot) {
     if (dependent == nullptr) continue;
-    if (impl->dependents_version != version && !impl->has_dependent(dependent)) continue;
+    if (own.dependents_version != version && !own.has_dependent(dependent)) continue;
     Impl& other = Impl::of(*dependent);
     // Only links that still lead here: one that a callback moved elsewhere
     // during this loop is not this attribute's to break.
-    if (!other.link || other.link->target != this) continue;
+    if (!other.link || other.link->target != &attribute) continue;
     Impl::store(*dependent, dependent->value());
-    const bool untouched = impl->dependents_version == version;
-    impl->remove_dependent(dependent);
-    if (untouched) version = impl->dependents_version;
+    const bool untouched = own.dependents_version == version;
+    own.remove_dependent(dependent);
+    if (untouched) version = own.dependents_version;
     other.link->target = nullptr;
     other.link.reset();
     other.call_link_change();
   }
   // The value read through the link is kept only for link-change callbacks
   // that may read it; without them the copy would be thrown away unseen.
-  if (impl->link && impl->callbacks && !impl->callbacks->link_change_callbacks.empty()) {
-    impl->break_link(false);
+  if (own.link && own.callbacks && !own.callbacks->link_change_callbacks.empty()) {
+    own.break_link(false);
   }
-  impl->forget_link();
+  own.forget_link();
   // A callback above may have linked something here again; cut those links
   // quietly (more callbacks could relink forever) so none outlives this one.
-  for (DAttribute* dependent : impl->dependents) {
+  for (DAttribute* dependent : own.dependents) {
     if (dependent == nullptr) continue;
     Impl& other = Impl::of(*dependent);
-    if (!other.link || other.link->target != this) continue;
+    if (!other.link || other.link->target != &attribute) continue;
     Impl::store(*dependent, dependent->value());
     other.link.reset();
   }
-  forget_kind();
 }
 
 void DAttribute::set_value(const DValue& value) {
   if (Impl::linked(*this)) {
     // Copied first: the value may be the one read through the link.
     DValue stored = value;
+    const DOperation operation(*this);
     const Impl::Watch self(*impl);
     impl->break_link(false);
     // A link-change callback destroyed this attribute.
@@ -287,11 +295,16 @@ void DAttribute::set_value(const DValue& value) {
   if (Impl::stored(*this) == value) return;
   Impl::store(*this, value);
   if ((states_flags & Impl::kValueKept) != 0) raise_tree_answers(*this);
-  if (impl) impl->notify_all();
+  // Only callbacks, own or of dependents, can change the tree from here.
+  if (impl && (impl->callbacks || !impl->dependents.empty())) {
+    const DOperation operation(*this);
+    impl->notify_all();
+  }
 }
 
 void set_shared_value(DAttribute& attribute, const DSharedValue& value) {
   using Impl = DAttribute::Impl;
+  const DOperation operation(attribute);
   if (Impl::linked(attribute)) {
     const Impl::Watch self(*attribute.impl);
     attribute.impl->break_link(false);
@@ -343,6 +356,10 @@ const DLink* DAttribute::link() const { return Impl::linked(*this) ? &*impl->lin
 
 bool DAttribute::create_link(DAttribute* target) {
   if (target == nullptr || target->in_link_chain(this)) return false;
+  const DOperation operation(*this);
+  const DOperation target_operation(*target);
+  // Destroying the target's tree breaks this link and tells this attribute.
+  if (&tree_root(*target) != &tree_root(*this)) DObjectAccess::note_calls_out(*target);
   Impl& record = Impl::of(*this);
   Impl::store(*this, DValue());
   if (record.link) {
@@ -370,6 +387,7 @@ bool DAttribute::create_link(DAttribute* target) {
 
 bool DAttribute::create_link(const std::string& path) {
   if (path.empty()) return false;
+  const DOperation operation(*this);
   Impl& record = Impl::of(*this);
   Impl::store(*this, DValue());
   const Impl::Watch self(record);
@@ -386,14 +404,24 @@ bool DAttribute::create_link(const std::string& path) {
 }
 
 void DAttribute::break_link(bool notify) {
-  if (Impl::linked(*this)) impl->break_link(notify);
+  if (!Impl::linked(*this)) return;
+  const DOperation operation(*this);
+  impl->break_link(notify);
 }
 
 void DAttribute::resolve_links() {
-  if (impl) impl->resolve_own_link();
-  const auto states = own_states_by_name(*this);
-  for (DAttribute* state : states) state->resolve_links();
-  if (impl) impl->call_change();
+  const DOperation operation(*this);
+  resolve_links_within(*this);
+}
+
+void resolve_links_within(DAttribute& attribute) {
+  if (attribute.impl) attribute.impl->resolve_own_link();
+  const auto states = own_states_by_name(attribute);
+  for (DAttribute* state : states) {
+    // A callback destroyed a later state, or this attribute with them.
+    if (!dead(*state)) resolve_links_within(*state);
+  }
+  if (attribute.impl && !dead(attribute)) attribute.impl->call_change();
 }
 
 bool DAttribute::in_link_chain(const DAttribute* other) const {
@@ -410,7 +438,9 @@ std::vector<DAttribute*> DAttribute::dependents(bool recursive) const {
 }
 
 void DAttribute::update_link_dependencies() {
-  if (impl) impl->update_link_dependencies();
+  if (!impl) return;
+  const DOperation operation(*this);
+  impl->update_link_dependencies();
 }
 
 DConnectionID DAttribute::on_change(std::function<void()> callback) {
@@ -421,6 +451,7 @@ DConnectionID DAttribute::on_change(std::function<void()> callback) {
 }
 
 DConnectionID DAttribute::on_link_change(std::function<void()> callback) {
+  DObjectAccess::note_calls_out(*this);
   Impl::CallbackLists& lists = Impl::of(*this).callback_lists();
   lists.link_change_callbacks[lists.next_link_change_id] =
       std::make_shared<std::function<void()>>(std::move(callback));
@@ -436,6 +467,7 @@ void DAttribute::disconnect_link_change(const DConnectionID& id) {
 }
 
 void DAttribute::clone_to(DObject* parent) const {
+  const DOperation operation(*parent);
   clone_attribute(*this, parent, copy_place(*this, *parent));
   raise_tree_generation(*parent);
 }

@@ -26,6 +26,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/file_reader.h"
 #include "theme_language/internal/load_limits.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/tree_access.h"
 #include "theme_language/layer.h"
 #include "theme_language/lexer.h"
@@ -378,6 +379,9 @@ void log_failed_load(const DFile& file, const std::string& reason) {
 
 void DEngine::Impl::load_files(const fs::path& directory, const std::string& namespace_name) {
   auto files = read_files(directory.native());
+  // Change callbacks may destroy any layer while the files are lowered and
+  // inherit; the layers stay in memory until this returns.
+  const DOperation operation(*root);
   DLayer* target = root.get();
   if (!files.empty()) {
     if (!namespace_name.empty()) {
@@ -405,15 +409,22 @@ void DEngine::Impl::load_files(const fs::path& directory, const std::string& nam
       }
     }
   }
-  target->resolve_bases();
-  for (DLayer* child : target->children()) finalize_in_load(*child, budget);
+  if (!dead(*target)) target->resolve_bases();
+  for (DLayer* child : target->children()) {
+    if (dead(*target)) break;
+    if (!dead(*child)) finalize_in_load(*child, budget);
+  }
   totals.objects_made = budget.made();
   totals.bytes_copied = budget.bytes_copied();
 }
 
 DEngine::DEngine() : impl(std::make_unique<Impl>()) { impl->root = std::make_unique<DLayer>(); }
 
-DEngine::~DEngine() { impl->root.reset(); }
+// The destroy callbacks run while the engine still answers for its tree.
+DEngine::~DEngine() {
+  DObjectAccess::destroy_unretired(*impl->root);
+  impl->root.reset();
+}
 
 void DEngine::load_files(const std::string& directory, const std::string& namespace_name) {
   impl->load_files(fs::path(directory), namespace_name);

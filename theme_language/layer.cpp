@@ -15,13 +15,20 @@ DLayer::DLayer() : DObject(DKind::LAYER), impl(std::make_unique<Impl>()) {}
 
 DLayer::DLayer(const std::string& name) : DLayer() { set_object_name(name); }
 
-// The base belongs to the tree, not to this object: it is left alone, only
-// told to forget this layer; layers derived from this one forget it. The
-// children are destroyed afterwards, by DObject, when this layer part is gone.
+// Destroyed whole: the callbacks see this layer part, and then its
+// children, before any of it is gone (see DOperation).
 DLayer::~DLayer() {
-  if (impl->base != nullptr) Impl::set_base(*this, nullptr, false);
-  if (!impl->derived.empty()) Impl::forget_derived(*this);
+  if (!DObjectAccess::dying(*this)) DObjectAccess::destroy_unretired(*this);
   forget_kind();
+}
+
+// The base belongs to the tree, not to this layer: it is left alone, only
+// told to forget this layer; layers derived from this one forget it.
+void retire_layer(DLayer& layer) { DLayerAccess::retire(layer); }
+
+void DLayerAccess::retire(DLayer& layer) {
+  if (layer.impl->base != nullptr) DLayer::Impl::set_base(layer, nullptr, false);
+  if (!layer.impl->derived.empty()) DLayer::Impl::forget_derived(layer);
 }
 
 DLayer* DLayer::base() const { return impl->base; }
@@ -197,14 +204,25 @@ void DLayer::Impl::drop_stale_indexes(const DLayer& owner) {
 }
 
 void DLayer::resolve_links() {
+  const DOperation operation(*this);
+  resolve_links_within(*this);
+}
+
+void resolve_links_within(DLayer& layer) {
   // In tree order, with a stack of its own: a tree may be as deep as calls
-  // make it. Each layer's child layers are taken once its attributes are done.
-  std::vector<DLayer*> pending{this};
+  // make it. Callbacks may destroy what the lists hold, this layer among
+  // them: a layer that died is passed over with its subtree, which died too.
+  std::vector<DLayer*> pending{&layer};
   while (!pending.empty()) {
-    DLayer* const layer = pending.back();
+    DLayer* const at = pending.back();
     pending.pop_back();
-    for (DAttribute* attribute : layer->attributes()) attribute->resolve_links();
-    const std::vector<DLayer*> children = layer->children();
+    if (dead(*at)) continue;
+    for (DAttribute* attribute : at->attributes()) {
+      if (dead(*at)) break;
+      if (!dead(*attribute)) resolve_links_within(*attribute);
+    }
+    if (dead(*at)) continue;
+    const std::vector<DLayer*> children = at->children();
     pending.insert(pending.end(), children.rbegin(), children.rend());
   }
 }

@@ -97,20 +97,12 @@ void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
     }
   };
   add_own(attribute, 0);
-  if (DLayer* layer = as_layer(attribute.parent())) {
-    // A base met again in a looping chain adds its states once more, at a
-    // further level, where they lose to the first.
-    std::size_t level = 0;
-    walk_base_chain(
-        layer->base(),
-        [&](DLayer* base) {
-          const DAttribute* inherited_from = base->find_attribute(attribute.object_name());
-          if (inherited_from == nullptr) return true;
-          add_own(*inherited_from, ++level);
-          return false;
-        },
-        layer);
-  }
+  // A base met again in a looping chain adds its states once more, at a
+  // further level, where they lose to the first.
+  std::size_t level = 0;
+  for_each_state_source(
+      attribute, [&](const DAttribute& inherited_from) { add_own(inherited_from, ++level); },
+      [](const DLayer&) {});
   if (out.size() < 2) return;
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
     if (a.name != b.name) return a.name < b.name;
@@ -398,6 +390,7 @@ void DLayer::resolve_bases() {
 }
 
 void DLayer::finalize() {
+  const DOperation operation(*this);
   DLoadBudget unbounded;
   Impl::finalize(*this, unbounded);
 }
@@ -456,11 +449,19 @@ void DLayer::Impl::finalize(DLayer& layer, DLoadBudget& budget) {
       frame.stage = 2;
       frame.children = current.children();
     }
+    // A callback may destroy the layer, or a child before its turn.
     bool entered = false;
-    while (!entered && frame.next < frame.children.size()) {
-      entered = enter(*frame.children[frame.next++]);
+    while (!entered && frame.next < frame.children.size() && !dead(current)) {
+      DLayer& child = *frame.children[frame.next++];
+      if (!dead(child)) entered = enter(child);
     }
     if (entered) continue;
+    if (dead(current)) {
+      current.finalizing = false;
+      frames.pop_back();
+      --budget.nesting;
+      continue;
+    }
     // However the base was set (a copy keeps its original's), it must not lead
     // back to the layer or to one containing it, or the merge would copy the
     // layer into itself: it is refused as resolve_bases refuses it.
@@ -532,6 +533,7 @@ void DLayer::Impl::merge_within(DLayer& base, DLayer& derived, DLoadBudget& budg
 }
 
 void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
+  const DOperation operation(*derived);
   Merge merge;
   merge.place = copy_place(*base, *derived);
   Merge::Frame top{nullptr, derived};
@@ -641,40 +643,12 @@ std::size_t DLayer::Impl::Merge::record(Frame& frame) {
   return frame.record;
 }
 
-bool DLayer::Impl::Merge::still_there(const Value& entry, std::vector<std::size_t>& chain) const {
-  chain.clear();
-  for (std::size_t at = entry.layer; at != kNone; at = layers[at].parent) chain.push_back(at);
-  // Downwards from the layer merge_from was called on: it holds every attribute
-  // handed a value, so no callback may destroy it. A child list that kept its
-  // version still holds the next object down; one that changed is searched by
-  // address and kind, without touching what may be gone, and so is every list
-  // below a search, as a new object may have taken a destroyed one's place.
-  bool search = false;
-  for (std::size_t i = chain.size(); i-- > 0;) {
-    const Layer& holder = layers[chain[i]];
-    const DObject* next = i == 0 ? entry.object : layers[chain[i - 1]].object;
-    const DKind kind = i == 0 ? DKind::ATTRIBUTE : DKind::LAYER;
-    search = search || holder.layer->children_version() != holder.version;
-    if (!search) continue;
-    bool found = false;
-    for (const auto& child : holder.layer->DObject::children()) {
-      if (child.get() == next && child->kind() == kind) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) return false;
-  }
-  return true;
-}
-
 void DLayer::Impl::Merge::hand_over() {
   if (values.empty()) return;
-  // Every copy and move is done; from here on only callbacks change the layers.
-  for (Layer& layer : layers) layer.version = layer.layer->children_version();
-  std::vector<std::size_t> chain;
+  // Every copy and move is done; from here on only callbacks change the
+  // layers, and their operation keeps what they destroy in memory.
   for (const Value& entry : values) {
-    if (!still_there(entry, chain)) continue;
+    if (dead(*entry.attribute)) continue;
     DAttribute* own = entry.attribute;
     // A callback may have given it a value or link meanwhile; that one wins.
     if (!std::holds_alternative<std::monostate>(own->value()) || own->link() != nullptr) continue;
@@ -689,6 +663,7 @@ void DLayer::Impl::Merge::hand_over() {
 }
 
 void DLayer::clone_to(DObject* parent) const {
+  const DOperation operation(*parent);
   Impl::clone_into(*this, parent, copy_place(*this, *parent));
   raise_tree_generation(*parent);
 }

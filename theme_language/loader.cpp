@@ -211,6 +211,7 @@ DLoader::DLoader(DLayer* target) : impl(std::make_unique<Impl>()) { impl->target
 DLoader::~DLoader() = default;
 
 void DLoader::lower(const DLayerNode& root) {
+  const DOperation operation(*impl->target);
   impl->touched.clear();
   struct Lowering {
     explicit Lowering(Impl& impl) : impl(impl) { impl.lowering = true; }
@@ -242,6 +243,8 @@ void DLoader::lower_statements(const DLayerNode& node, DLayer* layer) {
     void layer(const DLayerNode& layer_node) {
       for_each_target(layer_node.declaration, [&](const DTarget& target) {
         DLayer* declared = loader.layer(target.name, loader.layer(target.layer_path, into));
+        // A callback destroyed where it would go.
+        if (dead(*declared)) return;
         if (layer_node.inherits) declared->set_base_path(reference_path(*layer_node.inherits));
         loader.lower_statements(layer_node, declared);
       });
@@ -252,10 +255,16 @@ void DLoader::lower_statements(const DLayerNode& node, DLayer* layer) {
 
 void DLoader::lower_attribute(const DAttributeNode& node, const DTarget& target, DLayer* layer,
                               const std::vector<std::string>& states) {
-  DAttribute* declared = attribute(target.name, this->layer(target.layer_path, layer));
+  DLayer* into = this->layer(target.layer_path, layer);
+  // Change callbacks of what was lowered before may have destroyed it.
+  if (dead(*into)) return;
+  DAttribute* declared = attribute(target.name, into);
   if (states.empty()) {
     apply(declared, node.value);
-    for (const auto& entry : node.states) state(entry, declared, false);
+    for (const auto& entry : node.states) {
+      if (dead(*declared)) return;
+      state(entry, declared, false);
+    }
     return;
   }
   Impl::state(*this, states, node.value, declared, true);
@@ -317,6 +326,8 @@ DAttribute* DLoader::attribute(const std::string& name, DLayer* layer) {
 }
 
 DLayer* DLoader::layer(const std::string& name, DLayer* layer) {
+  // Nothing is made under a destroyed layer; the caller skips it.
+  if (dead(*layer)) return layer;
   // The list form, so that a name is never read as a path.
   if (DLayer* existing = find_child_layer(*layer, name)) return existing;
   return make_child<DLayer>(layer, name);

@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "theme_language/attribute.h"
 #include "theme_language/internal/object_access.h"
 #include "theme_language/internal/object_pool.h"
+#include "theme_language/layer.h"
 
 namespace Drelm {
 namespace {
@@ -33,6 +35,10 @@ void release_name(std::string* name) {
   if (name != nullptr && --holders(name) == 0) delete static_cast<SharedName*>(name);
 }
 
+void release_all(std::vector<std::unique_ptr<DObject>> objects) {
+  DObjectAccess::release_all(std::move(objects));
+}
+
 }  // namespace
 
 struct DObject::Extra {
@@ -49,6 +55,16 @@ struct DObject::Extra {
   // Made for a root once a creation path asks for it. The objects it holds
   // all lie in this object's subtree, which is gone before this record.
   std::unique_ptr<DObjectPool> pool;
+  // Of a root: the operations running on its tree, and the objects destroyed
+  // meanwhile, whose memory waits for the outermost one to return (DOperation).
+  // After the pool, so that they go first.
+  std::uint32_t operations = 0;
+  std::vector<std::unique_ptr<DObject>> retired;
+  // Of a root: whether destroying part of the tree may run code of the
+  // program's (destroy or link-change callbacks, links from other trees).
+  // Without, and with no operation running, a destruction releases as it
+  // goes, in one walk.
+  bool calls_out = false;
 };
 
 void* DObject::operator new(std::size_t size) { return DObjectPool::heap_object(size); }
@@ -101,8 +117,11 @@ DObject::DObject(DKind kind, const std::string& name)
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
-  if (extra && !extra->destroyed_callbacks.empty()) DObjectAccess::run_destroyed_callbacks(*this);
+  // A derived class runs this first, while its part is whole; a plain object
+  // gets here unretired.
+  if (life == 0) DObjectAccess::destroy_unretired(*this);
   if (!child_list.empty()) DObjectAccess::destroy_children(*this);
+  if (extra && !extra->retired.empty()) release_all(std::move(extra->retired));
   release_name(name_text);
   if (extra) {
     for (std::string* old : extra->old_names) release_name(old);
@@ -124,11 +143,143 @@ void DObjectAccess::run_destroyed_callbacks(DObject& object) {
 }
 
 void DObjectAccess::destroy_children(DObject& object) {
-  // First child first; each child tears down its own subtree. Taken out of the
-  // list first, so that a child's callback never meets a deleted sibling there.
+  // Everything observable has happened: what is left is memory.
   auto doomed = std::move(object.child_list);
   object.child_list.clear();
-  for (auto& child : doomed) child.reset();
+  release_all(std::move(doomed));
+}
+
+void DObjectAccess::release_all(std::vector<std::unique_ptr<DObject>> objects) {
+  // With a stack of its own, as a program can nest layers deeper than the
+  // call stack reaches: each object before its children, first to last, and
+  // deleted after them, as a root's pool must outlast what it holds. Each is
+  // marked dead first, so that no destructor runs a callback: those ran when
+  // the objects were destroyed, or there are none.
+  struct Frame {
+    DObject* object;
+    std::size_t next;
+  };
+  std::vector<Frame> stack;
+  // Unretired only where nothing can run code of the program's: retired
+  // here, before its children, as a destruction would. Most objects have no
+  // children and go at once, without a frame.
+  const auto enter = [&stack](DObject* object) {
+    if ((object->life & kDead) == 0) {
+      object->life = kDying | kDead;
+      retire(*object);
+    }
+    if (object->child_list.empty()) {
+      delete object;
+    } else {
+      stack.push_back(Frame{object, 0});
+    }
+  };
+  for (auto& top : objects) {
+    if (!top) continue;
+    enter(top.release());
+    while (!stack.empty()) {
+      Frame& frame = stack.back();
+      auto& children = frame.object->child_list;
+      if (frame.next < children.size()) {
+        DObject* child = children[frame.next++].release();
+        if (child != nullptr) enter(child);
+        continue;
+      }
+      DObject* done = frame.object;
+      stack.pop_back();
+      done->child_list.clear();
+      delete done;
+    }
+  }
+}
+
+void DObjectAccess::destroy_subtree(DObject& top) {
+  // Each object's callbacks before its descendants', children first to
+  // last, each once: an object that another destruction reached meanwhile
+  // keeps its turn there. Nothing is released while this runs. The objects
+  // met, in that order, serve the retiring below while no callback ran.
+  std::vector<DObject*> met;
+  std::vector<DObject*> pending{&top};
+  bool called = false;
+  while (!pending.empty()) {
+    DObject* object = pending.back();
+    pending.pop_back();
+    met.push_back(object);
+    if ((object->life & kDying) == 0) {
+      object->life |= kDying;
+      if (object->extra && !object->extra->destroyed_callbacks.empty()) {
+        called = true;
+        run_destroyed_callbacks(*object);
+      }
+    }
+    const auto& children = object->child_list;
+    for (auto it = children.rbegin(); it != children.rend(); ++it) {
+      if (*it) pending.push_back(it->get());
+    }
+  }
+  // A callback destroyed what holds it, and it with that.
+  if ((top.life & kDead) != 0) return;
+  // All dead first, so that the callbacks below find none of it alive.
+  if (called) {
+    met.assign(1, &top);
+    for (std::size_t i = 0; i < met.size(); ++i) {
+      for (const auto& child : met[i]->child_list) {
+        if (child && (child->life & kDead) == 0) met.push_back(child.get());
+      }
+    }
+  }
+  for (DObject* object : met) object->life = kDying | kDead;
+  for (DObject* object : met) retire(*object);
+}
+
+void DObjectAccess::retire(DObject& object) {
+  if (object.kind() == DObject::DKind::LAYER) {
+    retire_layer(*static_cast<DLayer*>(&object));
+  } else if (object.kind() == DObject::DKind::ATTRIBUTE) {
+    retire_attribute(*static_cast<DAttribute*>(&object));
+  }
+}
+
+bool DObjectAccess::quiet(const DObject& root) {
+  return !root.extra || (!root.extra->calls_out && root.extra->operations == 0);
+}
+
+void DObjectAccess::note_calls_out(const DObject& object) {
+  DObject& root = tree_root(object);
+  if (!root.extra) root.extra = std::make_unique<DObject::Extra>();
+  root.extra->calls_out = true;
+}
+
+void DObjectAccess::destroy_unretired(DObject& object) {
+  // Nothing to call and nobody holding it: the children are retired as they
+  // are released.
+  if (object.parent_object == nullptr && quiet(object)) {
+    object.life = kDying | kDead;
+    retire(object);
+    return;
+  }
+  const DOperation operation(object);
+  destroy_subtree(object);
+}
+
+DObject& DObjectAccess::open_operation(const DObject& object) {
+  DObject& root = tree_root(object);
+  if (!root.extra) root.extra = std::make_unique<DObject::Extra>();
+  ++root.extra->operations;
+  return root;
+}
+
+void DObjectAccess::close_operation(DObject& root) {
+  DObject* at = &root;
+  // Handed over when the root was placed under a parent.
+  if (at->extra == nullptr || at->extra->operations == 0) at = &tree_root(root);
+  if (at->extra == nullptr || at->extra->operations == 0) return;
+  if (--at->extra->operations != 0) return;
+  while (!at->extra->retired.empty()) {
+    auto retired = std::move(at->extra->retired);
+    at->extra->retired.clear();
+    release_all(std::move(retired));
+  }
 }
 
 void DObject::set_object_name(const std::string& name) {
@@ -157,6 +308,16 @@ DObject* DObject::add_child(std::unique_ptr<DObject> child) {
   // A layer learns its root as it joins, so that what is made below it finds
   // the root without a walk.
   if (child->kind() == DKind::LAYER) *layer_root_hint(*child) = &root;
+  // Operations running on the child's tree now run on this one.
+  if (child->extra && (child->extra->operations != 0 || !child->extra->retired.empty() ||
+                       child->extra->calls_out)) {
+    if (!root.extra) root.extra = std::make_unique<Extra>();
+    root.extra->calls_out = root.extra->calls_out || child->extra->calls_out;
+    root.extra->operations += child->extra->operations;
+    child->extra->operations = 0;
+    for (auto& retired : child->extra->retired) root.extra->retired.push_back(std::move(retired));
+    child->extra->retired.clear();
+  }
   child->parent_object = this;
   DObject* raw = child.get();
   child_list.push_back(std::move(child));
@@ -170,13 +331,28 @@ void DObject::destroy_child(DObject* child) {
   auto it = std::find_if(list.begin(), list.end(),
                          [child](const std::unique_ptr<DObject>& c) { return c.get() == child; });
   if (it == list.end()) return;
-  // Detach and raise the version before deleting, so that a callback run by
-  // the child's destructor sees a consistent list and no cache hands it out.
+  if (DObjectAccess::quiet(tree_root(*this))) {
+    std::unique_ptr<DObject> doomed = std::move(*it);
+    list.erase(it);
+    ++version;
+    raise_tree_generation(*this);
+    std::vector<std::unique_ptr<DObject>> one;
+    one.push_back(std::move(doomed));
+    DObjectAccess::release_all(std::move(one));
+    return;
+  }
+  const DOperation operation(*this);
+  // Out of the list first, so that no look-up hands it out to a callback; it
+  // keeps its parent, so that it still answers for its path. Its memory goes
+  // to the tree's root until the outermost operation returns.
   std::unique_ptr<DObject> doomed = std::move(*it);
   list.erase(it);
   ++version;
   raise_tree_generation(*this);
-  doomed.reset();
+  DObject& root = tree_root(*this);
+  if (!root.extra) root.extra = std::make_unique<Extra>();
+  root.extra->retired.push_back(std::move(doomed));
+  DObjectAccess::destroy_subtree(*child);
 }
 
 void DObject::reorder_children(const std::vector<DObject*>& order) {
@@ -238,6 +414,7 @@ void DObject::reorder_children(const std::vector<DObject*>& order) {
 }
 
 DConnectionID DObject::on_destroyed(std::function<void()> callback) {
+  DObjectAccess::note_calls_out(*this);
   if (!extra) extra = std::make_unique<Extra>();
   extra->destroyed_callbacks[extra->next_destroyed_id] = std::move(callback);
   return extra->next_destroyed_id++;

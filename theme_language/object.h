@@ -60,7 +60,8 @@ class DObject {
   // REQUIRES: the entries are distinct current children of this object.
   void reorder_children(const std::vector<DObject*>& order);
 
-  // Callbacks run first thing in the destructor, in the order registered.
+  // Callbacks run first thing when the object is destroyed, in the order
+  // registered, while it and its subtree are still whole.
   DConnectionID on_destroyed(std::function<void()> callback);
   void disconnect_destroyed(const DConnectionID& id);
 
@@ -111,6 +112,8 @@ class DObject {
   // Lets hot paths tell layers and attributes apart without a dynamic_cast;
   // set by the derived constructor, back to OBJECT once that part is gone.
   DKind object_kind = DKind::OBJECT;
+  // Where the object stands in its destruction (object.cpp); fills padding.
+  std::uint8_t life = 0;
 };
 
 // Inline: the render walk, the look-ups and the copies ask them of every object.

@@ -611,9 +611,9 @@ TEST_F(AttributeLinks, destruction_leaves_dependents_with_the_value_they_read) {
   EXPECT_TRUE(e->dependents(false).empty());
 }
 
-TEST_F(AttributeLinks, callbacks_during_a_layer_teardown_no_longer_see_the_torn_down_layer) {
-  // Children die after their layer's own part: a link-change callback run
-  // then must find neither that layer nor its attributes.
+TEST_F(AttributeLinks, callbacks_during_a_layer_teardown_see_it_whole_and_out_of_its_tree) {
+  // A link-change callback run by the teardown finds the destroyed layer and
+  // its attributes whole, and the tree without them.
   DLayer root;
   auto* outer = dMake<DLayer>(&root, "Outer");
   auto* source = dMake<DAttribute>(outer, "Source");
@@ -623,20 +623,23 @@ TEST_F(AttributeLinks, callbacks_during_a_layer_teardown_no_longer_see_the_torn_
   source->set_value(DValue(3.0));
   ASSERT_TRUE(linked->create_link(source));
 
-  DLayer* seen_parent = outer;
-  DAttribute* found = wanted;
+  DLayer* seen_parent = nullptr;
+  DAttribute* found = nullptr;
+  DLayer* from_root = outer;
   std::string seen_path;
   double seen_value = 0.0;
   linked->on_link_change([&] {
     seen_parent = inner->parent();
     found = find_link_target(linked, "Wanted");
+    from_root = root.find_layer("Outer");
     seen_path = linked->path();
     seen_value = linked->as<double>({"Hover"});
   });
   root.destroy_child(outer);
-  EXPECT_EQ(seen_parent, nullptr);
-  EXPECT_EQ(found, nullptr);
-  EXPECT_EQ(seen_path, "Inner/Linked");
+  EXPECT_EQ(seen_parent, outer);
+  EXPECT_EQ(found, wanted);
+  EXPECT_EQ(from_root, nullptr);
+  EXPECT_EQ(seen_path, "Outer/Inner/Linked");
   EXPECT_EQ(seen_value, 3.0);
 }
 

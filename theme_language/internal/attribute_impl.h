@@ -18,6 +18,7 @@
 #include "theme_language/attribute.h"
 #include "theme_language/connections.h"
 #include "theme_language/internal/name_index.h"
+#include "theme_language/internal/object_access.h"
 #include "theme_language/internal/shared_value.h"
 #include "theme_language/internal/tree_states.h"
 #include "theme_language/object.h"
@@ -84,8 +85,8 @@ struct DAttribute::Impl {
       *prev = next;
       if (next != nullptr) next->prev = prev;
     }
-    // The record, or null once it is gone.
-    Impl* alive() const { return record; }
+    // The record, or null once its attribute is destroyed.
+    Impl* alive() const { return record != nullptr && !dead(*record->owner) ? record : nullptr; }
 
    private:
     friend struct Impl;

@@ -150,7 +150,6 @@ struct DLayer::Impl {
     void add_value(Frame& frame, DAttribute* attribute, DValue value, bool link);
     void add_shared(Frame& frame, DAttribute* attribute, DSharedValue value);
     std::size_t record(Frame& frame);
-    bool still_there(const Value& entry, std::vector<std::size_t>& chain) const;
     void hand_over();
   };
   // Copies, inserts and reorders; records the values for `merge` to hand over.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "theme_language/internal/object_pool.h"
 #include "theme_language/internal/tree_states.h"
@@ -16,6 +17,7 @@
 namespace Drelm {
 
 class DAttribute;
+class DLayer;
 
 // What the library does to the private parts of DObject, which befriends it.
 // The free functions below are the names the library calls them by.
@@ -31,7 +33,52 @@ struct DObjectAccess {
   // the destructor, without a call.
   static void run_destroyed_callbacks(DObject& object);
   static void destroy_children(DObject& object);
+
+  // Lifetime: see DOperation below.
+  static constexpr std::uint8_t kDying = 1;  // its destroy callbacks have started
+  static constexpr std::uint8_t kDead = 2;   // out of the tree, only its memory is left
+  static bool dead(const DObject& object) { return (object.life & kDead) != 0; }
+  static bool dying(const DObject& object) { return object.life != 0; }
+  static DObject& open_operation(const DObject& object);
+  static void close_operation(DObject& root);
+  // What a destructor of an object that nobody retired does first: the
+  // whole destruction but the release of the object itself.
+  static void destroy_unretired(DObject& object);
+  // The destroy callbacks of `top` and its subtree, then the retiring.
+  static void destroy_subtree(DObject& top);
+  // The derived class's part of retiring one object.
+  static void retire(DObject& object);
+  // Whether a destruction in the tree of `root` may release as it goes.
+  static bool quiet(const DObject& root);
+  // Destroying objects of the tree of `object` may run code of the program's.
+  static void note_calls_out(const DObject& object);
+  static void release_all(std::vector<std::unique_ptr<DObject>> objects);
 };
+
+// Release nothing while an operation of its tree is running. Destroying an
+// object runs the destroy callbacks of its subtree while all of it is whole,
+// takes it out of its parent's list, breaks the links into it, makes derived
+// layers forget it as a base and marks every object of it dead, all at once;
+// its memory is released when the outermost operation of the tree returns.
+// Every public operation that may run a callback holds one of these on its
+// tree, so a walk holding objects of the tree only has to skip dead ones
+// (dead() below) and stop working on one that died; it never reads freed
+// memory. A root placed under a parent hands its running operations and
+// retired objects to the new root.
+class DOperation {
+ public:
+  explicit DOperation(const DObject& object) : root(&DObjectAccess::open_operation(object)) {}
+  ~DOperation() { DObjectAccess::close_operation(*root); }
+  DOperation(const DOperation&) = delete;
+  DOperation& operator=(const DOperation&) = delete;
+
+ private:
+  DObject* root;
+};
+
+// Whether `object` was destroyed during a running operation: it is out of
+// its tree and only its memory is left until the operation returns.
+inline bool dead(const DObject& object) { return DObjectAccess::dead(object); }
 
 // The record of the tree that holds `object`, kept by its root, made on first
 // use. Its counter is raised by every change of the tree's structure:
@@ -122,6 +169,16 @@ struct DCopyPlace {
 };
 // The place for copies of `source` made under `parent`.
 DCopyPlace copy_place(const DObject& source, DObject& parent);
+
+// The parts of destruction that belong to the derived classes, run while
+// the whole subtree is still in memory: a layer leaves its base's list and
+// its derived layers forget it; an attribute's dependents lose their links.
+void retire_layer(DLayer& layer);
+void retire_attribute(DAttribute& attribute);
+
+// resolve_links within an operation already running on the tree.
+void resolve_links_within(DAttribute& attribute);
+void resolve_links_within(DLayer& layer);
 
 // DAttribute::clone_to with the place known, so that a merge copying many
 // attributes between the same two trees decides it once.

@@ -56,7 +56,29 @@ struct DLayerAccess {
   static bool base_may_lie_elsewhere(const DLayer& layer);
   // The length of base_path(), without the copy that base_path() returns.
   static std::size_t base_path_size(const DLayer& layer);
+  static void retire(DLayer& layer);
 };
+
+// Which states an attribute inherits, the one rule that states(true), the
+// state cache and the merges follow: found(from) hears of the same-named
+// attribute of each base along its layer's base chain, nearest first, up to
+// the first base that has none; seen(base) of every base looked at. A base
+// met again in a looping chain is heard of again, further off.
+template <typename Found, typename Seen>
+void for_each_state_source(const DAttribute& attribute, Found&& found, Seen&& seen) {
+  DLayer* layer = as_layer(attribute.parent());
+  if (layer == nullptr) return;
+  walk_base_chain(
+      layer->base(),
+      [&](DLayer* base) {
+        seen(*base);
+        DAttribute* from = base->find_attribute(attribute.object_name());
+        if (from == nullptr) return true;
+        found(*from);
+        return false;
+      },
+      layer);
+}
 
 // out[i] = layer.find_attribute(keys[i].name), for each of the count keys.
 void find_attributes(DLayer& layer, const DNameKey* keys, std::size_t count, DAttribute** out);

@@ -139,14 +139,28 @@ class DConditionTable {
 //     read anew from their source on every render.
 //   A layer's root hint (tree_root): no counter, as trees only ever join; a
 //     hint whose object got a parent is followed up and rewritten.
-//   Within one operation only: a merge's layer records (C, so that hand_over
-//     finds what callbacks left), a load's bases known too large (by
+//   Within one operation only: a merge's values to hand over (each skipped
+//     once its attribute is dead), a load's bases known too large (by
 //     address, for the load's duration; each forgotten when its base dies),
 //     and a lowering's shared long texts (by their place in the parse tree).
 //
+// Lifetime, for every pointer a running operation holds (DOperation in
+// object_access.h): release nothing while an operation of its tree is
+// running. A destroyed object is at once out of its parent's list and every
+// index (C and G rise), its links and bases are undone, and it and its
+// subtree are marked dead; the operations count and the retired objects are
+// kept by the tree's root, and the memory goes when the outermost operation
+// returns. A walk over a snapshot tests dead() on each entry and stops
+// working on an object that died; the watches of an attribute's record
+// answer null for a dead attribute too. A tree in which no operation runs
+// and nothing can call out (no destroy or link-change callback was ever
+// registered, no link from another tree leads in) releases as it destroys,
+// in one walk.
+//
 // A new mutating operation raises C (and G) when it changes a child list, R
 // (and G) when it renames, G when it changes a base, A when it changes a link
-// or a value that a memo may hold.
+// or a value that a memo may hold. A new operation that may run a callback
+// holds a DOperation on its tree for as long as it holds pointers into it.
 
 // Kept by the root of a tree once a look-up asked for it.
 struct DTreeStates {
