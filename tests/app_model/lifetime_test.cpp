@@ -10,6 +10,7 @@
 #include "app_model/internal/app_internal.h"
 #include "support/files.h"
 #include "support/fixture_app.h"
+#include "support/render_afresh.h"
 #include "theme_language/attribute.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
@@ -22,29 +23,6 @@ using Drelm::dMake;
 using Drelm::DObject;
 using Drelm::DValue;
 using Ombrix::OApp;
-using Ombrix::RenderNode;
-
-// The tree as a render that keeps nothing from earlier renders builds it.
-RenderNode render_afresh(OApp& app) {
-  DLayer* root = app.engine().find_layer(app.root_name);
-  if (root == nullptr) return RenderNode{};
-  Ombrix::StringMap theme_buttons;
-  Ombrix::ListActionMap list_actions;
-  Ombrix::ThemeCtx themes{&app.themes, nullptr};
-  if (auto it = app.themes.find(app.active_theme); it != app.themes.end()) {
-    themes.active = &it->second;
-  }
-  RenderNode tree =
-      Ombrix::build_node(root, app.root_name, app.texts, app.media_sources, app.hrefs, app.qr_data,
-                         app.heights, app.node_states, app.hidden_paths,
-                         std::vector<std::string>(app.states.begin(), app.states.end()),
-                         theme_buttons, nullptr, themes, app.lists, list_actions, Ombrix::RowCtx{},
-                         app.mobile_size_scale, app.mobile_font_scale, app.mobile_spacing_scale);
-  bool uses_viewport = false;
-  Ombrix::fold_viewport_heights(tree, app.viewport_height, app.heights, uses_viewport);
-  Ombrix::apply_combo_data(tree, app.combo_options, app.combo_selected);
-  return tree;
-}
 
 // Under the model's "Life": Base (X, Y), Work << Base (X, Y with states Hover
 // and Press, Dep linked to X), Next (W), and Derived << Work (X). Bases are resolved,
@@ -218,7 +196,7 @@ TEST(Lifetime, callbacks_may_destroy_anything_during_any_operation) {
       if (!life->app) continue;
       life->app->render_patches();
       EXPECT_EQ(Ombrix::node_to_json(*life->app->previous_tree).dump(),
-                Ombrix::node_to_json(render_afresh(*life->app)).dump());
+                Ombrix::node_to_json(support::render_afresh(*life->app)).dump());
     }
   }
 }

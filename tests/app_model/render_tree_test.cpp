@@ -9,6 +9,7 @@
 #include "app_model/internal/app_internal.h"
 #include "support/files.h"
 #include "support/fixture_app.h"
+#include "support/render_afresh.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 
@@ -427,28 +428,6 @@ TEST(RenderTree, each_render_shows_what_changed_in_the_layer_tree_since_the_last
 
 namespace {
 
-// The tree as a render that keeps nothing from earlier renders builds it.
-RenderNode render_afresh(OApp& app) {
-  Drelm::DLayer* root = app.engine().find_layer(app.root_name);
-  if (root == nullptr) return RenderNode{};
-  Ombrix::StringMap theme_buttons;
-  Ombrix::ListActionMap list_actions;
-  Ombrix::ThemeCtx themes{&app.themes, nullptr};
-  if (auto it = app.themes.find(app.active_theme); it != app.themes.end()) {
-    themes.active = &it->second;
-  }
-  RenderNode tree =
-      Ombrix::build_node(root, app.root_name, app.texts, app.media_sources, app.hrefs, app.qr_data,
-                         app.heights, app.node_states, app.hidden_paths,
-                         std::vector<std::string>(app.states.begin(), app.states.end()),
-                         theme_buttons, nullptr, themes, app.lists, list_actions, Ombrix::RowCtx{},
-                         app.mobile_size_scale, app.mobile_font_scale, app.mobile_spacing_scale);
-  bool uses_viewport = false;
-  Ombrix::fold_viewport_heights(tree, app.viewport_height, app.heights, uses_viewport);
-  Ombrix::apply_combo_data(tree, app.combo_options, app.combo_selected);
-  return tree;
-}
-
 TEST(RenderTree, nothing_is_read_from_bases_or_trees_that_are_gone) {
   const ExtraStyles styles(R"(Main:
     Title << Ombrix/Text:
@@ -466,7 +445,7 @@ TEST(RenderTree, nothing_is_read_from_bases_or_trees_that_are_gone) {
     SCOPED_TRACE(step);
     app->render_patches();
     EXPECT_EQ(Ombrix::node_to_json(*app->previous_tree).dump(),
-              Ombrix::node_to_json(render_afresh(*app)).dump());
+              Ombrix::node_to_json(support::render_afresh(*app)).dump());
     return *app->previous_tree;
   };
   shown("first");
