@@ -127,6 +127,9 @@ TEST(Lifetime, callbacks_may_destroy_anything_during_any_operation) {
       l.attribute(layer, name)->on_change(std::move(callback));
     };
   };
+  const auto on_theme_primary = [](Life& l, std::function<void()> callback) {
+    l.app->engine().find_layer("Theme")->find_attribute("Primary")->on_change(std::move(callback));
+  };
   const auto set_x = [](Life& l) { l.attribute("Work", "X")->set_value(DValue(9.0)); };
   support::TempDir reload;
   reload.write("again.drl",
@@ -165,12 +168,20 @@ TEST(Lifetime, callbacks_may_destroy_anything_during_any_operation) {
        }},
       {"load_files", on_change_of("Work", "X"),
        [&reload](Life& l) { l.app->engine().load_files(reload.string(), ""); }},
-      {"set_active_theme",
-       [](Life& l, std::function<void()> callback) {
-         l.app->engine().find_layer("Theme")->find_attribute("Primary")->on_change(
-             std::move(callback));
-       },
+      {"set_active_theme", on_theme_primary,
        [](Life& l) { EXPECT_TRUE(l.app->set_active_theme("Dawn (South)")); }},
+      {"remove_theme", on_theme_primary,
+       [](Life& l) { EXPECT_TRUE(l.app->remove_theme("Dusk (North)")); }},
+      {"add_theme_json", on_theme_primary,
+       [](Life& l) {
+         l.app->add_theme_json(
+             R"({"Dusk": {"_meta": {"publisher": "North"}, "Primary": "#111111"}})");
+       }},
+      {"init", on_change_of("Work", "X"),
+       [&reload](Life& l) {
+         EXPECT_TRUE(l.app->init(support::kFixtureApp + "/themes", support::kFixtureApp + "/styles",
+                                 "Dawn (South)", {reload.string()}));
+       }},
       {"destroy_child",
        [](Life& l, std::function<void()> callback) {
          l.attribute("Work", "Y")->on_destroyed(std::move(callback));
