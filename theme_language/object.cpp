@@ -161,34 +161,46 @@ void DObjectAccess::release_all(std::vector<std::unique_ptr<DObject>> objects) {
   };
   std::vector<Frame> stack;
   // Unretired only where nothing can run code of the program's: retired
-  // here, before its children, as a destruction would. Most objects have no
-  // children and go at once, without a frame.
-  const auto enter = [&stack](DObject* object) {
+  // here, before its children, as a destruction would.
+  const auto retire_once = [](DObject* object) {
     if ((object->life & kDead) == 0) {
       object->life = kDying | kDead;
       retire(*object);
     }
-    if (object->child_list.empty()) {
-      delete object;
-    } else {
-      stack.push_back(Frame{object, 0});
-    }
   };
   for (auto& top : objects) {
-    if (!top) continue;
-    enter(top.release());
+    DObject* object = top.release();
+    if (object == nullptr) continue;
+    retire_once(object);
+    if (object->child_list.empty()) {
+      delete object;
+      continue;
+    }
+    stack.push_back(Frame{object, 0});
     while (!stack.empty()) {
-      Frame& frame = stack.back();
-      auto& children = frame.object->child_list;
-      if (frame.next < children.size()) {
-        DObject* child = children[frame.next++].release();
-        if (child != nullptr) enter(child);
+      DObject* parent = stack.back().object;
+      auto& children = parent->child_list;
+      std::size_t next = stack.back().next;
+      // Most objects have no children and go in this loop, without a frame.
+      DObject* deeper = nullptr;
+      while (deeper == nullptr && next < children.size()) {
+        DObject* child = children[next++].release();
+        if (child == nullptr) continue;
+        retire_once(child);
+        if (child->child_list.empty()) {
+          delete child;
+        } else {
+          deeper = child;
+        }
+      }
+      if (deeper != nullptr) {
+        stack.back().next = next;
+        stack.push_back(Frame{deeper, 0});
         continue;
       }
-      DObject* done = frame.object;
       stack.pop_back();
-      done->child_list.clear();
-      delete done;
+      children.clear();
+      delete parent;
     }
   }
 }
