@@ -232,7 +232,11 @@ void DAttribute::Impl::resolve_own_link() {
 // ---- DAttribute: write side ----------------------------------------------------
 
 DAttribute::~DAttribute() {
-  if (!DObjectAccess::dying(*this)) DObjectAccess::destroy_unretired(*this);
+  if (DObjectAccess::retire_in_destructor(*this)) {
+    retire_attribute(*this);
+  } else if (!DObjectAccess::dying(*this)) {
+    DObjectAccess::destroy_unretired(*this);
+  }
   forget_kind();
 }
 
