@@ -169,7 +169,7 @@ TEST(DObject, destruction_runs_own_callbacks_before_each_subtree_in_order) {
     auto holder = std::make_unique<DLayer>();
     DLayer* top = dMake<DLayer>(holder.get(), "L");
     DLayer* deepest = top;
-    for (int level = 0; level < 100000; ++level) deepest = dMake<DLayer>(deepest, "L");
+    for (int level = 0; level < 100000; ++level) deepest = dMake<DLayer>(deepest);
     calls.clear();
     record(top, "top");
     record(deepest, "deepest");
