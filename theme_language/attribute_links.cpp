@@ -232,17 +232,21 @@ void DAttribute::Impl::resolve_own_link() {
 // ---- DAttribute: write side ----------------------------------------------------
 
 DAttribute::~DAttribute() {
-  if (!DObjectAccess::dying(*this)) DObjectAccess::destroy_unretired(*this);
+  if (DObjectAccess::retire_in_destructor(*this)) {
+    retire_attribute(*this);
+  } else if (!DObjectAccess::dying(*this)) {
+    DObjectAccess::destroy_unretired(*this);
+  }
   forget_kind();
 }
 
-void retire_attribute(DAttribute& attribute) {
-  using Impl = DAttribute::Impl;
-  // Most attributes never had a link, callback or dependent.
-  if (!attribute.impl) return;
-  Impl& own = *attribute.impl;
-  // Most records only hold callbacks or state entries.
-  if (own.dependents.empty() && !own.link) return;
+namespace {
+
+// The links into and out of `attribute`, broken; apart from the cheap test
+// below, as most attributes have none and a teardown meets every attribute.
+// Impl is the attribute's record type, which only its friend may name.
+template <typename Impl>
+[[gnu::noinline]] void retire_links(DAttribute& attribute, Impl& own) {
   const std::vector<DAttribute*> snapshot = own.dependents;
   // Raised by this loop's own removals too; any other change means that a
   // callback changed the list, maybe by destroying a later dependent.
@@ -276,6 +280,16 @@ void retire_attribute(DAttribute& attribute) {
     if (!other.link || other.link->target != &attribute) continue;
     Impl::store(*dependent, dependent->value());
     other.link.reset();
+  }
+}
+
+}  // namespace
+
+void retire_attribute(DAttribute& attribute) {
+  // Most attributes never had a link, callback or dependent, and most
+  // records only hold callbacks or state entries.
+  if (attribute.impl && (!attribute.impl->dependents.empty() || attribute.impl->link)) {
+    retire_links(attribute, *attribute.impl);
   }
 }
 

@@ -18,7 +18,11 @@ DLayer::DLayer(const std::string& name) : DLayer() { set_object_name(name); }
 // Destroyed whole: the callbacks see this layer part, and then its
 // children, before any of it is gone (see DOperation).
 DLayer::~DLayer() {
-  if (!DObjectAccess::dying(*this)) DObjectAccess::destroy_unretired(*this);
+  if (DObjectAccess::retire_in_destructor(*this)) {
+    DLayerAccess::retire(*this);
+  } else if (!DObjectAccess::dying(*this)) {
+    DObjectAccess::destroy_unretired(*this);
+  }
   forget_kind();
 }
 

@@ -35,10 +35,6 @@ void release_name(std::string* name) {
   if (name != nullptr && --holders(name) == 0) delete static_cast<SharedName*>(name);
 }
 
-void release_all(std::vector<std::unique_ptr<DObject>> objects) {
-  DObjectAccess::release_all(std::move(objects));
-}
-
 }  // namespace
 
 struct DObject::Extra {
@@ -117,14 +113,21 @@ DObject::DObject(DKind kind, const std::string& name)
 std::size_t DObject::child_renames() const { return extra ? extra->child_renames : 0; }
 
 DObject::~DObject() {
+  // Most objects come here retired, without children or record: for them
+  // this is a few tests, without a call.
+  if (life == 0 || !child_list.empty() || extra) DObjectAccess::destroy_rest(*this);
+  release_name(name_text);
+}
+
+void DObjectAccess::destroy_rest(DObject& object) {
   // A derived class runs this first, while its part is whole; a plain object
   // gets here unretired.
-  if (life == 0) DObjectAccess::destroy_unretired(*this);
-  if (!child_list.empty()) DObjectAccess::destroy_children(*this);
-  if (extra && !extra->retired.empty()) release_all(std::move(extra->retired));
-  release_name(name_text);
-  if (extra) {
+  if (object.life == 0) destroy_unretired(object);
+  if (!object.child_list.empty()) destroy_children(object);
+  if (auto& extra = object.extra) {
+    if (!extra->retired.empty()) release_all(std::move(extra->retired));
     for (std::string* old : extra->old_names) release_name(old);
+    extra.reset();
   }
 }
 
@@ -161,34 +164,48 @@ void DObjectAccess::release_all(std::vector<std::unique_ptr<DObject>> objects) {
   };
   std::vector<Frame> stack;
   // Unretired only where nothing can run code of the program's: retired
-  // here, before its children, as a destruction would. Most objects have no
-  // children and go at once, without a frame.
-  const auto enter = [&stack](DObject* object) {
+  // here, before its children, as a destruction would.
+  const auto retire_once = [](DObject* object) {
     if ((object->life & kDead) == 0) {
       object->life = kDying | kDead;
       retire(*object);
     }
-    if (object->child_list.empty()) {
-      delete object;
-    } else {
-      stack.push_back(Frame{object, 0});
-    }
   };
   for (auto& top : objects) {
-    if (!top) continue;
-    enter(top.release());
+    DObject* object = top.release();
+    if (object == nullptr) continue;
+    retire_once(object);
+    if (object->child_list.empty()) {
+      delete object;
+      continue;
+    }
+    stack.push_back(Frame{object, 0});
     while (!stack.empty()) {
-      Frame& frame = stack.back();
-      auto& children = frame.object->child_list;
-      if (frame.next < children.size()) {
-        DObject* child = children[frame.next++].release();
-        if (child != nullptr) enter(child);
+      DObject* parent = stack.back().object;
+      auto& children = parent->child_list;
+      std::size_t next = stack.back().next;
+      // Most objects have no children and go in this loop, without a frame.
+      DObject* deeper = nullptr;
+      while (deeper == nullptr && next < children.size()) {
+        DObject* child = children[next++].release();
+        if (child == nullptr) continue;
+        if (!child->child_list.empty()) {
+          retire_once(child);
+          deeper = child;
+          continue;
+        }
+        // Retired by its destructor, which runs next: one call for both.
+        if ((child->life & kDead) == 0) child->life = kDying | kDead | kRetireInDestructor;
+        delete child;
+      }
+      if (deeper != nullptr) {
+        stack.back().next = next;
+        stack.push_back(Frame{deeper, 0});
         continue;
       }
-      DObject* done = frame.object;
       stack.pop_back();
-      done->child_list.clear();
-      delete done;
+      children.clear();
+      delete parent;
     }
   }
 }

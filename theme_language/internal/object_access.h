@@ -29,16 +29,25 @@ struct DObjectAccess {
   static DObject* append_copy(DObject& parent, std::unique_ptr<DObject> copy);
   static void share_name(DObject& copy, const DObject& source);
   static DObjectPool* object_pool(DObject& object);
-  // The two parts of destruction that most objects skip: their checks stay in
+  // The parts of destruction that most objects skip: their checks stay in
   // the destructor, without a call.
   static void run_destroyed_callbacks(DObject& object);
   static void destroy_children(DObject& object);
+  // What the destructor does for an object unretired, with children or
+  // with a record.
+  static void destroy_rest(DObject& object);
 
   // Lifetime: see DOperation below.
   static constexpr std::uint8_t kDying = 1;  // its destroy callbacks have started
   static constexpr std::uint8_t kDead = 2;   // out of the tree, only its memory is left
+  // With kDying and kDead: released by a quiet teardown before it was
+  // retired; its destructor retires it first thing.
+  static constexpr std::uint8_t kRetireInDestructor = 4;
   static bool dead(const DObject& object) { return (object.life & kDead) != 0; }
   static bool dying(const DObject& object) { return object.life != 0; }
+  static bool retire_in_destructor(const DObject& object) {
+    return object.life == (kDying | kDead | kRetireInDestructor);
+  }
   static DObject& open_operation(const DObject& object);
   static void close_operation(DObject& root);
   // What a destructor of an object that nobody retired does first: the
