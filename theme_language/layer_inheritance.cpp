@@ -97,12 +97,24 @@ void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
     }
   };
   add_own(attribute, 0);
+  // Where a merge left an attribute holding a state of every name its chain
+  // holds, the rest of the chain only adds states that lose to its own.
+  DLayer* const holder = as_layer(attribute.parent());
+  const bool covered = holder != nullptr && DLayerAccess::states_cover_chain(*holder) &&
+                       holder->find_attribute(attribute.object_name()) == &attribute;
   // A base met again in a looping chain adds its states once more, at a
   // further level, where they lose to the first.
   std::size_t level = 0;
-  for_each_state_source(
-      attribute, [&](const DAttribute& inherited_from) { add_own(inherited_from, ++level); },
-      [](const DLayer&) {});
+  if (!covered) {
+    for_each_state_source(
+        attribute,
+        [&](const DAttribute& inherited_from) {
+          add_own(inherited_from, ++level);
+          // Found by its name in its layer, as the walk finds it.
+          return !DLayerAccess::states_cover_chain(*as_layer(inherited_from.parent()));
+        },
+        [](const DLayer&) {});
+  }
   if (out.size() < 2) return;
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
     if (a.name != b.name) return a.name < b.name;
@@ -357,6 +369,16 @@ void DLayer::Impl::forget_derived(DLayer& layer) {
   if (here) raise_tree_generation(layer);
 }
 
+bool DLayerAccess::states_cover_chain(const DLayer& layer) {
+  const DLayer::Impl& impl = *layer.impl;
+  if (!impl.chain || !impl.chain->covered) return false;
+  // Only for chains within one tree, whose counter sees every change of them.
+  const DLayer* end = nullptr;
+  std::size_t length = 0;
+  if (!DLayer::Impl::chain_of(layer, end, length)) return false;
+  return impl.chain->covered && impl.chain->covered_at == tree_states(layer).generation;
+}
+
 bool DLayerAccess::base_may_lie_elsewhere(const DLayer& layer) {
   return layer.impl->base_elsewhere;
 }
@@ -540,6 +562,15 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
   merge_layer(base, derived, merge, top);
   // The copies left the tree's counter as it was; the callbacks may read it.
   raise_tree_generation(*derived);
+  if (!merge.chains_changed) {
+    for (const auto& [layer, given] : merge.covering) {
+      const DLayer* end = nullptr;
+      std::size_t length = 0;
+      if (layer->impl->base != given || !chain_of(*layer, end, length)) continue;
+      layer->impl->chain->covered = true;
+      layer->impl->chain->covered_at = tree_states(*layer).generation;
+    }
+  }
   merge.hand_over();
 }
 
@@ -553,6 +584,7 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
     std::vector<DStateEntry>& inherited_states;
     std::vector<DStateEntry>& own_states;
     std::vector<DObject*> order;
+    std::vector<DAttribute*> met;
 
     void reserve(std::size_t base_count) {
       // Each child of the base adds at most one: the list grows once, not by
@@ -560,10 +592,17 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
       reserve_children(*derived, derived->DObject::children().size() + base_count);
     }
     bool copy_attribute(const DAttribute& source, DObject* parent) {
+      // A copy on a layer that a chain passes changes what the chain holds:
+      // the covered chains are then no longer trusted.
+      if (!merge.chains_changed && passed_by_chains(*derived)) {
+        merge.chains_changed = true;
+        raise_tree_generation(*derived);
+      }
       clone_attribute(source, parent, merge.place);
       return true;
     }
     void inherit_value(NameIndexEntry<DAttribute>& own, const DAttribute& inherited) {
+      met.push_back(own.object);
       // A value or link of the derived declaration always wins, and of several
       // base attributes of one name the first that has one.
       if (own.inherits || !std::holds_alternative<std::monostate>(own.object->value()) ||
@@ -612,15 +651,28 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
       // The indexes made while loading no longer fit the merged child list.
       derived->impl->drop_stale_indexes(*derived);
     }
-  } making{merge, frame, derived, merge.inherited_states, merge.own_states, {}};
+  } making{merge, frame, derived, merge.inherited_states, merge.own_states, {}, {}};
+  // Without a base of its own, the layer's attributes got a copy of every
+  // state their inherited namesakes hold along the base's chain; once the base
+  // is given, they hold a state of every name their new chain holds, if the
+  // base's attributes did: those of a base without a base, or of a covered one.
+  const bool may_cover = derived->impl->base == nullptr &&
+                         (base->impl->base == nullptr || DLayerAccess::states_cover_chain(*base));
   walk_merge(*base, *derived, making);
 
   // Gives a nested layer without a base of its own the base's same-named child,
   // unless that child already leads back here: a looping base chain would never
   // end for anything that follows it.
   if (derived->impl->base == nullptr && !on_chain(base, derived)) {
+    // The chains that end here go on through the base now.
+    if (passed_by_chains(*derived)) merge.chains_changed = true;
     set_base(*derived, base, !merge.place.share_names);
     raise_tree_generation(*derived);
+    if (may_cover && std::all_of(making.met.begin(), making.met.end(), [derived](DAttribute* own) {
+          return derived->find_attribute(own->object_name()) == own;
+        })) {
+      merge.covering.emplace_back(derived, base);
+    }
   }
 }
 
