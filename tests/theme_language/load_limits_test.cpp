@@ -375,10 +375,10 @@ TEST_F(LoadLimits, size_cases) {
        }},
       // Each nested layer declares an attribute of its own and takes the
       // rest, values and states, from the nested layers along the chain.
-      {"800 bases each with a nested layer of its own",
+      {"2,000 bases each with a nested layer of its own",
        [] {
          std::string text = "A0:\n N:\n  X: 1 @s: 2\n";
-         for (int i = 1; i < 800; ++i) {
+         for (int i = 1; i < 2000; ++i) {
            text += "A" + std::to_string(i) + " << A" + std::to_string(i - 1) + ":\n N:\n  Y" +
                    std::to_string(i % 3) + ": " + std::to_string(i) + "\n";
          }
@@ -386,7 +386,7 @@ TEST_F(LoadLimits, size_cases) {
        }(),
        {},
        [](DEngine& engine) {
-         for (int i = 1; i < 800; i += 97) {
+         for (int i = 1; i < 2000; i += 97) {
            DLayer* nested = engine.find_layer("A" + std::to_string(i) + "/N");
            ASSERT_NE(nested, nullptr);
            EXPECT_EQ(nested->base(), engine.find_layer("A" + std::to_string(i - 1) + "/N"));
