@@ -87,7 +87,20 @@ NameIndexEntry<T>* find_by_name(std::vector<NameIndexEntry<T>>& index, std::stri
 // attribute.states(true) as a list in its order, each name once, without
 // building the map: the same walk, where of one name the own state wins, the
 // nearer base next, and within one attribute the later child.
-void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
+// Which G the covered chains are checked against: a merge's own raises leave
+// them as they were until a chain changes.
+struct CoverWindow {
+  bool trusted = true;
+  const DTreeStates* merging = nullptr;
+  std::uint32_t since = 0;
+};
+
+bool covers(const DLayer& layer, const CoverWindow& window) {
+  return window.trusted && DLayerAccess::states_cover_chain(layer, window.merging, window.since);
+}
+
+void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out,
+                 const CoverWindow& window) {
   out.clear();
   const auto add_own = [&out](const DAttribute& holder, std::size_t level) {
     const auto& children = holder.children();
@@ -100,7 +113,7 @@ void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
   // Where a merge left an attribute holding a state of every name its chain
   // holds, the rest of the chain only adds states that lose to its own.
   DLayer* const holder = as_layer(attribute.parent());
-  const bool covered = holder != nullptr && DLayerAccess::states_cover_chain(*holder) &&
+  const bool covered = holder != nullptr && covers(*holder, window) &&
                        holder->find_attribute(attribute.object_name()) == &attribute;
   // A base met again in a looping chain adds its states once more, at a
   // further level, where they lose to the first.
@@ -111,7 +124,7 @@ void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
         [&](const DAttribute& inherited_from) {
           add_own(inherited_from, ++level);
           // Found by its name in its layer, as the walk finds it.
-          return !DLayerAccess::states_cover_chain(*as_layer(inherited_from.parent()));
+          return !covers(*as_layer(inherited_from.parent()), window);
         },
         [](const DLayer&) {});
   }
@@ -176,12 +189,12 @@ bool walk_merge(const DLayer& base, DLayer& derived, Pass& pass) {
         const_cast<DLayer&>(base).find_attribute(inherited->object_name()) == inherited) {
       continue;
     }
-    states_into(*inherited, pass.inherited_states);
+    states_into(*inherited, pass.inherited_states, pass.window());
     if (pass.inherited_states.empty()) continue;
     // A clone adds only its own name to the attribute's states, and the names
     // walked are distinct, so one index taken first answers every check. The
     // lists view names of states that the clones leave in place.
-    states_into(*own->object, pass.own_states);
+    states_into(*own->object, pass.own_states, pass.window());
     for (const DStateEntry& entry : pass.inherited_states) {
       if (has_state_named(pass.own_states, entry.name)) continue;
       if (!pass.copy_attribute(*entry.state, own->object)) return false;
@@ -214,6 +227,8 @@ struct CountingMerge {
     count = objects >= cap - count ? cap : count + objects;
     return count < cap;
   }
+  // A dry run changes nothing: each tree's counter as it stands.
+  CoverWindow window() const { return CoverWindow{}; }
   void reserve(std::size_t) {}
   bool copy_attribute(const DAttribute& source, DObject*) {
     return add(1 + count_copies(source, cap - count));
@@ -369,14 +384,17 @@ void DLayer::Impl::forget_derived(DLayer& layer) {
   if (here) raise_tree_generation(layer);
 }
 
-bool DLayerAccess::states_cover_chain(const DLayer& layer) {
+bool DLayerAccess::states_cover_chain(const DLayer& layer, const DTreeStates* merging,
+                                      std::uint32_t since) {
   const DLayer::Impl& impl = *layer.impl;
   if (!impl.chain || !impl.chain->covered) return false;
   // Only for chains within one tree, whose counter sees every change of them.
   const DLayer* end = nullptr;
   std::size_t length = 0;
   if (!DLayer::Impl::chain_of(layer, end, length)) return false;
-  return impl.chain->covered && impl.chain->covered_at == tree_states(layer).generation;
+  const DTreeStates& tree = tree_states(layer);
+  return impl.chain->covered &&
+         impl.chain->covered_at == (&tree == merging ? since : tree.generation);
 }
 
 bool DLayerAccess::base_may_lie_elsewhere(const DLayer& layer) {
@@ -558,6 +576,8 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
   const DOperation operation(*derived);
   Merge merge;
   merge.place = copy_place(*base, *derived);
+  merge.tree = &tree_states(*derived);
+  merge.generation_at_start = merge.tree->generation;
   Merge::Frame top{nullptr, derived};
   merge_layer(base, derived, merge, top);
   // The copies left the tree's counter as it was; the callbacks may read it.
@@ -586,6 +606,9 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
     std::vector<DObject*> order;
     std::vector<DAttribute*> met;
 
+    CoverWindow window() const {
+      return CoverWindow{!merge.chains_changed, merge.tree, merge.generation_at_start};
+    }
     void reserve(std::size_t base_count) {
       // Each child of the base adds at most one: the list grows once, not by
       // doubling as the copies arrive.
@@ -656,8 +679,11 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
   // state their inherited namesakes hold along the base's chain; once the base
   // is given, they hold a state of every name their new chain holds, if the
   // base's attributes did: those of a base without a base, or of a covered one.
-  const bool may_cover = derived->impl->base == nullptr &&
-                         (base->impl->base == nullptr || DLayerAccess::states_cover_chain(*base));
+  const bool may_cover =
+      derived->impl->base == nullptr &&
+      (base->impl->base == nullptr ||
+       (!merge.chains_changed &&
+        DLayerAccess::states_cover_chain(*base, merge.tree, merge.generation_at_start)));
   walk_merge(*base, *derived, making);
 
   // Gives a nested layer without a base of its own the base's same-named child,

@@ -161,6 +161,10 @@ struct DLayer::Impl {
     // that a chain passes (`chains_changed`).
     std::vector<std::pair<DLayer*, const DLayer*>> covering;
     bool chains_changed = false;
+    // The derived layer's tree and its G when the merge began: until a chain
+    // changes, the merge's own raises leave the covered chains as they were.
+    const DTreeStates* tree = nullptr;
+    std::uint32_t generation_at_start = 0;
 
     void add_value(Frame& frame, DAttribute* attribute, DValue value, bool link);
     void add_shared(Frame& frame, DAttribute* attribute, DSharedValue value);

@@ -18,6 +18,7 @@
 namespace Drelm {
 
 class DLoadBudget;
+struct DTreeStates;
 
 // Checked down-casts by DObject::kind in place of dynamic_cast. A class derived
 // from DLayer or DAttribute keeps its base's kind, so these answer as
@@ -61,7 +62,9 @@ struct DLayerAccess {
   // Whether each attribute that a name finds in `layer` holds a state of
   // every name its chain holds, as the merge that gave the layer its base
   // left it and nothing changed since.
-  static bool states_cover_chain(const DLayer& layer);
+  // Within a merge, G of the `merging` tree is taken as it was at `since`.
+  static bool states_cover_chain(const DLayer& layer, const DTreeStates* merging = nullptr,
+                                 std::uint32_t since = 0);
 };
 
 // Which states an attribute inherits, the one rule that states(true), the
