@@ -131,8 +131,9 @@ class DConditionTable {
 //     B of the layer's tree, and the tree record itself; only for chains whose
 //     every link lies in that tree.
 //   DLayer chain covered (a merge's walk of inherited states stops there):
-//     G of the layer's tree, with its kept chain fresh. A merge that copies
-//     onto a layer that chains pass raises G at once, not only when it ends.
+//     G of the layer's tree, with its kept chain fresh; within a merge, G as
+//     the merge began, until it copies onto a layer that chains pass or gives
+//     such a layer its base, when it raises G at once.
 //   DConditionTable recent active lists: the names themselves and the number
 //     of interned ids; nothing of the tree.
 //   The render's StyleMemo (app_model/internal/style_memo.h): answers_version
