@@ -398,6 +398,17 @@ TEST_F(LoadLimits, size_cases) {
              EXPECT_EQ(y((i - 1) % 3)->as<double>({}), i - 1);
            }
          }
+         // A state added at the chain's far end after loading is copied by a
+         // later merge like any other.
+         dMake<DAttribute>(engine.find_layer("A0/N")->find_attribute("X"), "late");
+         DLayer* later = dMake<DLayer>(engine.root(), "Later");
+         later->set_base_path("A1999");
+         dMake<DAttribute>(dMake<DLayer>(later, "N"), "X");
+         engine.root()->resolve_bases();
+         later->finalize();
+         DAttribute* x = engine.find_layer("Later/N")->find_attribute("X");
+         EXPECT_NE(find_own_state(*x, "late"), nullptr);
+         EXPECT_NE(find_own_state(*x, "s"), nullptr);
        }},
       // States nest under states as deep as calls make them.
       {"an attribute with states nested 100,000 deep",
