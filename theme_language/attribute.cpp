@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "theme_language/internal/attribute_impl.h"
 #include "theme_language/internal/object_access.h"
@@ -37,16 +39,25 @@ void add_own_states(const DObject& attribute,
 DAttribute::DAttribute(const std::string& name) : DObject(DKind::ATTRIBUTE, name) {}
 
 std::string DAttribute::path() const {
-  const DObject* up = DObject::parent();
-  if (const DAttribute* attribute = as_attribute(up)) {
-    return attribute->path() + "." + object_name();
+  // Up through the attributes that hold this one as a state, then down again:
+  // states nest as deep as calls make them.
+  std::vector<const DAttribute*> chain{this};
+  std::size_t size = object_name().size();
+  while (const DAttribute* up = as_attribute(chain.back()->DObject::parent())) {
+    chain.push_back(up);
+    size += 1 + up->object_name().size();
   }
-  if (const DLayer* layer = as_layer(up)) {
-    std::string layer_path = layer->path();
-    if (layer_path.empty()) return object_name();
-    return layer_path + "/" + object_name();
+  std::string result;
+  if (const DLayer* layer = as_layer(chain.back()->DObject::parent())) {
+    result = layer->path();
+    if (!result.empty()) result += '/';
   }
-  return object_name();
+  result.reserve(result.size() + size);
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (it != chain.rbegin()) result += '.';
+    result += (*it)->object_name();
+  }
+  return result;
 }
 
 const DValue& DAttribute::value() const {

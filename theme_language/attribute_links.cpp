@@ -1,6 +1,7 @@
 #include "theme_language/attribute.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string_view>
@@ -429,13 +430,32 @@ void DAttribute::resolve_links() {
 }
 
 void resolve_links_within(DAttribute& attribute) {
-  if (attribute.impl) attribute.impl->resolve_own_link();
-  const auto states = own_states_by_name(attribute);
-  for (DAttribute* state : states) {
-    // A callback destroyed a later state, or this attribute with them.
-    if (!dead(*state)) resolve_links_within(*state);
+  // Each attribute's own link, then its states', then its change callbacks:
+  // a frame per attribute on a stack of its own, as states nest as deep as
+  // calls make them.
+  struct Frame {
+    DAttribute* attribute;
+    std::vector<DAttribute*> states;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> frames;
+  const auto enter = [&frames](DAttribute& next) {
+    if (next.impl) next.impl->resolve_own_link();
+    frames.push_back(Frame{&next, own_states_by_name(next), 0});
+  };
+  enter(attribute);
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    if (frame.next < frame.states.size()) {
+      DAttribute* state = frame.states[frame.next++];
+      // A callback destroyed a later state, or this attribute with them.
+      if (!dead(*state)) enter(*state);
+      continue;
+    }
+    DAttribute& done = *frame.attribute;
+    frames.pop_back();
+    if (done.impl && !dead(done)) done.impl->call_change();
   }
-  if (attribute.impl && !dead(attribute)) attribute.impl->call_change();
 }
 
 bool DAttribute::in_link_chain(const DAttribute* other) const {
@@ -516,16 +536,58 @@ void DAttribute::Impl::copy_shared(DAttribute& copy, const DAttribute& source,
 
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
                                         const DCopyPlace& place) {
+  // Each attribute, then its states in order, each with its own: on a stack
+  // of its own, as states nest as deep as calls make them. The copy lies
+  // outside the source, so its child lists stay as they are.
+  DAttribute* top = nullptr;
+  std::vector<std::pair<const DAttribute*, DObject*>> pending{{&source, parent}};
+  while (!pending.empty()) {
+    const auto [original, into] = pending.back();
+    pending.pop_back();
+    DAttribute* const copy = copy_one(*original, *into, place);
+    if (top == nullptr) top = copy;
+    const auto& children = original->children();
+    if (children.empty()) continue;
+    // States held in name order, each name once, as a copy's always are, are
+    // what own_states_by_name would list: copied straight from the child list.
+    bool in_order = true;
+    const DAttribute* previous = nullptr;
+    for (const auto& child : children) {
+      const DAttribute* state = as_attribute(child.get());
+      if (state == nullptr ||
+          (previous != nullptr && !(previous->object_name() < state->object_name()))) {
+        in_order = false;
+        break;
+      }
+      previous = state;
+    }
+    const std::size_t first = pending.size();
+    if (in_order) {
+      reserve_children(*copy, children.size());
+      for (const auto& child : children)
+        pending.emplace_back(static_cast<const DAttribute*>(child.get()), copy);
+    } else {
+      const std::vector<DAttribute*> states = own_states_by_name(*original);
+      reserve_children(*copy, states.size());
+      for (const DAttribute* state : states) pending.emplace_back(state, copy);
+    }
+    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
+  }
+  return top;
+}
+
+DAttribute* DAttribute::Impl::copy_one(const DAttribute& source, DObject& parent,
+                                       const DCopyPlace& place) {
   DAttribute* copy;
   if (place.share_names) {
     auto made = make_pooled<DAttribute>(place.pool, std::string());
     share_name(*made, source);
     copy = made.get();
-    append_copy(*parent, std::move(made));
+    append_copy(parent, std::move(made));
   } else {
     auto made = make_pooled<DAttribute>(place.pool, source.object_name());
     copy = made.get();
-    append_copy(*parent, std::move(made));
+    append_copy(parent, std::move(made));
   }
   if (Impl::linked(source) && !source.impl->link->path.empty()) {
     // What create_link(path) does to an attribute that has no value, link,
@@ -537,30 +599,6 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
   } else {
     copy_shared(*copy, source, place);
   }
-  const auto& children = source.children();
-  if (children.empty()) return copy;
-  // States held in name order, each name once, as a copy's always are, are
-  // what own_states_by_name would list: copied straight from the child list.
-  bool in_order = true;
-  const DAttribute* previous = nullptr;
-  for (const auto& child : children) {
-    const DAttribute* state = as_attribute(child.get());
-    if (state == nullptr ||
-        (previous != nullptr && !(previous->object_name() < state->object_name()))) {
-      in_order = false;
-      break;
-    }
-    previous = state;
-  }
-  if (in_order) {
-    reserve_children(*copy, children.size());
-    for (const auto& child : children)
-      copy_tree(*static_cast<const DAttribute*>(child.get()), copy, place);
-    return copy;
-  }
-  const std::vector<DAttribute*> states = own_states_by_name(source);
-  reserve_children(*copy, states.size());
-  for (const DAttribute* state : states) copy_tree(*state, copy, place);
   return copy;
 }
 

@@ -87,7 +87,20 @@ NameIndexEntry<T>* find_by_name(std::vector<NameIndexEntry<T>>& index, std::stri
 // attribute.states(true) as a list in its order, each name once, without
 // building the map: the same walk, where of one name the own state wins, the
 // nearer base next, and within one attribute the later child.
-void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
+// Which G the covered chains are checked against: a merge's own raises leave
+// them as they were until a chain changes.
+struct CoverWindow {
+  bool trusted = true;
+  const DTreeStates* merging = nullptr;
+  std::uint32_t since = 0;
+};
+
+bool covers(const DLayer& layer, const CoverWindow& window) {
+  return window.trusted && DLayerAccess::states_cover_chain(layer, window.merging, window.since);
+}
+
+void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out,
+                 const CoverWindow& window) {
   out.clear();
   const auto add_own = [&out](const DAttribute& holder, std::size_t level) {
     const auto& children = holder.children();
@@ -97,12 +110,24 @@ void states_into(const DAttribute& attribute, std::vector<DStateEntry>& out) {
     }
   };
   add_own(attribute, 0);
+  // Where a merge left an attribute holding a state of every name its chain
+  // holds, the rest of the chain only adds states that lose to its own.
+  DLayer* const holder = as_layer(attribute.parent());
+  const bool covered = holder != nullptr && covers(*holder, window) &&
+                       holder->find_attribute(attribute.object_name()) == &attribute;
   // A base met again in a looping chain adds its states once more, at a
   // further level, where they lose to the first.
   std::size_t level = 0;
-  for_each_state_source(
-      attribute, [&](const DAttribute& inherited_from) { add_own(inherited_from, ++level); },
-      [](const DLayer&) {});
+  if (!covered) {
+    for_each_state_source(
+        attribute,
+        [&](const DAttribute& inherited_from) {
+          add_own(inherited_from, ++level);
+          // Found by its name in its layer, as the walk finds it.
+          return !covers(*as_layer(inherited_from.parent()), window);
+        },
+        [](const DLayer&) {});
+  }
   if (out.size() < 2) return;
   std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) {
     if (a.name != b.name) return a.name < b.name;
@@ -164,12 +189,12 @@ bool walk_merge(const DLayer& base, DLayer& derived, Pass& pass) {
         const_cast<DLayer&>(base).find_attribute(inherited->object_name()) == inherited) {
       continue;
     }
-    states_into(*inherited, pass.inherited_states);
+    states_into(*inherited, pass.inherited_states, pass.window());
     if (pass.inherited_states.empty()) continue;
     // A clone adds only its own name to the attribute's states, and the names
     // walked are distinct, so one index taken first answers every check. The
     // lists view names of states that the clones leave in place.
-    states_into(*own->object, pass.own_states);
+    states_into(*own->object, pass.own_states, pass.window());
     for (const DStateEntry& entry : pass.inherited_states) {
       if (has_state_named(pass.own_states, entry.name)) continue;
       if (!pass.copy_attribute(*entry.state, own->object)) return false;
@@ -202,6 +227,8 @@ struct CountingMerge {
     count = objects >= cap - count ? cap : count + objects;
     return count < cap;
   }
+  // A dry run changes nothing: each tree's counter as it stands.
+  CoverWindow window() const { return CoverWindow{}; }
   void reserve(std::size_t) {}
   bool copy_attribute(const DAttribute& source, DObject*) {
     return add(1 + count_copies(source, cap - count));
@@ -355,6 +382,19 @@ void DLayer::Impl::forget_derived(DLayer& layer) {
     }
   }
   if (here) raise_tree_generation(layer);
+}
+
+bool DLayerAccess::states_cover_chain(const DLayer& layer, const DTreeStates* merging,
+                                      std::uint32_t since) {
+  const DLayer::Impl& impl = *layer.impl;
+  if (!impl.chain || !impl.chain->covered) return false;
+  // Only for chains within one tree, whose counter sees every change of them.
+  const DLayer* end = nullptr;
+  std::size_t length = 0;
+  if (!DLayer::Impl::chain_of(layer, end, length)) return false;
+  const DTreeStates& tree = tree_states(layer);
+  return impl.chain->covered &&
+         impl.chain->covered_at == (&tree == merging ? since : tree.generation);
 }
 
 bool DLayerAccess::base_may_lie_elsewhere(const DLayer& layer) {
@@ -536,10 +576,21 @@ void DLayer::Impl::merge_from(DLayer* base, DLayer* derived) {
   const DOperation operation(*derived);
   Merge merge;
   merge.place = copy_place(*base, *derived);
+  merge.tree = &tree_states(*derived);
+  merge.generation_at_start = merge.tree->generation;
   Merge::Frame top{nullptr, derived};
   merge_layer(base, derived, merge, top);
   // The copies left the tree's counter as it was; the callbacks may read it.
   raise_tree_generation(*derived);
+  if (!merge.chains_changed) {
+    for (const auto& [layer, given] : merge.covering) {
+      const DLayer* end = nullptr;
+      std::size_t length = 0;
+      if (layer->impl->base != given || !chain_of(*layer, end, length)) continue;
+      layer->impl->chain->covered = true;
+      layer->impl->chain->covered_at = tree_states(*layer).generation;
+    }
+  }
   merge.hand_over();
 }
 
@@ -553,17 +604,28 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
     std::vector<DStateEntry>& inherited_states;
     std::vector<DStateEntry>& own_states;
     std::vector<DObject*> order;
+    std::vector<DAttribute*> met;
 
+    CoverWindow window() const {
+      return CoverWindow{!merge.chains_changed, merge.tree, merge.generation_at_start};
+    }
     void reserve(std::size_t base_count) {
       // Each child of the base adds at most one: the list grows once, not by
       // doubling as the copies arrive.
       reserve_children(*derived, derived->DObject::children().size() + base_count);
     }
     bool copy_attribute(const DAttribute& source, DObject* parent) {
+      // A copy on a layer that a chain passes changes what the chain holds:
+      // the covered chains are then no longer trusted.
+      if (!merge.chains_changed && passed_by_chains(*derived)) {
+        merge.chains_changed = true;
+        raise_tree_generation(*derived);
+      }
       clone_attribute(source, parent, merge.place);
       return true;
     }
     void inherit_value(NameIndexEntry<DAttribute>& own, const DAttribute& inherited) {
+      met.push_back(own.object);
       // A value or link of the derived declaration always wins, and of several
       // base attributes of one name the first that has one.
       if (own.inherits || !std::holds_alternative<std::monostate>(own.object->value()) ||
@@ -612,15 +674,31 @@ void DLayer::Impl::merge_layer(DLayer* base, DLayer* derived, Merge& merge, Merg
       // The indexes made while loading no longer fit the merged child list.
       derived->impl->drop_stale_indexes(*derived);
     }
-  } making{merge, frame, derived, merge.inherited_states, merge.own_states, {}};
+  } making{merge, frame, derived, merge.inherited_states, merge.own_states, {}, {}};
+  // Without a base of its own, the layer's attributes got a copy of every
+  // state their inherited namesakes hold along the base's chain; once the base
+  // is given, they hold a state of every name their new chain holds, if the
+  // base's attributes did: those of a base without a base, or of a covered one.
+  const bool may_cover =
+      derived->impl->base == nullptr &&
+      (base->impl->base == nullptr ||
+       (!merge.chains_changed &&
+        DLayerAccess::states_cover_chain(*base, merge.tree, merge.generation_at_start)));
   walk_merge(*base, *derived, making);
 
   // Gives a nested layer without a base of its own the base's same-named child,
   // unless that child already leads back here: a looping base chain would never
   // end for anything that follows it.
   if (derived->impl->base == nullptr && !on_chain(base, derived)) {
+    // The chains that end here go on through the base now.
+    if (passed_by_chains(*derived)) merge.chains_changed = true;
     set_base(*derived, base, !merge.place.share_names);
     raise_tree_generation(*derived);
+    if (may_cover && std::all_of(making.met.begin(), making.met.end(), [derived](DAttribute* own) {
+          return derived->find_attribute(own->object_name()) == own;
+        })) {
+      merge.covering.emplace_back(derived, base);
+    }
   }
 }
 

@@ -71,9 +71,18 @@ class DObject {
   // Appends the children of `object` that are a T, in pre-order when recursive.
   template <typename T>
   void find_children_helper(const DObject* object, std::vector<T*>& out, bool recursive) const {
-    for (const auto& child : object->children()) {
-      if (auto* typed = dynamic_cast<T*>(child.get())) out.push_back(typed);
-      if (recursive) find_children_helper<T>(child.get(), out, true);
+    // With a stack of its own: a tree may be as deep as calls make it.
+    std::vector<std::pair<const DObject*, std::size_t>> pending{{object, 0}};
+    while (!pending.empty()) {
+      auto& [holder, next] = pending.back();
+      const auto& children = holder->children();
+      if (next == children.size()) {
+        pending.pop_back();
+        continue;
+      }
+      DObject* child = children[next++].get();
+      if (auto* typed = dynamic_cast<T*>(child)) out.push_back(typed);
+      if (recursive) pending.emplace_back(child, 0);
     }
   }
 

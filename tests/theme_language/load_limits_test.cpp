@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -370,6 +372,84 @@ TEST_F(LoadLimits, size_cases) {
          find_own_state(*x, "s5")->set_object_name("t5");
          EXPECT_EQ(find_own_state(*x, "s5"), nullptr);
          EXPECT_EQ(find_own_state(*x, "t5")->as<double>({}), 5.0);
+       }},
+      // Each nested layer declares an attribute of its own and takes the
+      // rest, values and states, from the nested layers along the chain.
+      {"2,000 bases each with a nested layer of its own",
+       [] {
+         std::string text = "A0:\n N:\n  X: 1 @s: 2\n";
+         for (int i = 1; i < 2000; ++i) {
+           text += "A" + std::to_string(i) + " << A" + std::to_string(i - 1) + ":\n N:\n  Y" +
+                   std::to_string(i % 3) + ": " + std::to_string(i) + "\n";
+         }
+         return text;
+       }(),
+       {},
+       [](DEngine& engine) {
+         for (int i = 1; i < 2000; i += 97) {
+           DLayer* nested = engine.find_layer("A" + std::to_string(i) + "/N");
+           ASSERT_NE(nested, nullptr);
+           EXPECT_EQ(nested->base(), engine.find_layer("A" + std::to_string(i - 1) + "/N"));
+           EXPECT_EQ(nested->find_attribute("X")->as<double>({"s"}), 2.0);
+           const auto y = [&](int k) { return nested->find_attribute("Y" + std::to_string(k)); };
+           EXPECT_EQ(y(i % 3)->as<double>({}), i);
+           if (i > 1) {
+             ASSERT_NE(y((i - 1) % 3), nullptr);
+             EXPECT_EQ(y((i - 1) % 3)->as<double>({}), i - 1);
+           }
+         }
+         // A state added at the chain's far end after loading is copied by a
+         // later merge like any other.
+         dMake<DAttribute>(engine.find_layer("A0/N")->find_attribute("X"), "late");
+         DLayer* later = dMake<DLayer>(engine.root(), "Later");
+         later->set_base_path("A1999");
+         dMake<DAttribute>(dMake<DLayer>(later, "N"), "X");
+         engine.root()->resolve_bases();
+         later->finalize();
+         DAttribute* x = engine.find_layer("Later/N")->find_attribute("X");
+         EXPECT_NE(find_own_state(*x, "late"), nullptr);
+         EXPECT_NE(find_own_state(*x, "s"), nullptr);
+       }},
+      // States nest under states as deep as calls make them.
+      {"an attribute with states nested 100,000 deep",
+       "A:\n X: 1\n",
+       {},
+       [](DEngine& engine) {
+         DLayer* layer = engine.find_layer("A");
+         // Built from the bottom, each placed under a new top.
+         auto below = std::make_unique<DAttribute>("s");
+         std::vector<DAttribute*> nested{below.get()};
+         for (int i = 1; i < 100000; ++i) {
+           auto above = std::make_unique<DAttribute>("s");
+           above->add_child(std::move(below));
+           below = std::move(above);
+           nested.push_back(below.get());
+         }
+         nested.push_back(layer->find_attribute("X"));
+         nested.back()->add_child(std::move(below));
+         std::reverse(nested.begin(), nested.end());
+         nested.back()->create_link("A/X");
+         nested[0]->resolve_links();
+         EXPECT_EQ(nested.back()->link()->target, nested[0]);
+         const std::string path = nested.back()->path();
+         EXPECT_EQ(path.size(), std::string("A/X").size() + 2 * 100000);
+         EXPECT_EQ(path.substr(0, 7), "A/X.s.s");
+         std::vector<DAttribute*> found;
+         layer->find_children_helper<DAttribute>(layer, found, true);
+         EXPECT_EQ(found.size(), nested.size());
+         EXPECT_EQ(found.back(), nested.back());
+         nested[0]->clone_to(engine.root());
+         DAttribute* const top = as_attribute(engine.root()->DObject::children().back().get());
+         const DAttribute* copy = top;
+         std::size_t depth = 0;
+         for (; !copy->children().empty(); ++depth) {
+           copy = as_attribute(copy->children().front().get());
+         }
+         EXPECT_EQ(depth, 100000u);
+         EXPECT_EQ(copy->link()->path, "A/X");
+         // Taken down whole, as teardown is not what this case is about.
+         engine.root()->destroy_child(top);
+         layer->destroy_child(nested[0]);
        }},
       // Once a stack overflow in resolving bases and finalizing: a tree built
       // by calls is as deep as they make it, and a load runs beside it.

@@ -275,6 +275,8 @@ struct DAttribute::Impl {
   // `place` says. REQUIRES: parent lies outside `source`, in the tree `place`
   // was taken for.
   static DAttribute* copy_tree(const DAttribute& source, DObject* parent, const DCopyPlace& place);
+  // The copy of `source` alone, with its value or link, appended to `parent`.
+  static DAttribute* copy_one(const DAttribute& source, DObject& parent, const DCopyPlace& place);
   // The value of a copy whose source holds a shared one.
   [[gnu::noinline]] static void copy_shared(DAttribute& copy, const DAttribute& source,
                                             const DCopyPlace& place);

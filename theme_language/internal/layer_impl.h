@@ -71,6 +71,11 @@ struct DLayer::Impl {
     const DTreeStates* tree = nullptr;
     std::uint32_t length = 0;
     std::uint32_t stamp = 0;
+    // Set by the merge that gave the layer its base: each attribute that a
+    // name finds here then holds a state of every name its chain holds, so a
+    // walk of the chain may stop here. Trusted while G is `covered_at`.
+    bool covered = false;
+    std::uint32_t covered_at = 0;
   };
   std::unique_ptr<Chain> chain;
 
@@ -92,6 +97,11 @@ struct DLayer::Impl {
   static bool chain_of(const DLayer& layer, const DLayer*& end, std::size_t& length);
   // Whether `link` is `first` or lies on its base chain.
   static bool on_chain(const DLayer* first, const DLayer* link);
+  // Whether a chain that a covered layer trusts may pass `layer`: it is a
+  // base of others, or covered itself.
+  static bool passed_by_chains(const DLayer& layer) {
+    return !layer.impl->derived.empty() || (layer.impl->chain && layer.impl->chain->covered);
+  }
   // Whether `candidate` may be the base of `layer`: its chain must not lead
   // back to the layer or to anything that contains it.
   static bool accepts_base(const DLayer* layer, const DLayer* candidate);
@@ -146,6 +156,15 @@ struct DLayer::Impl {
     // Scratch for the state lists of merge_layer.
     std::vector<DStateEntry> inherited_states;
     std::vector<DStateEntry> own_states;
+    // Nested layers given their base by this merge, with that base: their
+    // chains are covered when the merge ends, unless a copy landed on a layer
+    // that a chain passes (`chains_changed`).
+    std::vector<std::pair<DLayer*, const DLayer*>> covering;
+    bool chains_changed = false;
+    // The derived layer's tree and its G when the merge began: until a chain
+    // changes, the merge's own raises leave the covered chains as they were.
+    const DTreeStates* tree = nullptr;
+    std::uint32_t generation_at_start = 0;
 
     void add_value(Frame& frame, DAttribute* attribute, DValue value, bool link);
     void add_shared(Frame& frame, DAttribute* attribute, DSharedValue value);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "theme_language/attribute.h"
@@ -17,6 +18,7 @@
 namespace Drelm {
 
 class DLoadBudget;
+struct DTreeStates;
 
 // Checked down-casts by DObject::kind in place of dynamic_cast. A class derived
 // from DLayer or DAttribute keeps its base's kind, so these answer as
@@ -57,13 +59,20 @@ struct DLayerAccess {
   // The length of base_path(), without the copy that base_path() returns.
   static std::size_t base_path_size(const DLayer& layer);
   static void retire(DLayer& layer);
+  // Whether each attribute that a name finds in `layer` holds a state of
+  // every name its chain holds, as the merge that gave the layer its base
+  // left it and nothing changed since.
+  // Within a merge, G of the `merging` tree is taken as it was at `since`.
+  static bool states_cover_chain(const DLayer& layer, const DTreeStates* merging = nullptr,
+                                 std::uint32_t since = 0);
 };
 
 // Which states an attribute inherits, the one rule that states(true), the
 // state cache and the merges follow: found(from) hears of the same-named
 // attribute of each base along its layer's base chain, nearest first, up to
 // the first base that has none; seen(base) of every base looked at. A base
-// met again in a looping chain is heard of again, further off.
+// met again in a looping chain is heard of again, further off. A found that
+// returns false ends the walk there.
 template <typename Found, typename Seen>
 void for_each_state_source(const DAttribute& attribute, Found&& found, Seen&& seen) {
   DLayer* layer = as_layer(attribute.parent());
@@ -74,8 +83,12 @@ void for_each_state_source(const DAttribute& attribute, Found&& found, Seen&& se
         seen(*base);
         DAttribute* from = base->find_attribute(attribute.object_name());
         if (from == nullptr) return true;
-        found(*from);
-        return false;
+        if constexpr (std::is_same_v<decltype(found(*from)), bool>) {
+          return !found(*from);
+        } else {
+          found(*from);
+          return false;
+        }
       },
       layer);
 }

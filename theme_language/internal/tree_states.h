@@ -94,7 +94,8 @@ class DConditionTable {
 //      (resolve_bases, finalize and refuse_base dropping one, a merge giving
 //      a nested layer its base, and a base destroyed: its derived layers'
 //      trees), clone_to and merge_from once their copies are all appended
-//      (append_copy itself does not), and, once and for good, by add_child
+//      (append_copy itself does not; a merge also as its first copy lands on
+//      a layer that other layers' chains pass), and, once and for good, by add_child
 //      on the record of a root placed under a parent, whose caches must then
 //      look up the new root's record.
 //   A  answers of a tree (below): raised by every change of a link in it
@@ -129,6 +130,10 @@ class DConditionTable {
 //   DLayer base chain end and length (accepts_base, the merges' loop check):
 //     B of the layer's tree, and the tree record itself; only for chains whose
 //     every link lies in that tree.
+//   DLayer chain covered (a merge's walk of inherited states stops there):
+//     G of the layer's tree, with its kept chain fresh; within a merge, G as
+//     the merge began, until it copies onto a layer that chains pass or gives
+//     such a layer its base, when it raises G at once.
 //   DConditionTable recent active lists: the names themselves and the number
 //     of interned ids; nothing of the tree.
 //   The render's StyleMemo (app_model/internal/style_memo.h): answers_version
