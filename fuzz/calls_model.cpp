@@ -68,9 +68,13 @@ void Runner::apply_proxy(std::uint8_t k) {
 
 void Runner::dispatch(std::uint8_t source, std::uint8_t k, std::uint8_t event) {
   const std::string path = node_path(source, k);
+  // A theme button switches the theme as set_active_theme does.
+  const bool showed = shows_active_theme();
+  const std::uint64_t calls_before = calls_made;
   changed();
   app->dispatch(path, kEvents[event % kEvents.size()]);
   changed();
+  check_theme_shown(showed, calls_before, "dispatch");
 }
 
 void Runner::render(std::uint8_t kind) {
@@ -391,12 +395,7 @@ bool Runner::shows_active_theme() {
   return true;
 }
 
-// A theme call leaves the "Theme" layer showing the active theme, whatever
-// its callbacks did. Checked when the layer showed it before the call, and
-// when callbacks made fewer calls than the rounds the model writes before it
-// gives up on callbacks that keep switching.
 void Runner::theme_call(Op op, std::uint8_t a, std::uint8_t b) {
-  constexpr std::uint64_t kCalmCalls = 8;
   const bool showed = shows_active_theme();
   const std::uint64_t calls_before = calls_made;
   const char* call = "set_active_theme";
@@ -409,6 +408,15 @@ void Runner::theme_call(Op op, std::uint8_t a, std::uint8_t b) {
     call = "add_theme_json";
     (void)app->add_theme_json(theme_json(a, b));
   }
+  check_theme_shown(showed, calls_before, call);
+}
+
+// A theme call leaves the "Theme" layer showing the active theme, whatever
+// its callbacks did. Checked when the layer showed it before the call, and
+// when callbacks made fewer calls than the rounds the model writes before it
+// gives up on callbacks that keep switching.
+void Runner::check_theme_shown(bool showed, std::uint64_t calls_before, const char* call) {
+  constexpr std::uint64_t kCalmCalls = 8;
   if (!showed || tearing_down || calls_made - calls_before >= kCalmCalls) return;
   if (!shows_active_theme()) {
     std::fprintf(stderr, "%s returned with the \"Theme\" layer out of step with \"%s\"\n", call,
