@@ -336,7 +336,8 @@ class Runner {
   void post_handler(int which, const std::string& key, int how);
   bool shows_active_theme();
   void theme_call(Op op, std::uint8_t a, std::uint8_t b);
-  void check_theme_shown(bool showed, std::uint64_t calls_before, const char* call);
+  void check_theme_shown(bool showed, std::uint64_t calls_before, std::uint64_t calm_calls,
+                         const char* call);
   void data(std::uint8_t what, std::uint8_t a, std::uint8_t b);
   void load(std::uint8_t dir, std::uint8_t ns);
   void engine(std::uint8_t what, std::uint8_t a);
