@@ -1,11 +1,14 @@
 #pragma once
 
 // The input of the fifth fuzz target: a byte program of public calls on the
-// layer tree and on the application model. Change callbacks and handlers run
-// programs of their own, so they call back into the tree and the model while
-// the library is inside a call. Every call stays within what the caller is
-// allowed to do, so any sanitizer report is a fault of the library. The
-// regression test replays saved programs through the same interpreter.
+// layer tree and on the application model. Change and destroy callbacks and
+// handlers run programs of their own, so they call back into the tree and the
+// model while the library is inside a call; handlers also keep copies of
+// themselves in callbacks posted to the host's loop. Every call stays within
+// what the caller is allowed to do, so any sanitizer report is a fault of the
+// library, as is a theme call that returns with the "Theme" layer out of step
+// with the active theme. The regression test replays saved programs through
+// the same interpreter.
 
 #include <ostream>
 #include <string>

@@ -4,13 +4,19 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "app_model/app.h"
+#include "app_model/theme.h"
 #include "fuzz/calls_runner.h"
+#include "theme_language/attribute.h"
 #include "theme_language/engine.h"
 #include "theme_language/layer.h"
 
@@ -24,6 +30,27 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Keys a moved or copied handler lands on: places that events reach.
 constexpr std::array<const char*, 5> kNodePathsForHandlers = {"Page/Swap", "Page/Agree",
                                                               "Render/Choice", "Binds/Add", "A"};
+
+constexpr std::array<const char*, 6> kThemeNames = {"Dawn", "Dusk", "Noon", "Extra", "Zed", "0"};
+std::string theme_json(std::uint8_t name, std::uint8_t variant) {
+  const std::string key = std::string("\"") + kThemeNames[name % kThemeNames.size()] + "\"";
+  switch (variant % 6) {
+    case 0:
+      return "{" + key +
+             ": {\"_meta\": {\"publisher\": \"South\"}, \"Foreground\": \"#101010\", "
+             "\"Primary\": \"#202020\", \"Secondary\": \"#303030\", \"Tertiary\": \"#404040\"}}";
+    case 1:
+      return "{" + key + ": {\"Primary\": true, \"Foreground\": 3}}";
+    case 2:
+      return "{" + key + ": {\"Gradient\": [\"#ff0000\", \"#00ff00\"]}}";
+    case 3:
+      return "{" + key + ": {\"_meta\": {\"publisher\": \"P\"}, \"Tertiary\": \"#050505\"}}";
+    case 4:
+      return "[{\"Primary\": \"#777777\"}]";
+    default:
+      return "not a theme";
+  }
+}
 
 constexpr std::array<const char*, 12> kEvents = {
     "click",     "input:",  "input:text", "select:a",        "select:b", "select:aa",
@@ -41,9 +68,15 @@ void Runner::apply_proxy(std::uint8_t k) {
 
 void Runner::dispatch(std::uint8_t source, std::uint8_t k, std::uint8_t event) {
   const std::string path = node_path(source, k);
+  // A theme button switches the theme as set_active_theme does. Nothing
+  // else in a dispatch puts the layer back in step after a handler's calls,
+  // so only a dispatch whose handlers made none is checked.
+  const bool showed = shows_active_theme();
+  const std::uint64_t calls_before = calls_made;
   changed();
   app->dispatch(path, kEvents[event % kEvents.size()]);
   changed();
+  check_theme_shown(showed, calls_before, 1, "dispatch");
 }
 
 void Runner::render(std::uint8_t kind) {
@@ -162,6 +195,16 @@ void Runner::erase_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t 
   Ombrix::OApp& model = *app;
   const int which = kind % kHandlerKinds;
   const std::string key = which == kAction ? action_name(k) : node_path(source, k);
+  if (const int post = kind >> 5; post >= 4) {
+    // Mostly a running handler posting itself, as one waiting for a reply would.
+    if ((source & 8) != 0 && !running.empty()) {
+      const auto [self, self_key] = running.back();
+      post_handler(self, self_key, post & 3);
+    } else {
+      post_handler(which, key, post & 3);
+    }
+    return;
+  }
   if (!may_change_handler(which, key)) return;
   if (const int how = kind / kHandlerKinds % 4; how != 0) {
     move_handler(which, key, how, k);
@@ -249,6 +292,139 @@ void Runner::move_handler(int which, const std::string& key, int how, std::uint8
       break;
     default:
       break;
+  }
+}
+
+// Keeps a copy of the entry of key in a callback posted to the host's loop:
+// how 0 takes the entry out and puts it back later, 1 calls a copy later, 2
+// keeps a copy that is dropped later, 3 takes the entry out, calls it later
+// and drops it.
+void Runner::post_handler(int which, const std::string& key, int how) {
+  Ombrix::OApp& model = *app;
+  const bool take = how == 0 || how == 3;
+  if (take && !may_change_handler(which, key)) return;
+  note("  post " + key + " " + std::to_string(how));
+  // find finds the entry, locate finds or makes it in the model that the
+  // callback runs in; call calls a handler as the model would.
+  const auto keep = [&](auto find, auto locate, auto erase, auto call) {
+    auto* const found = find(model);
+    if (found == nullptr || !*found) return;
+    auto& place = *found;
+    std::remove_reference_t<decltype(place)> self;
+    if (take) {
+      self = std::move(place);
+      erase(model);
+    } else {
+      self = place;
+    }
+    switch (how) {
+      case 0:
+        model.post([this, locate, self] { locate(*app) = self; });
+        break;
+      case 2:
+        model.post([self] {});
+        break;
+      default:
+        model.post([call, self] { call(self); });
+        break;
+    }
+  };
+  const auto in_map = [&](auto member, auto call) {
+    keep(
+        [key, member](Ombrix::OApp& m) {
+          const auto it = (m.*member).find(key);
+          return it == (m.*member).end() ? nullptr : &it->second;
+        },
+        [ key, member ](Ombrix::OApp & m) -> auto& { return (m.*member)[key]; },
+        [key, member](Ombrix::OApp& m) { (m.*member).erase(key); }, call);
+  };
+  const auto hook = [&](auto member, auto call) {
+    keep([member](Ombrix::OApp& m) { return &(m.*member); },
+         [member](Ombrix::OApp & m) -> auto& { return m.*member; },
+         [member](Ombrix::OApp& m) { m.*member = nullptr; }, call);
+  };
+  const auto text_call = [](const auto& handler) { handler("text"); };
+  switch (which) {
+    case kClick:
+      in_map(&Ombrix::OApp::click_handlers, [](const auto& handler) { handler(); });
+      break;
+    case kInput:
+      in_map(&Ombrix::OApp::input_handlers, text_call);
+      break;
+    case kSelectHandler:
+      in_map(&Ombrix::OApp::select_handlers, text_call);
+      break;
+    case kScan:
+      in_map(&Ombrix::OApp::scan_handlers, text_call);
+      break;
+    case kAction:
+      in_map(&Ombrix::OApp::action_handlers,
+             [](const auto& handler) { handler("act", "arg", "data"); });
+      break;
+    case kDefaultAction:
+      hook(&Ombrix::OApp::default_action_handler,
+           [](const auto& handler) { handler("items", "a", "add"); });
+      break;
+    case kScanStatus:
+      hook(&Ombrix::OApp::on_scan_status,
+           [](const auto& handler) { handler("Render/Code", "busy"); });
+      break;
+    default:
+      hook(&Ombrix::OApp::on_theme_changed, [this](const auto& handler) {
+        // A copy: the call may switch the theme.
+        const std::string id = app->active_theme;
+        handler(id);
+      });
+      break;
+  }
+}
+
+// Whether the "Theme" layer shows the theme that active_theme names, when
+// that one is installed: each key it has holds the theme's value, unlinked.
+bool Runner::shows_active_theme() {
+  const auto active = app->themes.find(app->active_theme);
+  if (active == app->themes.end()) return true;
+  DLayer* proxy = app->engine().find_layer("Theme");
+  if (proxy == nullptr) return true;
+  for (const auto& [key, fallback] : Ombrix::OTheme::canonical_defaults()) {
+    const DAttribute* attribute = proxy->find_attribute(std::string_view(key));
+    if (attribute == nullptr) continue;
+    const DValue* stored = active->second.value(key);
+    if (attribute->link() != nullptr || attribute->value() != (stored ? *stored : fallback)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+void Runner::theme_call(Op op, std::uint8_t a, std::uint8_t b) {
+  const bool showed = shows_active_theme();
+  const std::uint64_t calls_before = calls_made;
+  const char* call = "set_active_theme";
+  if (op == kSetTheme) {
+    (void)app->set_active_theme(theme_id(a));
+  } else if (op == kRemoveTheme) {
+    call = "remove_theme";
+    (void)app->remove_theme(theme_id(a));
+  } else {
+    call = "add_theme_json";
+    (void)app->add_theme_json(theme_json(a, b));
+  }
+  // The model writes the active theme a few rounds at most.
+  check_theme_shown(showed, calls_before, 8, call);
+}
+
+// A theme call leaves the "Theme" layer showing the active theme, whatever
+// its callbacks did. Checked when the layer showed it before the call, and
+// when callbacks made fewer calls than calm_calls: more may outlast the
+// rounds in which the model writes the theme until it stays.
+void Runner::check_theme_shown(bool showed, std::uint64_t calls_before, std::uint64_t calm_calls,
+                               const char* call) {
+  if (!showed || tearing_down || calls_made - calls_before >= calm_calls) return;
+  if (!shows_active_theme()) {
+    std::fprintf(stderr, "%s returned with the \"Theme\" layer out of step with \"%s\"\n", call,
+                 app->active_theme.c_str());
+    std::abort();
   }
 }
 

@@ -4,7 +4,8 @@
 // decodes programs and keeps the registers, calls_tree.cpp runs the calls on
 // the layer tree, calls_model.cpp those on the application model.
 //
-// Byte 0 chooses the start (initialised model or empty one, first screen);
+// Byte 0 chooses the start (initialised model or empty one, first screen,
+// and whether a few calls run on the empty tree before the model loads);
 // then each operation is one byte (modulo the number of operations) followed
 // by its operands; missing bytes read as 0. Objects are addressed through
 // eight registers, each checked to be alive before use.
@@ -12,6 +13,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -226,6 +228,8 @@ class Runner {
   std::array<DObject*, kRegisters> regs{};
   std::vector<Connection> connections;
   std::vector<std::pair<DObject*, Drelm::DConnectionID>> destroy_connections;
+  // What the model posted to the host's loop, run between top-level calls.
+  std::vector<std::function<void()>> posted;
 
   int ops_left = kAllOps;
   int body_runs = kBodyRuns;
@@ -241,6 +245,9 @@ class Runner {
   // The attribute whose change each running callback reports; null for handlers.
   std::vector<DAttribute*> reporting;
   std::size_t destroyed_seen = 0;
+  // Calls made, including those of callbacks and handlers: what may have
+  // changed the tree while a theme call ran.
+  std::uint64_t calls_made = 0;
 
   // Every live object in pre-order, rebuilt when the structure may have changed.
   std::uint64_t epoch = 0;
@@ -280,6 +287,8 @@ class Runner {
   bool is_running(int kind, const std::string& key) const;
   bool may_change_handler(int kind, const std::string& key) const;
   void step(Reader& in);
+  void top_level_step(Reader& in);
+  void run_posted();
   void tear_down();
 
   // ---- bounds on what the tree may grow to (calls_tree.cpp) ----
@@ -311,7 +320,7 @@ class Runner {
   void set_value(std::uint8_t a, std::uint8_t v);
   void on_change(std::uint8_t a, std::uint8_t kind, std::size_t begin, std::size_t end);
   void disconnect(std::uint8_t k, std::uint8_t also);
-  void on_destroyed(std::uint8_t o, std::uint8_t k);
+  void on_destroyed(std::uint8_t o, std::uint8_t k, std::size_t begin, std::size_t end);
   void read(std::uint8_t o, std::uint8_t what, std::uint8_t c);
 
   // ---- the model (calls_model.cpp) ----
@@ -324,6 +333,11 @@ class Runner {
                    std::size_t end);
   void erase_handler(std::uint8_t kind, std::uint8_t source, std::uint8_t k);
   void move_handler(int which, const std::string& key, int how, std::uint8_t k);
+  void post_handler(int which, const std::string& key, int how);
+  bool shows_active_theme();
+  void theme_call(Op op, std::uint8_t a, std::uint8_t b);
+  void check_theme_shown(bool showed, std::uint64_t calls_before, std::uint64_t calm_calls,
+                         const char* call);
   void data(std::uint8_t what, std::uint8_t a, std::uint8_t b);
   void load(std::uint8_t dir, std::uint8_t ns);
   void engine(std::uint8_t what, std::uint8_t a);

@@ -431,14 +431,18 @@ void Runner::disconnect(std::uint8_t k, std::uint8_t also) {
   }
 }
 
-void Runner::on_destroyed(std::uint8_t o, std::uint8_t k) {
+void Runner::on_destroyed(std::uint8_t o, std::uint8_t k, std::size_t begin, std::size_t end) {
   DObject* object = reg(o);
   if (object == nullptr) return;
   if ((k & 1) == 0 && destroy_connections.size() < 64) {
-    // Destroy callbacks may destroy more: a child that a register holds.
-    destroy_connections.emplace_back(object, object->on_destroyed([this, k] {
+    // Destroy callbacks may destroy more, a child that a register holds, or
+    // run a program: destroy, rename, switch themes, change handlers.
+    destroy_connections.emplace_back(object, object->on_destroyed([this, k, begin, end] {
       ++destroyed_seen;
+      if (tearing_down) return;
+      if (begin != end) fire(begin, end);
       if ((k & 2) == 0 || tearing_down) return;
+      ++calls_made;
       DObject* doomed = reg(static_cast<std::uint8_t>(k >> 2));
       if (doomed == nullptr || doomed->parent() == nullptr) return;
       note("  destroy callback destroys r" + std::to_string(k >> 2));
