@@ -248,7 +248,7 @@ void generate_theme_buttons(Drelm::DLayer* layer, const std::string& path, Rende
                               .size_scale = size_scale,
                               .font_scale = font_scale,
                               .spacing_scale = spacing_scale};
-  generate_theme_buttons_from(widget_children(layer), path, node, states, context);
+  generate_theme_buttons_from(widget_children(layer, &context.chains), path, node, states, context);
 }
 
 void generate_theme_buttons_from(const std::vector<Drelm::DLayer*>& templates,

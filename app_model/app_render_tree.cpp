@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -42,21 +43,57 @@ constexpr std::array<std::pair<std::string_view, NodeType>, 14> kKindNames = {{
     {"Box", NodeType::box},
 }};
 
+// Links of a chain walked plainly before the walk keeps its answers: most
+// chains are a few links, and their renders allocate nothing for it.
+constexpr std::size_t kPlainLinks = 16;
+
+// The answer that the first link from `first` along its base chain gives
+// through settle(link) (-1 while a link settles nothing), or `fallback` when
+// none does. Every link walked before the one that settles shares its answer,
+// as its chain goes on the same way; so, past kPlainLinks, each is kept in
+// `chains` under `field`, and a later walk stops at a link already answered.
+template <typename Settle>
+std::int8_t chain_answer(Drelm::DLayer* first, ChainAnswers* chains,
+                         std::int8_t ChainAnswers::Facts::*field, std::int8_t fallback,
+                         Settle settle) {
+  std::int8_t answer = fallback;
+  std::size_t links = 0;
+  const bool settled = Drelm::walk_base_chain(first, [&](Drelm::DLayer* link) {
+    const int given = settle(link);
+    if (given >= 0) answer = static_cast<std::int8_t>(given);
+    return given >= 0 || (chains != nullptr && ++links == kPlainLinks);
+  });
+  if (!settled || links < kPlainLinks) return answer;
+  std::vector<const Drelm::DLayer*>& walked = chains->walked;
+  walked.clear();
+  answer = fallback;
+  Drelm::walk_base_chain(first, [&](Drelm::DLayer* link) {
+    if (auto it = chains->by_layer.find(link);
+        it != chains->by_layer.end() && it->second.*field >= 0) {
+      answer = it->second.*field;
+      return true;
+    }
+    walked.push_back(link);
+    const int given = settle(link);
+    if (given >= 0) answer = static_cast<std::int8_t>(given);
+    return given >= 0;
+  });
+  for (const Drelm::DLayer* link : walked) chains->by_layer[link].*field = answer;
+  return answer;
+}
+
 // Out of line: it runs only when the memo misses, and inlined into the build
 // it cost the render that hits ~8 instructions a node (callgrind).
-[[gnu::noinline]] NodeType kind_of(Drelm::DLayer* layer) {
-  NodeType kind = NodeType::box;
-  Drelm::walk_base_chain(layer, [&kind](Drelm::DLayer* step) {
-    const std::string& name = step->object_name();
+[[gnu::noinline]] NodeType kind_of(Drelm::DLayer* layer, ChainAnswers* chains) {
+  const auto settle = [](Drelm::DLayer* link) {
+    const std::string& name = link->object_name();
     for (const auto& [kind_name, kind_value] : kKindNames) {
-      if (name == kind_name) {
-        kind = kind_value;
-        return true;
-      }
+      if (name == kind_name) return static_cast<int>(kind_value);
     }
-    return false;
-  });
-  return kind;
+    return -1;
+  };
+  return static_cast<NodeType>(chain_answer(layer, chains, &ChainAnswers::Facts::kind,
+                                            static_cast<std::int8_t>(NodeType::box), settle));
 }
 
 }  // namespace
@@ -64,9 +101,9 @@ constexpr std::array<std::pair<std::string_view, NodeType>, 14> kKindNames = {{
 namespace {
 
 // Layers derived from "Detail" hold data about their owner; they are never nodes.
-bool is_detail(Drelm::DLayer* layer) {
-  return Drelm::walk_base_chain(
-      layer->base(), [](Drelm::DLayer* step) { return step->object_name() == "Detail"; });
+bool is_detail(Drelm::DLayer* layer, ChainAnswers* chains) {
+  const auto settle = [](Drelm::DLayer* link) { return link->object_name() == "Detail" ? 1 : -1; };
+  return chain_answer(layer->base(), chains, &ChainAnswers::Facts::detail, 0, settle) == 1;
 }
 
 // The first child layer named "Border", or null.
@@ -82,13 +119,16 @@ Drelm::DLayer* border_of(const std::vector<Drelm::DLayer*>& child_layers) {
 // walk may lead into another tree, whose renames and deaths it does not hear of.
 // Out of line: it runs only when the memo misses, and inlined it cost the
 // render that hits ~17 instructions a node (callgrind).
-[[gnu::noinline]] bool facts_stay_in_tree(Drelm::DLayer* layer) {
-  const auto leaves = [](Drelm::DLayer* step) {
-    return step->base() != nullptr && Drelm::base_may_lie_elsewhere(*step);
+[[gnu::noinline]] bool facts_stay_in_tree(Drelm::DLayer* layer, ChainAnswers* chains) {
+  const auto leaves = [chains](Drelm::DLayer* first) {
+    const auto settle = [](Drelm::DLayer* link) {
+      return link->base() != nullptr && Drelm::base_may_lie_elsewhere(*link) ? 1 : -1;
+    };
+    return chain_answer(first, chains, &ChainAnswers::Facts::leaves, 0, settle) == 1;
   };
-  if (Drelm::walk_base_chain(layer, leaves)) return false;
+  if (leaves(layer)) return false;
   for (Drelm::DLayer* child : Drelm::child_layers_of(*layer)) {
-    if (Drelm::walk_base_chain(child, leaves)) return false;
+    if (leaves(child)) return false;
   }
   return true;
 }
@@ -100,7 +140,7 @@ void check_kept_facts([[maybe_unused]] const StyleMemo::Entry& entry,
 #if !defined(NDEBUG) || defined(OMBRIX_CHECK_STYLE_MEMO)
   Drelm::DLayer* border = nullptr;
   const std::vector<Drelm::DLayer*> widgets = widget_children_and_border(layer, border);
-  if (kind_of(layer) != entry.type || border != entry.border || widgets != entry.widgets) {
+  if (kind_of(layer, nullptr) != entry.type || border != entry.border || widgets != entry.widgets) {
     std::fprintf(stderr, "style memo: kept node facts differ from the layer tree\n");
     std::abort();
   }
@@ -140,14 +180,14 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
     node.type = entry->type;
     border = entry->border;
   } else {
-    node.type = kind_of(layer);
+    node.type = kind_of(layer, &context.chains);
     if (entry != nullptr) {
       // Made for this render in any case; kept for the next only when no
       // other tree has a say in them.
-      entry->widgets = widget_children_and_border(layer, border);
+      entry->widgets = widget_children_and_border(layer, border, &context.chains);
       entry->type = node.type;
       entry->border = border;
-      entry->facts = facts_stay_in_tree(layer);
+      entry->facts = facts_stay_in_tree(layer, &context.chains);
     } else {
       border = border_of(Drelm::child_layers_of(*layer));
     }
@@ -195,14 +235,15 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
   const std::string_view binds = node.style.binds;
   if (binds == "ThemeList") {
     if (!has_room_below) return;
-    generate_theme_buttons_from(entry != nullptr ? entry->widgets : widget_children(layer), path,
-                                node, *states, context);
+    generate_theme_buttons_from(
+        entry != nullptr ? entry->widgets : widget_children(layer, &context.chains), path, node,
+        *states, context);
     return;
   }
   if (binds.starts_with("List:")) {
     if (!has_room_below) return;
-    build_data_list(entry != nullptr ? entry->widgets : widget_children(layer), path, node, *states,
-                    context);
+    build_data_list(entry != nullptr ? entry->widgets : widget_children(layer, &context.chains),
+                    path, node, *states, context);
     return;
   }
   apply_binds(node, row_theme, context.theme_ctx, row);
@@ -213,7 +254,7 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
   // subtree is built.
   node.children.reserve(child_layers.size());
   for (Drelm::DLayer* child : child_layers) {
-    if (entry == nullptr && is_detail(child)) continue;
+    if (entry == nullptr && is_detail(child, &context.chains)) continue;
     const std::string& child_name = child->object_name();
     // Built where it will stay, its path written in place; dropped again when
     // the path is hidden or the node turns out invisible.
@@ -256,13 +297,13 @@ RenderNode build_node(Drelm::DLayer* layer, const std::string& path, const Strin
   return node;
 }
 
-std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer) {
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer, ChainAnswers* chains) {
   Drelm::DLayer* border = nullptr;
-  return widget_children_and_border(layer, border);
+  return widget_children_and_border(layer, border, chains);
 }
 
-std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
-                                                       Drelm::DLayer*& border) {
+std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer, Drelm::DLayer*& border,
+                                                       ChainAnswers* chains) {
   std::vector<Drelm::DLayer*> widgets;
   border = nullptr;
   if (layer == nullptr) return widgets;
@@ -271,7 +312,7 @@ std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
   border = border_of(child_layers);
   widgets.reserve(child_layers.size());
   for (Drelm::DLayer* child : child_layers) {
-    if (!is_detail(child)) widgets.push_back(child);
+    if (!is_detail(child, chains)) widgets.push_back(child);
   }
   return widgets;
 }

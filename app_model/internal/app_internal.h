@@ -3,11 +3,13 @@
 // Pieces of OApp's work shared between its source files; not part of the public interface.
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -47,6 +49,24 @@ bool parse_theme_json(const std::string& text, OTheme& out);
 // wrong member then reads wrong at a glance, and one left out does not compile.
 struct StyleMemo;
 
+// What one render found out about base chains. A node's kind, whether it is a
+// detail and whether its facts stay in its tree are each decided by the first
+// link of its base chain that settles them; along a long chain of bases every
+// node would walk the rest of the chain again, so past a few links the
+// answers of each link walked are kept here, and the next walk stops at the
+// first link already answered. Lives for one render, as the layer tree does
+// not change while a tree is built.
+struct ChainAnswers {
+  struct Facts {
+    std::int8_t kind = -1;
+    std::int8_t detail = -1;
+    std::int8_t leaves = -1;
+  };
+  // Keyed by address, which no author can choose.
+  std::unordered_map<const Drelm::DLayer*, Facts> by_layer;
+  std::vector<const Drelm::DLayer*> walked;
+};
+
 struct RenderContext {
   const StringMap& texts;
   const StringMap& media_sources;
@@ -66,6 +86,7 @@ struct RenderContext {
   StyleMemo* style_memo = nullptr;
   // Nodes open on the way down to the one being built.
   mutable std::size_t depth = 0;
+  mutable ChainAnswers chains = {};
 };
 
 // Deepest node a render builds. Loaded sources nest layers at most 1024 levels
@@ -90,11 +111,11 @@ void build_node_into(RenderNode& node, Drelm::DLayer* layer, const std::string& 
                      const std::vector<std::string>& states, const OTheme* row_theme,
                      const RowCtx& row, const RenderContext& context);
 // The child layers of layer that derive from no "Detail".
-std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer);
+std::vector<Drelm::DLayer*> widget_children(Drelm::DLayer* layer, ChainAnswers* chains = nullptr);
 // The same; also sets border to its first child layer named "Border" (null when
 // none), so one walk over the children serves both.
-std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer,
-                                                       Drelm::DLayer*& border);
+std::vector<Drelm::DLayer*> widget_children_and_border(Drelm::DLayer* layer, Drelm::DLayer*& border,
+                                                       ChainAnswers* chains = nullptr);
 void collect_checkbox_paths(const RenderNode& node, StringSet& paths);
 void fold_viewport_heights(RenderNode& node, double viewport_height, const DoubleMap& heights,
                            bool& uses_viewport_heights);

@@ -61,6 +61,26 @@ TEST(RenderTree, kinds_come_from_the_nearest_named_layer_of_the_base_chain) {
   EXPECT_EQ(inner->path, "Render/Plain/Inner");
   EXPECT_EQ(inner->text, "inner");
   EXPECT_EQ(app->checkbox_paths, (Ombrix::StringSet{"Render/Hidden/Child", "Render/Panel/Agree"}));
+
+  // Chains longer than a render walks plainly share what their links answered:
+  // T39 << ... << T0 << Title, and P39 << ... << P0 << Plain, declared in turns.
+  Drelm::DLayer* render = app->engine().find_layer("Render");
+  for (int i = 0; i < 40; ++i) {
+    for (const char* chain : {"T", "P"}) {
+      auto* link = Drelm::dMake<Drelm::DLayer>(render, chain + std::to_string(i));
+      link->set_base_path(i > 0             ? chain + std::to_string(i - 1)
+                          : chain[0] == 'T' ? "Title"
+                                            : "Plain");
+    }
+  }
+  render->resolve_bases();
+  const RenderNode chained = app->build_render_tree();
+  for (int i = 0; i < 40; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_NE(child(chained, "T" + std::to_string(i)), nullptr);
+    EXPECT_EQ(child(chained, "T" + std::to_string(i))->type, NodeType::text);
+    EXPECT_EQ(child(chained, "P" + std::to_string(i))->type, NodeType::box);
+  }
 }
 
 TEST(RenderTree, missing_root_yields_a_default_node_and_keeps_the_last_render_maps) {

@@ -144,7 +144,9 @@ class DConditionTable {
 //     read anew from their source on every render.
 //   A layer's root hint (tree_root): no counter, as trees only ever join; a
 //     hint whose object got a parent is followed up and rewritten.
-//   Within one operation only: a merge's values to hand over (each skipped
+//   Within one operation only: a render's answers about base chains
+//   (ChainAnswers in app_model/internal/app_internal.h, as the layer tree
+//   does not change while a tree is built), a merge's values to hand over (each skipped
 //     once its attribute is dead), a load's bases known too large (by
 //     address, for the load's duration; each forgotten when its base dies),
 //     and a lowering's shared long texts (by their place in the parse tree).
