@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <map>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -25,8 +26,8 @@ bool has_attribute_child(const DObject& object) {
 }
 
 // A later child of the same name replaces an earlier one.
-void add_own_states(const DObject& attribute,
-                    std::map<std::string, DAttribute*, std::less<>>& out) {
+template <typename Map>
+void add_own_states(const DObject& attribute, Map& out) {
   for (const auto& child : attribute.children()) {
     if (DAttribute* state = as_attribute(child.get())) {
       out.insert_or_assign(state->object_name(), state);
@@ -71,13 +72,24 @@ std::map<std::string, DAttribute*, std::less<>> DAttribute::states(bool inherite
   add_own_states(*this, result);
   if (!inherited) return result;
   // Own names win, nearer bases next: a base met again in a looping chain
-  // adds nothing new.
+  // adds nothing new. A base attribute whose state entries are good holds
+  // the rest of the chain's states already.
+  std::map<std::string_view, DAttribute*> own;
   for_each_state_source(
       *this,
       [&](const DAttribute& inherited_from) {
-        std::map<std::string, DAttribute*, std::less<>> own;
+        if (&inherited_from != this && Impl::state_cache_fresh(inherited_from)) {
+          if ((inherited_from.states_flags & Impl::kStateEntries) != 0) {
+            for (const Impl::StateEntry& entry : inherited_from.impl->states->entries) {
+              result.emplace(entry.state->object_name(), entry.state);
+            }
+          }
+          return false;
+        }
+        own.clear();
         add_own_states(inherited_from, own);
         for (auto& entry : own) result.emplace(entry.first, entry.second);
+        return true;
       },
       [](const DLayer&) {});
   return result;
@@ -121,6 +133,26 @@ std::uint64_t answers_version(const DObject& object) {
 }
 
 void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
+  // A base attribute whose entries are good answers for the rest of the
+  // chain, so the stale ones on the way are built first, farthest first:
+  // along a chain every attribute then stops at its nearest source, and a
+  // whole chain costs one walk, without recursion.
+  std::vector<DAttribute*> stale;
+  for_each_state_source(
+      attribute,
+      [&](DAttribute& from) {
+        if (&from == &attribute || state_cache_fresh(from)) return false;
+        stale.push_back(&from);
+        return true;
+      },
+      [](const DLayer&) {});
+  for (auto it = stale.rbegin(); it != stale.rend(); ++it) {
+    if (!state_cache_fresh(**it)) rebuild_one_state_cache(**it);
+  }
+  rebuild_one_state_cache(attribute);
+}
+
+void DAttribute::Impl::rebuild_one_state_cache(DAttribute& attribute) {
   // Untrusted until complete, so a rebuild that fails half-way is never used.
   const std::uint8_t kept = attribute.states_flags & kValueFlags;
   attribute.states_tree = nullptr;
@@ -129,10 +161,27 @@ void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
   const std::uint32_t* generation = &tree.generation;
   bool any = has_attribute_child(attribute);
   std::vector<std::pair<const std::uint32_t*, std::uint32_t>> foreign;
-  // The same walk as states(true): what it reaches is what the entries depend on.
+  // The same walk as states(true), up to the first source with good entries,
+  // which stand for the rest: what it reaches is what the entries depend on.
+  std::vector<const DAttribute*> sources;
+  const DAttribute* reused = nullptr;
   for_each_state_source(
       attribute,
-      [&](const DAttribute& inherited_from) { any = any || has_attribute_child(inherited_from); },
+      [&](const DAttribute& from) {
+        if (&from != &attribute && state_cache_fresh(from)) {
+          reused = &from;
+          if ((from.states_flags & kStateEntries) != 0) any = true;
+          if ((from.states_flags & kForeignTrees) != 0) {
+            for (const auto& entry : from.impl->states->foreign_generations) {
+              if (entry.first != generation) foreign.emplace_back(entry.first, *entry.first);
+            }
+          }
+          return false;
+        }
+        sources.push_back(&from);
+        any = any || has_attribute_child(from);
+        return true;
+      },
       [&](const DLayer& base) {
         const std::uint32_t* other = tree_generation(base);
         if (other != generation) foreign.emplace_back(other, *other);
@@ -145,7 +194,24 @@ void DAttribute::Impl::rebuild_state_cache(DAttribute& attribute) {
     record.entries.clear();
     record.wide_ids.clear();
     if (any) {
-      auto merged = attribute.states(true);
+      // As states(true) merges them: own names first, then nearer sources.
+      std::map<std::string_view, DAttribute*> merged;
+      for (const auto& child : attribute.children()) {
+        if (DAttribute* state = as_attribute(child.get())) {
+          merged.insert_or_assign(state->object_name(), state);
+        }
+      }
+      std::map<std::string_view, DAttribute*> own;
+      for (const DAttribute* source : sources) {
+        own.clear();
+        add_own_states(*source, own);
+        for (const auto& entry : own) merged.emplace(entry.first, entry.second);
+      }
+      if (reused != nullptr && (reused->states_flags & kStateEntries) != 0) {
+        for (const StateEntry& entry : reused->impl->states->entries) {
+          merged.emplace(entry.state->object_name(), entry.state);
+        }
+      }
       record.entries.reserve(merged.size());
       for (auto& [name, state] : merged) add_state_entry(record, state, name, tree.conditions);
       if (!record.entries.empty()) flags |= kStateEntries;

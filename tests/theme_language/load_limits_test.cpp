@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <variant>
@@ -409,6 +410,59 @@ TEST_F(LoadLimits, size_cases) {
          DAttribute* x = engine.find_layer("Later/N")->find_attribute("X");
          EXPECT_NE(find_own_state(*x, "late"), nullptr);
          EXPECT_NE(find_own_state(*x, "s"), nullptr);
+       }},
+      // Every layer has its own attribute of one name, some with states: the
+      // states each one finds are those of a plain walk of its chain, the
+      // first look-up asked at the near end.
+      {"3,000 bases each with its own attribute, states on some",
+       [] {
+         std::string text = "A0:\n F: 0 @s0: 0\n";
+         for (int i = 1; i < 3000; ++i) {
+           text += "A" + std::to_string(i) + " << A" + std::to_string(i - 1) +
+                   ":\n F: " + std::to_string(i) +
+                   (i % 500 == 0 ? " @s" + std::to_string(i) + ": 1" : "") + "\n";
+         }
+         return text;
+       }(),
+       {},
+       [](DEngine& engine) {
+         const auto f = [&](int i) {
+           return engine.find_layer("A" + std::to_string(i))->find_attribute("F");
+         };
+         const auto plain_walk = [](DAttribute& attribute) {
+           std::map<std::string, DAttribute*, std::less<>> found;
+           const auto add = [&](DAttribute& from) {
+             for (DAttribute* state : own_states_by_name(from)) {
+               found.emplace(state->object_name(), state);
+             }
+           };
+           add(attribute);
+           for (DLayer* base = as_layer(attribute.parent())->base(); base != nullptr;
+                base = base->base()) {
+             DAttribute* from = base->find_attribute(attribute.object_name());
+             if (from == nullptr) break;
+             add(*from);
+           }
+           return found;
+         };
+         const auto check = [&] {
+           for (int i : {2999, 2500, 1501, 1500, 1499, 700, 1, 0}) {
+             SCOPED_TRACE(i);
+             DAttribute* attribute = f(i);
+             const auto expected = plain_walk(*attribute);
+             EXPECT_EQ(attribute->states(true), expected);
+             for (const auto& [name, state] : expected) EXPECT_EQ(attribute->state({name}), state);
+             EXPECT_EQ(attribute->state({"none"}), nullptr);
+           }
+         };
+         ASSERT_NE(f(2999)->state({"s0"}), nullptr);
+         check();
+         dMake<DAttribute>(f(0), "late");
+         ASSERT_NE(f(2999)->state({"late"}), nullptr);
+         check();
+         f(1000)->children().front()->set_object_name("renamed");
+         EXPECT_EQ(f(2999)->state({"s1000"}), nullptr);
+         check();
        }},
       // States nest under states as deep as calls make them.
       {"an attribute with states nested 100,000 deep",

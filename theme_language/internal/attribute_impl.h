@@ -206,6 +206,9 @@ struct DAttribute::Impl {
   static DAttribute* answering(DAttribute& attribute, const std::vector<std::string>& active,
                                const Hop& hop, const Looked& looked);
   static void rebuild_state_cache(DAttribute& attribute);
+  // The entries of `attribute` alone, taking those of the first source along
+  // its chain whose entries are good for the rest of it.
+  static void rebuild_one_state_cache(DAttribute& attribute);
   // Appends the entry of the state named `name`, its conditions interned in `table`.
   static void add_state_entry(StateRecord& record, DAttribute* state, std::string_view name,
                               DConditionTable& table);
