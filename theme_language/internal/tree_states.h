@@ -126,7 +126,11 @@ class DConditionTable {
 //     forgotten, and G raised in the tree of the layer that named it, when
 //     that base is destroyed; the other trees' counters are read in chain
 //     order after the own one, so a counter of a tree that is gone is never
-//     read: the tree holding the link into it is raised first.
+//     read: the tree holding the link into it is raised first. A rebuild
+//     (and states(true)) stops at the first same-named attribute along the
+//     chain whose entries pass these same checks, taking its entries and its
+//     other trees' counters for the rest of the chain; the stale ones on the
+//     way are rebuilt first, farthest first, so a chain costs one walk.
 //   DLayer base chain end and length (accepts_base, the merges' loop check):
 //     B of the layer's tree, and the tree record itself; only for chains whose
 //     every link lies in that tree.
