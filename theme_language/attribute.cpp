@@ -196,11 +196,7 @@ void DAttribute::Impl::rebuild_one_state_cache(DAttribute& attribute) {
     if (any) {
       // As states(true) merges them: own names first, then nearer sources.
       std::map<std::string_view, DAttribute*> merged;
-      for (const auto& child : attribute.children()) {
-        if (DAttribute* state = as_attribute(child.get())) {
-          merged.insert_or_assign(state->object_name(), state);
-        }
-      }
+      add_own_states(attribute, merged);
       std::map<std::string_view, DAttribute*> own;
       for (const DAttribute* source : sources) {
         own.clear();
