@@ -327,8 +327,8 @@ const Case kCases[] = {
     {"theme_members_nested", theme_file<theme_members_nested>, 40000, 1, theme_ns},
     {"theme_members_nested_colliding", theme_file<theme_members_nested_colliding>, 40000, 1,
      theme_ns},
-    {"layer_names_colliding", one_file<layer_names_colliding>, 20000},
-    {"attribute_names_colliding", one_file<attribute_names_colliding>, 20000},
+    {"layer_names_colliding", one_file<layer_names_colliding>, 24000},
+    {"attribute_names_colliding", one_file<attribute_names_colliding>, 24000},
 };
 
 const Case* find_case(const std::string& name) {
