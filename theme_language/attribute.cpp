@@ -307,39 +307,6 @@ namespace {
 // Up to this many children are searched in the list rather than indexed.
 constexpr std::size_t kScannedStates = 8;
 
-// Brings the index up to the child list: only the new tail when children were
-// only appended since (each append raises the version by one and the count by
-// one), else all over.
-void update_state_index(DNameIndex<DAttribute>& index, const DAttribute& attribute,
-                        std::size_t renames) {
-  using Index = DNameIndex<DAttribute>;
-  const auto& children = attribute.children();
-  const std::size_t version = attribute.children_version();
-  const Index::Stamp stamp = index.stamp();
-  if (stamp.version == version && stamp.renames == renames) return;
-  const bool appended_only =
-      stamp.version != Index::kNone && version > stamp.version && children.size() >= stamp.count &&
-      children.size() - stamp.count == version - stamp.version && renames == stamp.renames;
-  std::size_t first = stamp.count;
-  if (!appended_only) {
-    std::size_t entries = 0, bytes = 0;
-    for (const auto& child : children) {
-      if (const DAttribute* state = as_attribute(child.get())) {
-        ++entries;
-        bytes += Index::record_size(state->object_name().size());
-      }
-    }
-    index.reset(entries, bytes);
-    first = 0;
-  }
-  for (std::size_t i = first; i < children.size(); ++i) {
-    if (const DAttribute* state = as_attribute(children[i].get())) {
-      index.add(state->object_name(), static_cast<std::uint32_t>(i), true);
-    }
-  }
-  index.set_stamp(Index::Stamp{version, children.size(), renames});
-}
-
 }  // namespace
 
 DAttribute* find_own_state(const DAttribute& attribute, std::string_view name) {
@@ -356,7 +323,8 @@ DAttribute* find_own_state(const DAttribute& attribute, std::string_view name) {
   DAttribute::Impl& record = DAttribute::Impl::of(const_cast<DAttribute&>(attribute));
   if (!record.states) record.states = std::make_unique<DAttribute::Impl::StateRecord>();
   DNameIndex<DAttribute>& index = record.states->own_state_index;
-  update_state_index(index, attribute, attribute.child_renames());
+  update_name_index(index, attribute.children_version(), attribute.child_renames(),
+                    attribute.children(), true, [](DObject* child) { return as_attribute(child); });
   return index.find(name, hash_name(name), children.data());
 }
 

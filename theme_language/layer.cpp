@@ -150,56 +150,21 @@ DAttribute* DLayer::find_attribute(const char* name) {
 
 namespace {
 
-// Brings a name index up to the owner's child list: only the new tail when
-// children were only appended since, else all over, in a block of the exact
-// size. `pick` gives the child as a T, or null when it is not indexed; `replace`
-// says whether a later child of a name replaces an earlier one. Only add_child
-// raises the version while the count grows, by one each: a version and a count
-// grown by the same amount mean that many appends. A renamed child may sit
-// anywhere in the index, also shadowed by a later one of its old name: only a
-// rebuild places it right.
-template <typename T, typename Pick>
-void update_index(DNameIndex<T>& index, std::size_t version, std::size_t renames,
-                  const std::vector<std::unique_ptr<DObject>>& children, bool replace, Pick pick) {
-  using Index = DNameIndex<T>;
-  const typename Index::Stamp stamp = index.stamp();
-  const bool appended_only =
-      stamp.version != Index::kNone && version > stamp.version && children.size() >= stamp.count &&
-      children.size() - stamp.count == version - stamp.version && renames == stamp.renames;
-  std::size_t first = stamp.count;
-  if (!appended_only) {
-    std::size_t entries = 0, bytes = 0;
-    for (const auto& child : children) {
-      if (T* object = pick(child.get())) {
-        ++entries;
-        bytes += Index::record_size(object->object_name().size());
-      }
-    }
-    // Invalid until complete, so that a failed rebuild is never extended.
-    index.reset(entries, bytes);
-    first = 0;
-  }
-  for (std::size_t i = first; i < children.size(); ++i) {
-    if (T* object = pick(children[i].get())) {
-      index.add(object->object_name(), static_cast<std::uint32_t>(i), replace);
-    }
-  }
-  index.set_stamp(typename Index::Stamp{version, children.size(), renames});
-}
-
 // Up to this many child layers are searched in the list rather than indexed.
 constexpr std::size_t kScannedChildLayers = 8;
 
 }  // namespace
 
 void DLayer::Impl::update_attribute_index(const DLayer& owner) {
-  update_index(attribute_index, owner.children_version(), owner.child_renames(),
-               owner.DObject::children(), true, [](DObject* child) { return as_attribute(child); });
+  update_name_index(attribute_index, owner.children_version(), owner.child_renames(),
+                    owner.DObject::children(), true,
+                    [](DObject* child) { return as_attribute(child); });
 }
 
 void DLayer::Impl::update_layer_index(const DLayer& owner) {
-  update_index(layer_index, owner.children_version(), owner.child_renames(),
-               owner.DObject::children(), false, [](DObject* child) { return as_layer(child); });
+  update_name_index(layer_index, owner.children_version(), owner.child_renames(),
+                    owner.DObject::children(), false,
+                    [](DObject* child) { return as_layer(child); });
 }
 
 void DLayer::Impl::drop_stale_indexes(const DLayer& owner) {
