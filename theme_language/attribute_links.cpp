@@ -433,6 +433,27 @@ void resolve_links_within(DAttribute& attribute) {
   // Each attribute's own link, then its states', then its change callbacks:
   // a frame per attribute on a stack of its own, as states nest as deep as
   // calls make them.
+  // Most attributes have no states, and most states none of their own:
+  // resolved without the stack.
+  const auto resolve_leaf = [](DAttribute& leaf) {
+    if (leaf.impl) leaf.impl->resolve_own_link();
+    if (leaf.impl && !dead(leaf)) leaf.impl->call_change();
+  };
+  if (attribute.children().empty()) {
+    resolve_leaf(attribute);
+    return;
+  }
+  if (std::all_of(
+          attribute.children().begin(), attribute.children().end(),
+          [](const std::unique_ptr<DObject>& child) { return child->children().empty(); })) {
+    if (attribute.impl) attribute.impl->resolve_own_link();
+    for (DAttribute* state : own_states_by_name(attribute)) {
+      // A callback destroyed a later state, or this attribute with them.
+      if (!dead(*state)) resolve_leaf(*state);
+    }
+    if (attribute.impl && !dead(attribute)) attribute.impl->call_change();
+    return;
+  }
   struct Frame {
     DAttribute* attribute;
     std::vector<DAttribute*> states;
@@ -534,11 +555,54 @@ void DAttribute::Impl::copy_shared(DAttribute& copy, const DAttribute& source,
   }
 }
 
+namespace {
+
+// Calls take(state) for each state of `original` in the order its copy holds
+// them, with room made in `copy` for them all. States held in name order, each
+// name once, as a copy's always are, are what own_states_by_name would list:
+// taken straight from the child list.
+template <typename Take>
+void states_in_copy_order(const DAttribute& original, DAttribute& copy, Take take) {
+  const auto& children = original.children();
+  bool in_order = true;
+  const DAttribute* previous = nullptr;
+  for (const auto& child : children) {
+    const DAttribute* state = as_attribute(child.get());
+    if (state == nullptr ||
+        (previous != nullptr && !(previous->object_name() < state->object_name()))) {
+      in_order = false;
+      break;
+    }
+    previous = state;
+  }
+  if (in_order) {
+    reserve_children(copy, children.size());
+    for (const auto& child : children) take(static_cast<const DAttribute*>(child.get()));
+    return;
+  }
+  const std::vector<DAttribute*> states = own_states_by_name(original);
+  reserve_children(copy, states.size());
+  for (const DAttribute* state : states) take(state);
+}
+
+}  // namespace
+
 DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* parent,
                                         const DCopyPlace& place) {
   // Each attribute, then its states in order, each with its own: on a stack
   // of its own, as states nest as deep as calls make them. The copy lies
   // outside the source, so its child lists stay as they are.
+  // Most attributes have no states, and most states none of their own:
+  // copied without the stack.
+  if (source.children().empty()) return copy_one(source, *parent, place);
+  if (std::all_of(
+          source.children().begin(), source.children().end(),
+          [](const std::unique_ptr<DObject>& child) { return child->children().empty(); })) {
+    DAttribute* const copy = copy_one(source, *parent, place);
+    states_in_copy_order(source, *copy,
+                         [&](const DAttribute* state) { copy_one(*state, *copy, place); });
+    return copy;
+  }
   DAttribute* top = nullptr;
   std::vector<std::pair<const DAttribute*, DObject*>> pending{{&source, parent}};
   while (!pending.empty()) {
@@ -546,31 +610,10 @@ DAttribute* DAttribute::Impl::copy_tree(const DAttribute& source, DObject* paren
     pending.pop_back();
     DAttribute* const copy = copy_one(*original, *into, place);
     if (top == nullptr) top = copy;
-    const auto& children = original->children();
-    if (children.empty()) continue;
-    // States held in name order, each name once, as a copy's always are, are
-    // what own_states_by_name would list: copied straight from the child list.
-    bool in_order = true;
-    const DAttribute* previous = nullptr;
-    for (const auto& child : children) {
-      const DAttribute* state = as_attribute(child.get());
-      if (state == nullptr ||
-          (previous != nullptr && !(previous->object_name() < state->object_name()))) {
-        in_order = false;
-        break;
-      }
-      previous = state;
-    }
+    if (original->children().empty()) continue;
     const std::size_t first = pending.size();
-    if (in_order) {
-      reserve_children(*copy, children.size());
-      for (const auto& child : children)
-        pending.emplace_back(static_cast<const DAttribute*>(child.get()), copy);
-    } else {
-      const std::vector<DAttribute*> states = own_states_by_name(*original);
-      reserve_children(*copy, states.size());
-      for (const DAttribute* state : states) pending.emplace_back(state, copy);
-    }
+    states_in_copy_order(*original, *copy,
+                         [&](const DAttribute* state) { pending.emplace_back(state, copy); });
     std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(first), pending.end());
   }
   return top;
